@@ -1,0 +1,33 @@
+// Emptying a datagram socket's queue in one go.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+
+namespace ArtNetReceive {
+
+// Largest UDP payload over IPv4: any datagram the kernel hands over fits.
+inline constexpr int kMaxDatagramSize = 65507;
+
+// Reads every pending datagram into buffer (resized to kMaxDatagramSize) and hands each to
+// handle(QByteArray& datagram, const QHostAddress& sender), in arrival order. Only the bytes
+// actually read are handed on. A failed read ends the drain, so a socket error can never
+// spin it forever.
+template <typename Socket, typename Handle>
+void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
+{
+    if (buffer.size() != kMaxDatagramSize)
+        buffer.resize(kMaxDatagramSize);
+    QHostAddress sender;
+    // Asking for a pending datagram first keeps a quiet network cheap: a read that finds the
+    // queue empty is the expensive one, as Qt builds an error text for it.
+    while (socket.hasPendingDatagrams()) {
+        const qint64 size = socket.readDatagram(buffer.data(), kMaxDatagramSize, &sender);
+        if (size < 0)
+            break;
+        QByteArray datagram = QByteArray::fromRawData(buffer.constData(), int(size));
+        handle(datagram, sender);
+    }
+}
+
+} // namespace ArtNetReceive
