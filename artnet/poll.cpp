@@ -1,0 +1,213 @@
+// ArtPoll and ArtPollReply: how the node lets controllers find it, and how it polls them.
+#include "poll.h"
+#include "artnet.h"
+#include "diagnostics.h"
+#include "packets.h"
+
+#include <cstring>
+
+using namespace ArtNetPacket;
+
+namespace ArtNetPoll {
+
+namespace {
+
+quint32 ceilDiv(quint32 value, quint16 divisor)
+{
+    // The setters refuse a divisor of 0; a buffer described that way counts no ports.
+    if (divisor == 0)
+        return 0;
+    return value / divisor + (value % divisor ? 1 : 0);
+}
+
+void writeHeader(QByteArray& packet, quint16 op)
+{
+    std::memcpy(packet.data() + kIdOffset, kArtNetId, kIdSize);
+    packet[kOpCodeOffset] = char(op & 0xFF);
+    packet[kOpCodeOffset + 1] = char(op >> 8);
+}
+
+// 8-bit text cut one short of its field, so that a NUL always ends it.
+void writeName(QByteArray& packet, int offset, int fieldSize, const QString& text)
+{
+    const QByteArray bytes = text.toLatin1().left(fieldSize - 1);
+    std::memcpy(packet.data() + offset, bytes.constData(), size_t(bytes.size()));
+}
+
+int hexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+int answeringEntry(const QList<InterfaceEntry>& entries, const QHostAddress& poller)
+{
+    const quint32 from =
+        poller.protocol() == QAbstractSocket::IPv4Protocol ? poller.toIPv4Address() : 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        const quint32 ip = entries[i].address.ip().toIPv4Address();
+        const quint32 mask = entries[i].address.netmask().toIPv4Address();
+        if ((from & mask) == (ip & mask))
+            return i;
+    }
+    return -1;
+}
+
+quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32 pixelCount,
+                  quint16 pixelChannelsPerUniverse, bool dmxInputReady)
+{
+    const quint32 dmxPorts = ceilDiv(dmxBufferSize, dmxChannelsPerUniverse);
+    const quint32 pixelPorts = quint32(ceilDiv(
+        quint32(qMin<quint64>(3ull * pixelCount, 0xFFFFFFFFull)), pixelChannelsPerUniverse));
+    if (dmxPorts < pixelPorts)
+        return pixelPorts;
+    if (dmxPorts < quint32(dmxInputReady ? 1 : 0))
+        return 1;
+    return dmxPorts;
+}
+
+void parseMac(QString text, quint8 mac[6])
+{
+    if (!mac)
+        return;
+    text.remove(QLatin1Char(':'));
+    std::memset(mac, 0, 6);
+    if (text.isEmpty())
+        return;
+    for (int k = 0; k < 6; ++k) {
+        for (int position = 2 * k; position <= 2 * k + 1; ++position) {
+            const int digit = position < text.size() ? hexDigit(text.at(position)) : 0;
+            if (digit >= 0)
+                mac[k] = quint8(mac[k] * 16 + digit);
+        }
+    }
+}
+
+QByteArray buildPollReply(const ReplyFields& fields)
+{
+    QByteArray packet(kPollReplySize, '\0');
+    writeHeader(packet, kOpPollReply);
+    // IP address, first octet first.
+    packet[kPollReplyIpOffset + 0] = char(fields.ip >> 24);
+    packet[kPollReplyIpOffset + 1] = char(fields.ip >> 16);
+    packet[kPollReplyIpOffset + 2] = char(fields.ip >> 8);
+    packet[kPollReplyIpOffset + 3] = char(fields.ip);
+    // Port, LE.
+    packet[kPollReplyPortOffset] = char(kPort & 0xFF);
+    packet[kPollReplyPortOffset + 1] = char(kPort >> 8);
+    packet[kPollReplyVersInfoHOffset] = char(fields.versionHi);
+    packet[kPollReplyVersInfoLOffset] = char(fields.versionLo);
+    packet[kPollReplyOemHiOffset] = char(fields.oemHi);
+    packet[kPollReplyOemLoOffset] = char(fields.oemLo);
+    writeName(packet, kPollReplyShortNameOffset, kPollReplyShortNameSize, fields.shortName);
+    writeName(packet, kPollReplyLongNameOffset, kPollReplyLongNameSize, fields.longName);
+    writeName(packet, kPollReplyNodeReportOffset, kPollReplyNodeReportSize, fields.nodeReport);
+    packet[kPollReplyNumPortsLoOffset] = char(fields.numPorts);
+    for (int i = 0; i < kPollReplyMaxPorts; ++i) {
+        // Every port is typed and marked as outputting, however many are counted.
+        packet[kPollReplyPortTypesOffset + i] = char(kPortTypeArtNetOutput);
+        packet[kPollReplyGoodOutputOffset + i] = char(kGoodOutputTransmitting);
+        if (i < fields.numPorts)
+            packet[kPollReplySwOutOffset + i] = char((fields.firstUniverse + quint32(i)) & 0xFF);
+    }
+    std::memcpy(packet.data() + kPollReplyMacOffset, fields.mac, kPollReplyMacSize);
+    packet[kPollReplyBindIndexOffset] = char(fields.bindIndex);
+    return packet;
+}
+
+QByteArray buildPoll()
+{
+    QByteArray packet(kPollSize, '\0');
+    writeHeader(packet, kOpPoll);
+    packet[kProtVerHiOffset] = char(kProtVerHi);
+    packet[kProtVerLoOffset] = char(kProtVerLo);
+    // TalkToMe and Priority stay 0.
+    return packet;
+}
+
+} // namespace ArtNetPoll
+
+void artnet::sendPollReply(const QHostAddress& sender)
+{
+    if (!enableSending())
+        return;
+    discoverInterfaces();
+
+    const int index = ArtNetPoll::answeringEntry(*interfaces, sender);
+    if (index < 0)
+        return;
+    const InterfaceEntry& entry = interfaces->at(index);
+
+    const quint32 ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
+                                                pixelChannelsPerUniverse, dmxInputReady);
+    const quint64 first = universe;
+    const quint64 end = first + ports;
+    if (!lastPoll)
+        return;
+
+    ArtNetPoll::ReplyFields fields;
+    fields.ip = entry.address.ip().toIPv4Address();
+    fields.versionHi = versionHi;
+    fields.versionLo = versionLo;
+    fields.oemHi = oemHi;
+    fields.oemLo = oemLo;
+    fields.shortName = shortName;
+    fields.longName = longName;
+    fields.nodeReport = nodeReport;
+    macFromString(entry.mac, fields.mac);
+
+    const QString senderText = sender.toString();
+    const QString fromText = entry.address.ip().toString();
+    // One reply per group of four ports; a node without ports still answers once.
+    quint64 k = 0;
+    for (quint64 start = first; start < end || (ports == 0 && k == 0); start += 4, ++k) {
+        fields.numPorts = quint8(ports == 0 ? 0 : qMin<quint64>(end - start, 4));
+        fields.firstUniverse = quint32(start);
+        fields.bindIndex = quint8(k & 0xFF);
+        const QByteArray reply = ArtNetPoll::buildPollReply(fields);
+        if (sendDatagram(reply.constData(), quint16(reply.size()), &sender) >= 0) {
+            ArtNetOutput::line(QStringLiteral("PollReply to ") + senderText +
+                               QStringLiteral(" from ") + fromText + QStringLiteral(" SubId ") +
+                               QString::number(k));
+        }
+    }
+}
+
+qint64 artnet::sendPoll()
+{
+    qint64 total = 0;
+    if (!interfaces)
+        return total;
+    const QByteArray poll = ArtNetPoll::buildPoll();
+    for (const InterfaceEntry& entry : *interfaces) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        const qint64 sent = sendDatagram(poll.constData(), quint16(poll.size()), &broadcast);
+        if (sent >= 0) {
+            total += sent;
+            ArtNetOutput::line(QStringLiteral("Poll to ") + broadcast.toString() +
+                               QStringLiteral(" from ") + entry.address.ip().toString() +
+                               QStringLiteral("/") + entry.address.netmask().toString());
+        }
+    }
+    return total;
+}
+
+QString artnet::interfaceIp(int index)
+{
+    if (!interfaces || index < 0 || index >= interfaces->size())
+        return QString();
+    return interfaces->at(index).address.ip().toString();
+}
+
+void artnet::macFromString(QString text, quint8 mac[6])
+{
+    ArtNetPoll::parseMac(std::move(text), mac);
+}

@@ -1,0 +1,43 @@
+// The decisions behind answering ArtPoll, kept apart from the socket so they can be checked alone.
+#pragma once
+
+#include "artnet.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+namespace ArtNetPoll {
+
+// Index of the first entry whose network holds the poller, or -1 when none does.
+int answeringEntry(const QList<InterfaceEntry>& entries, const QHostAddress& poller);
+
+// Ports the node reports: enough for the larger of the DMX and the pixel buffer, and one port
+// for the own universe when DMX input is on without a buffer.
+quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32 pixelCount,
+                  quint16 pixelChannelsPerUniverse, bool dmxInputReady);
+
+// Hexadecimal pairs of a hardware-address text, colons ignored; missing pairs stay zero.
+void parseMac(QString text, quint8 mac[6]);
+
+struct ReplyFields
+{
+    quint32 ip = 0;
+    quint8 versionHi = 0;
+    quint8 versionLo = 0;
+    quint8 oemHi = 0;
+    quint8 oemLo = 0;
+    QString shortName;
+    QString longName;
+    QString nodeReport;
+    quint8 numPorts = 0;       // 0 to 4
+    quint32 firstUniverse = 0; // Port-Address of the first port of this reply
+    quint8 mac[6] = {};
+    quint8 bindIndex = 0;
+};
+
+QByteArray buildPollReply(const ReplyFields& fields);
+QByteArray buildPoll();
+
+} // namespace ArtNetPoll
