@@ -1,0 +1,177 @@
+// Start-up and shut-down of the window, and the widgets of its central panel.
+#include "mainwindow.h"
+
+#include "aboutinfo.h"
+#include "artnet.h"
+#include "checksoftwareupdate.h"
+#include "chronolume_config.h"
+#include "weblinks.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QPixmap>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// Just under 25 refreshes a second: every frame of a 24 or 25 fps show gets drawn.
+constexpr int kRefreshIntervalMs = 41;
+constexpr int kLabelPointSize = 22;
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
+{
+    updateLink = chronolume::updatePageLink();
+    helpLink = chronolume::helpPageLink();
+
+    // Read once and never written: the key exists only if the user put it there.
+    QSettings settings(QLatin1String(chronolume::kWebDomain),
+                       QLatin1String(chronolume::kProductName));
+    useLcd = settings.value(QStringLiteral("UseLcd"), false).toBool();
+
+    artnetNode = new artnet;
+    if (artnetNode) {
+        artnetNode->shareBind = true;
+        artnetNode->versionHi = 1;
+        artnetNode->versionLo = 0;
+        artnetNode->oemHi = 0x0C;
+        artnetNode->oemLo = 0x12;
+        artnetNode->setNames(QStringLiteral("Tempolis"),
+                             QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
+                                 chronolume::versionText() + QStringLiteral(" by ") +
+                                 QLatin1String(chronolume::kWebHost));
+        artnetNode->setPollReplyEnabled(true);
+    }
+
+    setWindowTitle(tr("Chronolume"));
+    buildCentralWidget();
+    setWindowIcon(QIcon(QPixmap(QStringLiteral(":/images/chronolume.png"))));
+
+    timecodeTimer = new QTimer(this);
+    connect(timecodeTimer, &QTimer::timeout, this, &MainWindow::SendTimecodeTimeOut);
+    timecodeTimer->start(kRefreshIntervalMs);
+
+    CheckForSoftwareUpdate(false);
+}
+
+void MainWindow::buildCentralWidget()
+{
+    centralPanel = new QWidget(nullptr, Qt::WindowFlags());
+    mainLayout = new QVBoxLayout;
+
+    if (useLcd) {
+        timecodeLcd = new QLCDNumber(this);
+        timecodeLcd->setSegmentStyle(QLCDNumber::Flat);
+        timecodeLcd->setDigitCount(11);
+        timecodeLcd->setFrameStyle(QFrame::NoFrame);
+        timecodeLcd->display(tr("--:--:--:--"));
+        rateLcd = new QLCDNumber(this);
+        rateLcd->setSegmentStyle(QLCDNumber::Flat);
+        rateLcd->setDigitCount(6);
+        rateLcd->setFrameStyle(QFrame::NoFrame);
+        rateLcd->display(tr("-- fps"));
+    } else {
+        timecodeLabel = new QLabel(this);
+        timecodeLabel->setAlignment(Qt::AlignCenter);
+        timecodeLabel->setText(tr("--:--:--:--"));
+        rateLabel = new QLabel(this);
+        rateLabel->setAlignment(Qt::AlignCenter);
+        rateLabel->setText(tr("-- fps"));
+    }
+    sourceLabel = new QLabel(this);
+    sourceLabel->setAlignment(Qt::AlignCenter);
+    sourceLabel->setText(tr("0.0.0.0"));
+
+    if (timecodeLabel && rateLabel) {
+        const QFont font(timecodeLabel->font().family(), kLabelPointSize, QFont::Bold, false);
+        timecodeLabel->setFont(font);
+        rateLabel->setFont(font);
+    }
+
+    titleLabel = new QLabel;
+    titleLabel->setText(
+        tr("%1 %2").arg(QLatin1String(chronolume::kProductName), chronolume::versionText()));
+    titleLabel->setAlignment(Qt::AlignCenter);
+
+    linkLabel = new QLabel;
+    linkLabel->setText(chronolume::downloadPageLink());
+    linkLabel->setAlignment(Qt::AlignCenter);
+    linkLabel->setOpenExternalLinks(true);
+    linkLabel->setToolTip(tr("Visit homepage for download updates and help."));
+
+    QWidget* timecodeWidget = timecodeLcd ? static_cast<QWidget*>(timecodeLcd) : timecodeLabel;
+    QWidget* rateWidget = rateLcd ? static_cast<QWidget*>(rateLcd) : rateLabel;
+    mainLayout->addWidget(timecodeWidget, 0);
+    mainLayout->addWidget(rateWidget, 0);
+    mainLayout->addWidget(sourceLabel, 0);
+    mainLayout->addWidget(titleLabel, 0);
+    mainLayout->addWidget(linkLabel, 0);
+    mainLayout->setStretchFactor(timecodeWidget, 2);
+
+    centralPanel->setLayout(mainLayout);
+    setCentralWidget(centralPanel);
+}
+
+MainWindow::~MainWindow()
+{
+    // The timer goes before the node it reads from.
+    if (timecodeTimer) {
+        timecodeTimer->stop();
+        delete timecodeTimer;
+        timecodeTimer = nullptr;
+    }
+    if (artnetNode) {
+        delete artnetNode;
+        artnetNode = nullptr;
+    }
+    closeAboutWindow();
+    if (updateChecker) {
+        delete updateChecker;
+        updateChecker = nullptr;
+    }
+
+    delete timecodeLabel;
+    timecodeLabel = nullptr;
+    delete rateLabel;
+    rateLabel = nullptr;
+    delete timecodeLcd;
+    timecodeLcd = nullptr;
+    delete rateLcd;
+    rateLcd = nullptr;
+    delete sourceLabel;
+    sourceLabel = nullptr;
+    delete titleLabel;
+    titleLabel = nullptr;
+    delete linkLabel;
+    linkLabel = nullptr;
+    delete mainLayout;
+    mainLayout = nullptr;
+    delete centralPanel;
+    centralPanel = nullptr;
+
+    updateLink.clear();
+    helpLink.clear();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // The About window is a top-level window of its own; it must not outlive the program's
+    // last window.
+    closeAboutWindow();
+    event->accept();
+}
+
+void MainWindow::closeAboutWindow()
+{
+    if (aboutDialog) {
+        aboutDialog->hide();
+        delete aboutDialog;
+        aboutDialog = nullptr;
+    }
+}
