@@ -1,0 +1,21 @@
+// Guards for tests that use the network: they run only where nothing they send can leave.
+#pragma once
+
+#include <QString>
+#include <QtTest>
+
+namespace TestSupport {
+
+// Empty when this process sits in a private network namespace made for the tests: only
+// loopback and the test's own veth links exist. Otherwise the reason it does not.
+QString privateNetworkProblem();
+
+} // namespace TestSupport
+
+// Skips the calling test function unless the network is private to the tests.
+#define REQUIRE_PRIVATE_NETWORK()                                                                  \
+    do {                                                                                           \
+        const QString problem_ = TestSupport::privateNetworkProblem();                             \
+        if (!problem_.isEmpty())                                                                   \
+            QSKIP(qPrintable(QStringLiteral("no private network namespace: ") + problem_));        \
+    } while (false)
