@@ -11,17 +11,18 @@ inline constexpr int kMaxDatagramSize = 65507;
 
 // Reads every pending datagram into buffer (resized to kMaxDatagramSize) and hands each to
 // handle(QByteArray& datagram, const QHostAddress& sender), in arrival order. Only the bytes
-// actually read are handed on. A failed read ends the drain, so a socket error can never
-// spin it forever.
+// actually read are handed on. A failed read, the empty queue's or a socket error's, ends the
+// drain, so an error can never spin it forever.
 template <typename Socket, typename Handle>
 void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
 {
     if (buffer.size() != kMaxDatagramSize)
         buffer.resize(kMaxDatagramSize);
     QHostAddress sender;
-    // Asking for a pending datagram first keeps a quiet network cheap: a read that finds the
-    // queue empty is the expensive one, as Qt builds an error text for it.
-    while (socket.hasPendingDatagrams()) {
+    // Reading until a read fails costs one system call per datagram; asking for a pending
+    // datagram first costs two. The failing read at the end builds an error text, yet measured
+    // on loopback it stays the cheaper way even at one datagram per wakeup (bench_receive).
+    for (;;) {
         const qint64 size = socket.readDatagram(buffer.data(), kMaxDatagramSize, &sender);
         if (size < 0)
             break;
