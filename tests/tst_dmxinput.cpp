@@ -800,7 +800,7 @@ private slots:
                 current = nullptr;
                 ++replaced;
             };
-            for (int round = 0; round < 300; ++round) {
+            for (int round = 0; round < 600; ++round) {
                 const Shape& shape = shapes[round % 6];
                 auto* next = new std::vector<quint8>(shape.size, 0);
                 node.setDmxBuffer(next->data(), shape.size, shape.channels);
@@ -828,7 +828,7 @@ private slots:
             settle(node);
         }
         caller.join();
-        QCOMPARE(replaced, 300);
+        QCOMPARE(replaced, 600);
         QVERIFY2(written > 0, "no replaced buffer ever received data: the race was not run");
         quint8* registered = nullptr;
         node.getDmxBuffer(&registered, nullptr);
