@@ -57,11 +57,6 @@ QByteArray placed(QByteArray buffer, int offset, const QByteArray& data)
 
 // The caller's bytes are kept in a vector of exactly their size, so that the sanitizer sees
 // every write past the end.
-quint8* raw(std::vector<quint8>& buffer)
-{
-    return buffer.data();
-}
-
 QByteArray bytes(const std::vector<quint8>& buffer)
 {
     return QByteArray(reinterpret_cast<const char*>(buffer.data()), qsizetype(buffer.size()));
@@ -214,7 +209,7 @@ private slots:
         if (universeNumber != 0)
             QVERIFY(node.setUniverse(quint16(universeNumber)));
         std::vector<quint8> buffer(static_cast<size_t>(size), quint8(kUntouched));
-        node.setDmxBuffer(raw(buffer), quint32(size), quint16(channels));
+        node.setDmxBuffer(buffer.data(), quint32(size), quint16(channels));
         QCOMPARE(ArtnetProbe::dmxChannelsPerUniverse(node), quint16(channels));
 
         deliver(node, datagrams);
@@ -245,7 +240,7 @@ private slots:
         artnet node;
         std::vector<quint8> buffer(4, quint8(kUntouched));
         std::vector<QColor> pixels(8, kUntouchedPixel);
-        node.setDmxBuffer(raw(buffer), 4, quint16(channels));
+        node.setDmxBuffer(buffer.data(), 4, quint16(channels));
         node.setPixelBuffer(pixels.data(), 8, 512);
 
         deliver(node, {artDmx(0, pattern(1, 512)), artDmx(1, pattern(2, 512))});
@@ -320,7 +315,7 @@ private slots:
             QVERIFY(node.setUniverse(quint16(universeNumber)));
         std::vector<quint8> buffer(1);
         if (dmxChannels != 0)
-            node.setDmxBuffer(raw(buffer), 1, quint16(dmxChannels));
+            node.setDmxBuffer(buffer.data(), 1, quint16(dmxChannels));
         std::vector<QColor> pixels(static_cast<size_t>(count), kUntouchedPixel);
         node.setPixelBuffer(pixels.data(), quint32(count), quint16(pixelChannels));
         QCOMPARE(ArtnetProbe::pixelCount(node), quint32(count));
@@ -348,7 +343,7 @@ private slots:
         ManualClock* clock = new ManualClock;
         node.setSyncClock(clock);
         std::vector<quint8> buffer(1024, quint8(kUntouched));
-        node.setDmxBuffer(raw(buffer), 1024, 512);
+        node.setDmxBuffer(buffer.data(), 1024, 512);
 
         // Long past any expiry: the sync itself must restart the clock.
         clock->now = 100000;
@@ -382,7 +377,7 @@ private slots:
         node.setSyncClock(clock);
         std::vector<quint8> buffer(1024, quint8(kUntouched));
         std::vector<QColor> pixels(340, kUntouchedPixel);
-        node.setDmxBuffer(raw(buffer), 1024, 512);
+        node.setDmxBuffer(buffer.data(), 1024, 512);
         node.setPixelBuffer(pixels.data(), 340, 512);
         const QByteArray zeros(1024, '\0');
 
@@ -446,7 +441,7 @@ private slots:
         ManualClock* clock = new ManualClock;
         node.setSyncClock(clock);
         std::vector<quint8> buffer(1024, 0);
-        node.setDmxBuffer(raw(buffer), 1024, 512);
+        node.setDmxBuffer(buffer.data(), 1024, 512);
 
         if (holdFirst)
             deliver(node, artSync(0x5101, 0x05));
@@ -483,7 +478,7 @@ private slots:
         ManualClock* clock = new ManualClock;
         node.setSyncClock(clock);
         std::vector<quint8> buffer(512, 0);
-        node.setDmxBuffer(raw(buffer), 512, 512);
+        node.setDmxBuffer(buffer.data(), 512, 512);
         deliver(node, {artSync(0x5101, 0x7F), artDmx(0, pattern(1, 512))});
         QCOMPARE(bytes(buffer), QByteArray(512, '\0'));
 
@@ -498,7 +493,7 @@ private slots:
         artnet node;
         std::vector<quint8> buffer(1024, quint8(kUntouched));
         std::vector<QColor> pixels(10, kUntouchedPixel);
-        node.setDmxBuffer(raw(buffer), 1024, 512);
+        node.setDmxBuffer(buffer.data(), 1024, 512);
         node.setPixelBuffer(pixels.data(), 10, 512);
         node.disableDmxInput();
         QVERIFY(!ArtnetProbe::universeData(node));
@@ -653,7 +648,7 @@ private slots:
         std::vector<quint8> buffer(static_cast<size_t>(size));
         for (size_t i = 0; i < buffer.size(); ++i)
             buffer[i] = quint8(i * 7 + 3 + i / 256);
-        node.setDmxBuffer(raw(buffer), quint32(size), quint16(channels));
+        node.setDmxBuffer(buffer.data(), quint32(size), quint16(channels));
 
         const quint8 sentinel = 0xEE;
         quint8 value = sentinel;
@@ -670,7 +665,7 @@ private slots:
         QCOMPARE(value, quint8(0xEE));
 
         std::vector<quint8> buffer(512, 0x42);
-        node.setDmxBuffer(raw(buffer), 512, 512);
+        node.setDmxBuffer(buffer.data(), 512, 512);
         node.setDmxBuffer(nullptr, 512, 512);
         QVERIFY(!node.getDmxValue(0, 0, &value));
         QCOMPARE(value, quint8(0xEE));
@@ -680,7 +675,7 @@ private slots:
     {
         artnet node;
         std::vector<quint8> first(1024, quint8(kUntouched));
-        node.setDmxBuffer(raw(first), 1024, 512);
+        node.setDmxBuffer(first.data(), 1024, 512);
         QVERIFY(ArtnetProbe::dmxInputReady(node));
         QCOMPARE(bytes(ArtnetProbe::universeData(node), 512), QByteArray(512, '\0'));
         quint8* buffer = nullptr;
@@ -694,7 +689,7 @@ private slots:
         // A smaller buffer gets a shadow of its own size: a full universe is cut to fit both.
         deliver(node, artDmx(0, pattern(1, 512)));
         std::vector<quint8> second(100, quint8(kUntouched));
-        node.setDmxBuffer(raw(second), 100, 510);
+        node.setDmxBuffer(second.data(), 100, 510);
         node.getDmxBuffer(&buffer, &size);
         QCOMPARE(buffer, second.data());
         QCOMPARE(size, quint32(100));
@@ -732,7 +727,7 @@ private slots:
         std::vector<QColor> pixels(10);
 
         // Refused before anything else: not even DMX input is switched on.
-        node.setDmxBuffer(raw(buffer), 1024, 0);
+        node.setDmxBuffer(buffer.data(), 1024, 0);
         node.setPixelBuffer(pixels.data(), 10, 0);
         QVERIFY(!ArtnetProbe::dmxInputReady(node));
         QVERIFY(!ArtnetProbe::universeData(node));
@@ -748,12 +743,12 @@ private slots:
         QCOMPARE(ArtnetProbe::pixelChannelsPerUniverse(node), quint16(512));
 
         // A registration in place stays as it was.
-        node.setDmxBuffer(raw(buffer), 1024, 510);
+        node.setDmxBuffer(buffer.data(), 1024, 510);
         node.setPixelBuffer(pixels.data(), 10, 300);
         const quint8* shadow = ArtnetProbe::shadowBuffer(node);
         std::vector<quint8> other(2048);
         std::vector<QColor> otherPixels(20);
-        node.setDmxBuffer(raw(other), 2048, 0);
+        node.setDmxBuffer(other.data(), 2048, 0);
         node.setPixelBuffer(otherPixels.data(), 20, 0);
         node.getDmxBuffer(&registered, &size);
         QCOMPARE(registered, buffer.data());
@@ -908,12 +903,12 @@ private slots:
             QVERIFY(node.enableDmxInput());
         std::vector<quint8> buffer(size_t(qMax(dmxSize, 1)));
         if (dmxSize != 0)
-            node.setDmxBuffer(raw(buffer), quint32(dmxSize), quint16(dmxChannels));
+            node.setDmxBuffer(buffer.data(), quint32(dmxSize), quint16(dmxChannels));
         std::vector<quint8> later(size_t(qMax(laterSize, 1)));
         if (laterSize == 0)
             node.setDmxBuffer(nullptr, 0, quint16(laterChannels));
         else if (laterSize > 0)
-            node.setDmxBuffer(raw(later), quint32(laterSize), quint16(laterChannels));
+            node.setDmxBuffer(later.data(), quint32(laterSize), quint16(laterChannels));
         std::vector<QColor> pixels(size_t(qMax(pixelCount, 1)));
         if (pixelCount != 0)
             node.setPixelBuffer(pixels.data(), quint32(pixelCount), quint16(pixelChannels));
