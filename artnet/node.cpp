@@ -20,7 +20,9 @@ ElapsedClock::~ElapsedClock() = default;
 
 void ElapsedClock::restart()
 {
-    timer.restart();
+    // start(), not restart(): the node restarts its clock once at construction, before the
+    // timer was ever started, and QElapsedTimer::restart() on a never-started timer is undefined.
+    timer.start();
 }
 
 qint64 ElapsedClock::elapsed() const

@@ -40,4 +40,6 @@ public:
     }
     static bool lastPacketValid(const artnet& node) { return node.lastPacketValid; }
     static const QHostAddress* lastDestination(const artnet& node) { return node.lastDestination; }
+    static const QColor* pixelBuffer(const artnet& node) { return node.pixelBuffer; }
+    static quint32 pixelCount(const artnet& node) { return node.pixelCount; }
 };
