@@ -10,6 +10,12 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace TestSupport;
 using InterfaceDiscovery::Adapter;
 
@@ -69,6 +75,26 @@ QString line(const char* text)
     return QStringLiteral("line:") + QLatin1String(text);
 }
 
+// Brings one of our interfaces up or down, as "ip link set" would.
+bool setUp(const char* interfaceName, bool up)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, interfaceName, IFNAMSIZ - 1);
+    bool done = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (done) {
+        if (up)
+            request.ifr_flags = short(request.ifr_flags | IFF_UP);
+        else
+            request.ifr_flags = short(request.ifr_flags & ~IFF_UP);
+        done = ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    close(fd);
+    return done;
+}
+
 const QString kLoopbackFallback = QStringLiteral("127.0.0.1/255.0.0.0/127.255.255.255 ") + kNoMac;
 
 } // namespace
@@ -126,14 +152,14 @@ private slots:
                            QStringLiteral("text:found IpV4 - 127.0.0.1 broadcast  netmask "
                                           "255.0.0.0 do not use it\n")};
 
-        QTest::newRow("a later 127.0.0.1 replaces an earlier one")
-            << QList<Adapter>{adapter("", {address("127.0.0.1", "255.255.0.0", "127.0.255.255")}),
-                              adapter("", {address("127.0.0.1", "255.0.0.0", "127.255.255.255")})}
+        QTest::newRow("a later 127.0.0.1 replaces an earlier one; the line shows it as reported")
+            << QList<Adapter>{adapter("", {address("127.0.0.1", "255.0.0.0", "127.255.255.255")}),
+                              adapter("", {address("127.0.0.1", "255.255.0.0", "127.0.255.255")})}
             << QStringList{kLoopbackFallback}
             << QStringList{line("found IpV4 - 127.0.0.1 memory for later"),
                            line("found IpV4 - 127.0.0.1 memory for later"),
-                           QStringLiteral("text:found IpV4 - 127.0.0.1 broadcast 127.255.255.255 "
-                                          "netmask 255.0.0.0 do not use it\n")};
+                           QStringLiteral("text:found IpV4 - 127.0.0.1 broadcast 127.0.255.255 "
+                                          "netmask 255.255.0.0 do not use it\n")};
 
         QTest::newRow("127.0.0.1 not used when another network is")
             << QList<Adapter>{adapter("", {address("127.0.0.1", "255.0.0.0")}),
@@ -262,6 +288,26 @@ private slots:
                               QStringLiteral("found IpV4 - 10.60.0.2  Mask: 255.255.0.0 Broad: "
                                              "10.60.255.255add to send/receive list with") +
                                   mac1}));
+    }
+
+    void anAdapterThatIsDownIsTaken()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        if (hardwareAddress(kVeth1.name).isEmpty())
+            QSKIP("the veth networks are missing; run through netns-run --veth");
+        // Its address stays configured, and it comes up with that same network.
+        QVERIFY(setUp(kVeth1.name, false));
+        OutputCapture discovery;
+        artnet node;
+        discovery.finish();
+        const bool restored = setUp(kVeth1.name, true);
+
+        QVERIFY(restored);
+        const QList<InterfaceEntry>* entries = ArtnetProbe::interfaces(node);
+        QVERIFY(entries);
+        QCOMPARE(entries->size(), 2);
+        QCOMPARE(entries->at(1).address.ip(), kVeth1.local);
+        QCOMPARE(entries->at(1).mac, hardwareAddress(kVeth1.name));
     }
 
     void discoveryRunsOnce()

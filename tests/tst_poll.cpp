@@ -280,6 +280,9 @@ private slots:
         const QByteArray written = capture.finish();
 
         QVERIFY(ArtnetProbe::lastPoll(node)); // the poll was taken, only not answered
+        // Taking it prepared the sending side all the same, repeat timer included.
+        QVERIFY(ArtnetProbe::sendingReady(node));
+        QVERIFY(ArtnetProbe::sendTimer(node));
         QVERIFY(!listener.hasPendingDatagrams());
         QCOMPARE(describe(atPeer), QStringList());
         QCOMPARE(written, QByteArray());
