@@ -233,6 +233,7 @@ private slots:
         const QByteArray ip = network == 0 ? kIp0 : kIp1;
         QCOMPARE(describe(replies),
                  QStringList{expected(veth.local, veth.peer, viewerReply(ip, mac))});
+        QCOMPARE(replies.first().data().size(), 240); // one byte past the published layout
         QCOMPARE(lines, QStringList{QStringLiteral("PollReply to %1 from %2 SubId 0")
                                         .arg(veth.peer.toString(), veth.local.toString())});
     }
