@@ -41,8 +41,8 @@ const QString kA = QStringLiteral("127.0.0.2");
 const QString kB = QStringLiteral("127.0.0.3");
 const QString kC = QStringLiteral("127.0.0.4");
 
-// Refreshes to sit through where the display must not change: half a second of the timer.
-constexpr int kManyRefreshes = 12;
+// Refreshes to sit through where the display must not change: a third of a second of the timer.
+constexpr int kManyRefreshes = 8;
 
 QString separatorOf(bool lcd)
 {
@@ -583,7 +583,6 @@ private slots:
 
         const QString time = QStringLiteral("01:02:03:04");
         QTest::newRow("nothing reached up to 999: 22") << "." << 100000 << 100000 << 22;
-        QTest::newRow("empty text, huge label: 22") << "" << 100000 << 100000 << 22;
         QTest::newRow("zero label: 22") << time << 0 << 0 << 22;
         QTest::newRow("tiny label: 22") << time << 2 << 2 << 22;
         QTest::newRow("ordinary label") << time << 300 << 1000 << -1;
