@@ -71,7 +71,7 @@ private:
     QList<Answer> answers;
     QList<QByteArray> requests;
     int closedByClient = 0;
-    int partPause = 150;
+    int partPause = 300;
     bool proxying = false;
 };
 
