@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace TestSupport;
@@ -298,6 +299,7 @@ private slots:
         QTRY_VERIFY(checkEnded(window));
         QCOMPARE(watcher.boxSummaries(), manualBoxes);
         checkBoxes(watcher);
+        checkState(window, manualBoxes);
         if (viaService)
             QCOMPARE(service.requestLines().value(0), expectedRequestLine());
         else
@@ -326,6 +328,7 @@ private slots:
         QTRY_VERIFY(checkEnded(window));
         QCOMPARE(watcher.boxSummaries(), startupBoxes);
         checkBoxes(watcher);
+        checkState(window, startupBoxes);
         if (viaService)
             QCOMPARE(service.requestLines().value(0), expectedRequestLine());
     }
@@ -516,6 +519,17 @@ private slots:
     }
 
 private:
+    // After the end of a request: ready for the next one, and a found release remembered.
+    void checkState(const MainWindow& window, const QStringList& boxes)
+    {
+        const CheckSoftwareUpdate* checker = checkerOf(window);
+        QVERIFY(!CheckSoftwareUpdateProbe::dataReceived(*checker));
+        const bool announced = std::any_of(boxes.begin(), boxes.end(), [](const QString& box) {
+            return box.startsWith(QStringLiteral("information|Update Check|<center>New version"));
+        });
+        QCOMPARE(CheckSoftwareUpdateProbe::updateFound(*checker), announced);
+    }
+
     // Every box of the update check stands alone, application-modal, with one Ok button.
     void checkBoxes(const PopupWatcher& watcher)
     {
