@@ -4,64 +4,32 @@
 #include "mainwindow.h"
 #include "probes.h"
 #include "sandbox.h"
+#include "settingsstore.h"
 #include "windowprobes.h"
 
 #include <QLCDNumber>
 #include <QLabel>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-
-namespace {
-
-QString settingsFile(const QTemporaryDir& dir)
-{
-    return dir.filePath(QLatin1String(chronolume::kWebDomain) + QStringLiteral("/Chronolume.conf"));
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-} // namespace
 
 class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir configDir;
+    TestSupport::SettingsStore settings;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(configDir.isValid());
-        // The per-user settings store of this test run, not the user's.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configDir.path());
-    }
+    void initTestCase() { QVERIFY(settings.isValid()); }
 
     void init()
     {
         REQUIRE_PRIVATE_NETWORK();
-        QFile::remove(settingsFile(configDir));
+        QVERIFY(settings.write(QByteArray()));
     }
 
     void settingPicksTheDisplay_data()
     {
-        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("lcd");
         QTest::newRow("no settings file") << QByteArray() << false;
         QTest::newRow("no UseLcd key") << QByteArray("[General]\nOther=1\n") << false;
@@ -72,11 +40,9 @@ private slots:
 
     void settingPicksTheDisplay()
     {
-        QFETCH(QByteArray, settings);
+        QFETCH(QByteArray, content);
         QFETCH(bool, lcd);
-        const QString path = settingsFile(configDir);
-        if (!settings.isEmpty())
-            writeFile(path, settings);
+        QVERIFY(settings.write(content));
 
         {
             MainWindow window;
@@ -90,8 +56,8 @@ private slots:
             QVERIFY(MainWindowProbe::sourceLabel(window));
         }
         // Read, never written: the store looks exactly as before the run.
-        QCOMPARE(QFile::exists(path), !settings.isEmpty());
-        QCOMPARE(readAll(path), settings);
+        QCOMPARE(QFile::exists(settings.file()), !content.isEmpty());
+        QCOMPARE(settings.read(), content);
     }
 
     void windowAndNodeAreSetUp()
