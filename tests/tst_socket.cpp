@@ -1,7 +1,6 @@
 // Opening the node's socket on port 6454: the two bind modes, a port that is taken, and the
 // operations that open it.
 #include "artnet.h"
-#include "chronolume_config.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "traffic.h"
@@ -162,17 +161,6 @@ private slots:
         QVERIFY(node.getTimecode(&record, &sender, 0));
         QCOMPARE(sender.protocol(), QAbstractSocket::IPv4Protocol);
         QCOMPARE(sender.toString(), QStringLiteral("127.0.0.9"));
-    }
-
-    void namesAreReplacedTogether()
-    {
-        artnet node;
-        QCOMPARE(ArtnetProbe::shortName(node), QStringLiteral("ArtNet by Orin"));
-        QCOMPARE(ArtnetProbe::longName(node),
-                 QStringLiteral("ArtNet by ") + QLatin1String(chronolume::kWebHost));
-        node.setNames(QStringLiteral("Short"), QStringLiteral("Long"));
-        QCOMPARE(ArtnetProbe::shortName(node), QStringLiteral("Short"));
-        QCOMPARE(ArtnetProbe::longName(node), QStringLiteral("Long"));
     }
 };
 
