@@ -28,7 +28,7 @@ void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress&
 
 // Point size for the timecode label: one below the first bold size from 23 upward whose line
 // height reaches two thirds of the label's height, or whose text, measured as one line, reaches
-// two thirds of its width; 22 when the first size already does, or when no size below 999 does.
+// two thirds of its width; 22 when the first size already does, or when no size up to 999 does.
 int fittedPointSize(const QString& family, const QString& text, int height, int width);
 
 } // namespace TimecodeText
