@@ -2,16 +2,17 @@
 // own universe, buffer registration from another thread, and the ports ArtPollReply counts.
 #include "artnet.h"
 #include "pollreply.h"
-#include "probes.h"
 #include "sandbox.h"
 #include "traffic.h"
 
 #include <QColor>
+#include <QNetworkDatagram>
 #include <QtTest>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -98,60 +99,45 @@ private slots:
         QTest::addColumn<QByteArray>("expectedBytes");
         QTest::addColumn<QByteArray>("expectedPixels");
 
+        const QByteArray none, p1 = pattern(1, 512), p2 = pattern(2, 512), p3 = pattern(3, 512);
         const QByteArray u1024(1024, kUntouched);
-        QTest::newRow("W 512: universe 1 fills bytes 512 to 1023")
-            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(1, pattern(1, 512))}
-            << patched(u1024, 512, pattern(1, 512)) << QByteArray();
-        QTest::newRow("W 512: universe 2 lies past a 1024-byte buffer")
-            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(2, pattern(2, 512))} << u1024
-            << QByteArray();
+        QTest::newRow("W 512: universe 1 fills bytes 512 to 1023, universe 2 is dropped")
+            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(1, p1), artDmx(2, p2)}
+            << patched(u1024, 512, p1) << none;
         QTest::newRow("Length 0 copies nothing")
-            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(0, pattern(1, 512), 0)} << u1024
-            << QByteArray();
+            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(0, p1, 0)} << u1024 << none;
         QTest::newRow("Length 3 copies three bytes")
-            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(0, pattern(1, 512), 3)}
-            << patched(u1024, 0, pattern(1, 3)) << QByteArray();
+            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(0, p1, 3)}
+            << patched(u1024, 0, p1.left(3)) << none;
         QTest::newRow("Length 600 copies one universe")
             << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(0, pattern(1, 600))}
-            << patched(u1024, 0, pattern(1, 512)) << QByteArray();
+            << patched(u1024, 0, p1) << none;
         // The node reuses one receive buffer: the longer datagram before must not show through.
         QTest::newRow("Length past the datagram's end reads zeros")
-            << 1 << 1024 << 512 << 0
-            << QByteArrayList{artDmx(1, pattern(1, 512)), artDmx(0, pattern(2, 10), 20)}
-            << patched(patched(u1024, 512, pattern(1, 512)), 0, pattern(2, 10) + QByteArray(10, 0))
-            << QByteArray();
+            << 1 << 1024 << 512 << 0 << QByteArrayList{artDmx(1, p1), artDmx(0, p2.left(10), 20)}
+            << patched(patched(u1024, 512, p1), 0, p2.left(10) + QByteArray(10, 0)) << none;
         // Universe 2 first, so that two bytes too many from universe 1 would show.
         QTest::newRow("W 510: universe k fills from byte 510·k and pixel 170·k")
-            << 1 << 1530 << 510 << 600
-            << QByteArrayList{artDmx(2, pattern(2, 512)), artDmx(1, pattern(1, 512))}
-            << patched(patched(QByteArray(1530, kUntouched), 510, pattern(1, 510)), 1020,
-                       pattern(2, 510))
-            << patched(patched(untouched(600), 3 * 170, pattern(1, 510)), 3 * 340, pattern(2, 510));
-
-        const QByteArrayList u012{artDmx(0, pattern(1, 512)), artDmx(1, pattern(2, 512)),
-                                  artDmx(2, pattern(3, 512))};
+            << 1 << 1530 << 510 << 600 << QByteArrayList{artDmx(2, p2), artDmx(1, p1)}
+            << patched(patched(QByteArray(1530, kUntouched), 510, p1.left(510)), 1020, p2.left(510))
+            << patched(patched(untouched(600), 3 * 170, p1.left(510)), 3 * 340, p2.left(510));
+        const QByteArrayList u012{artDmx(0, p1), artDmx(1, p2), artDmx(2, p3)};
         QTest::newRow("W 1: one byte per universe, no pixel")
             << 1 << 4 << 1 << 8 << u012 << QByteArray("\x11\x21\x31\xAA", 4) << untouched(8);
         QTest::newRow("W 2: two bytes per universe, the last cut, no pixel")
             << 1 << 5 << 2 << 8 << u012 << QByteArray("\x11\x12\x21\x22\x31", 5) << untouched(8);
         QTest::newRow("W 600: blocks every 512 bytes, pixels every 200, both cut at the end")
-            << 1 << 1200 << 600 << 300
-            << QByteArrayList{artDmx(1, pattern(1, 512)), artDmx(2, pattern(2, 512))}
-            << patched(patched(QByteArray(1200, kUntouched), 512, pattern(1, 512)), 1024,
-                       pattern(2, 176))
-            << patched(untouched(300), 3 * 200, pattern(1, 300));
+            << 1 << 1200 << 600 << 300 << QByteArrayList{artDmx(1, p1), artDmx(2, p2)}
+            << patched(patched(QByteArray(1200, kUntouched), 512, p1), 1024, p2.left(176))
+            << patched(untouched(300), 3 * 200, p1.left(300));
         QTest::newRow("Length 7: pixels 0 and 1 in full, only red of 2; Length 8 adds green")
-            << 1 << 0 << 0 << 180
-            << QByteArrayList{artDmx(0, pattern(1, 512), 7), artDmx(1, pattern(2, 512), 8)}
-            << QByteArray()
-            << patched(patched(untouched(180), 0, pattern(1, 7)), 3 * 170, pattern(2, 8));
+            << 1 << 0 << 0 << 180 << QByteArrayList{artDmx(0, p1, 7), artDmx(1, p2, 8)} << none
+            << patched(patched(untouched(180), 0, p1.left(7)), 3 * 170, p2.left(8));
         QTest::newRow("own universe 3: 2 dropped, 3 is block 0, 5 is block 2")
             << 4 << 1536 << 512 << 400
-            << QByteArrayList{artDmx(2, pattern(1, 512)), artDmx(3, pattern(2, 512)),
-                              artDmx(5, pattern(3, 512))}
-            << patched(patched(QByteArray(1536, kUntouched), 0, pattern(2, 512)), 1024,
-                       pattern(3, 512))
-            << patched(patched(untouched(400), 0, pattern(2, 510)), 3 * 340, pattern(3, 180));
+            << QByteArrayList{artDmx(2, p1), artDmx(3, p2), artDmx(5, p3)}
+            << patched(patched(QByteArray(1536, kUntouched), 0, p2), 1024, p3)
+            << patched(patched(untouched(400), 0, p2.left(510)), 3 * 340, p3.left(180));
     }
 
     void universesArePlaced()
@@ -167,7 +153,9 @@ private slots:
         artnet node;
         QVERIFY(node.setUniverse(quint16(universeNumber)));
         std::vector<quint8> buffer(static_cast<size_t>(size), quint8(kUntouched));
-        std::vector<QColor> colors(static_cast<size_t>(pixelCount), kUntouchedPixel);
+        // QColor's setters lie beyond the sanitizer's reach: eight more pixels show any write
+        // past the registered ones.
+        std::vector<QColor> colors(static_cast<size_t>(pixelCount) + 8, kUntouchedPixel);
         if (size != 0)
             node.setDmxBuffer(buffer.data(), quint32(size), quint16(channels));
         if (pixelCount != 0)
@@ -175,7 +163,7 @@ private slots:
 
         deliver(node, datagrams);
         QCOMPARE(bytes(buffer), expectedBytes);
-        QCOMPARE(rgb(colors), expectedPixels);
+        QCOMPARE(rgb(colors), expectedPixels + untouched(8));
 
         // Outside a hold the shadow takes the same bytes, so a sync publishes no older data;
         // bytes no packet reached are the zeros the shadow started with.
@@ -183,97 +171,43 @@ private slots:
         QCOMPARE(bytes(buffer), expectedBytes.replace(kUntouched, '\0'));
     }
 
-    // A hold is given up at the first ArtDmx more than 3000 ms after the last commit.
-    void holdExpiresAfter3000ms_data()
+    // A sync holds the caller's bytes until the next one; a hold no sync renews for more than
+    // 3000 ms is given up at the next ArtDmx. No sync puts older data over newer.
+    void holdLastsUntilTheNextSync_data()
     {
+        QTest::addColumn<int>("hold"); // of the first sync; none for 0
         QTest::addColumn<qint64>("sinceCommit");
-        QTest::addColumn<bool>("held");
-        QTest::newRow("2999 ms holds") << qint64(2999) << true;
-        QTest::newRow("3000 ms still holds") << qint64(3000) << true;
-        QTest::newRow("3001 ms publishes at once") << qint64(3001) << false;
+        QTest::addColumn<QByteArray>("beforeSync");
+
+        const QByteArray zeros(512, '\0');
+        QTest::newRow("sender never holds") << 0 << qint64(0) << pattern(2, 512) + pattern(1, 512);
+        QTest::newRow("0xFF holds 2999 ms") << 0xFF << qint64(2999) << zeros + zeros;
+        QTest::newRow("0xFF holds 3000 ms") << 0xFF << qint64(3000) << zeros + zeros;
+        QTest::newRow("3001 ms: given up, the newer data stays")
+            << 0xFF << qint64(3001) << pattern(2, 512) + zeros;
     }
 
-    void holdExpiresAfter3000ms()
+    void holdLastsUntilTheNextSync()
     {
+        QFETCH(int, hold);
         QFETCH(qint64, sinceCommit);
-        QFETCH(bool, held);
+        QFETCH(QByteArray, beforeSync);
 
         artnet node;
         auto* clock = new ManualClock;
         node.setSyncClock(clock);
-        std::vector<quint8> buffer(512, 0);
-        node.setDmxBuffer(buffer.data(), 512, 512);
+        std::vector<quint8> buffer(1024, 0);
+        node.setDmxBuffer(buffer.data(), 1024, 512);
 
         // Long after the clock started: only the restart by the sync's commit keeps the hold.
         clock->now = 100000;
-        deliver(node, {artSync(0x5101, 0xFF)}); // 0xFF is -1, which holds
-        clock->now += sinceCommit;
-        deliver(node, {artDmx(0, pattern(1, 512))});
-        QCOMPARE(bytes(buffer), held ? QByteArray(512, '\0') : pattern(1, 512));
-        deliver(node, {artSync(0x5202, 0)});
-        QCOMPARE(bytes(buffer), pattern(1, 512));
-    }
-
-    // Each sync publishes the frame collected since the one before it; pixels and the own
-    // universe do not wait for it.
-    void holdCollectsAFrameUntilTheNextSync()
-    {
-        artnet node;
-        auto* clock = new ManualClock;
-        node.setSyncClock(clock);
-        std::vector<quint8> buffer(1024, 0);
-        std::vector<QColor> pixels(1, kUntouchedPixel);
-        node.setDmxBuffer(buffer.data(), 1024, 512);
-        node.setPixelBuffer(pixels.data(), 1, 512);
-
-        deliver(node,
-                {artSync(0x5202, 0x01), artDmx(0, pattern(1, 512)), artDmx(1, pattern(2, 512))});
-        QCOMPARE(bytes(buffer), QByteArray(1024, '\0'));
-        QCOMPARE(rgb(pixels), pattern(1, 3));
-        QByteArray own(512, '\0');
-        quint16 length = 512;
-        QVERIFY(node.readUniverse(reinterpret_cast<quint8*>(own.data()), &length));
-        QCOMPARE(own, pattern(1, 512));
-
-        // A renewed hold 2000 ms on publishes the frame and still holds 2000 ms after that.
-        clock->now += 2000;
-        deliver(node, {artSync(0x5202, 0x01)});
-        const QByteArray first = pattern(1, 512) + pattern(2, 512);
-        QCOMPARE(bytes(buffer), first);
-        clock->now += 2000;
-        deliver(node, {artDmx(0, pattern(3, 512))});
-        QCOMPARE(bytes(buffer), first);
-        deliver(node, {artSync(0x5202, 0)});
-        QCOMPARE(bytes(buffer), pattern(3, 512) + pattern(2, 512));
-    }
-
-    // A sync never puts older data over what the caller's buffer already holds.
-    void syncKeepsNewerData_data()
-    {
-        QTest::addColumn<bool>("holdFirst");
-        QTest::addColumn<QByteArray>("block1BeforeSync");
-        QTest::newRow("sender never holds") << false << pattern(1, 512);
-        QTest::newRow("hold expired") << true << QByteArray(512, '\0');
-    }
-
-    void syncKeepsNewerData()
-    {
-        QFETCH(bool, holdFirst);
-        QFETCH(QByteArray, block1BeforeSync);
-
-        artnet node;
-        auto* clock = new ManualClock;
-        node.setSyncClock(clock);
-        std::vector<quint8> buffer(1024, 0);
-        node.setDmxBuffer(buffer.data(), 1024, 512);
-
-        if (holdFirst)
-            deliver(node, {artSync(0x5101, 0x05)});
+        if (hold != 0)
+            deliver(node, {artSync(0x5101, quint8(hold))});
         deliver(node, {artDmx(0, pattern(1, 512)), artDmx(1, pattern(1, 512))});
-        clock->now += 3001;
+        clock->now += sinceCommit;
         deliver(node, {artDmx(0, pattern(2, 512))});
-        QCOMPARE(bytes(buffer), pattern(2, 512) + block1BeforeSync);
-        deliver(node, {artSync(0x5101, 0x00)});
+        QCOMPARE(bytes(buffer), beforeSync);
+        deliver(node, {artSync(0x5202, 0)});
         QCOMPARE(bytes(buffer), pattern(2, 512) + pattern(1, 512));
     }
 
@@ -294,22 +228,10 @@ private slots:
         QVERIFY(node.enableDmxInput());
         deliver(node, {artSync(0x5101, 0)});
         QCOMPARE(bytes(buffer), QByteArray(512, '\0'));
-        deliver(node, {artDmx(0, pattern(1, 512))});
-        QCOMPARE(bytes(buffer), pattern(1, 512));
-        QCOMPARE(rgb(pixels), pattern(1, 3));
     }
 
-    void setUniverseCountsFromOne()
-    {
-        artnet node;
-        QVERIFY(node.setUniverse(6));
-        QVERIFY(!node.setUniverse(0));
-        QCOMPARE(ArtnetProbe::universe(node), quint16(5));
-        QVERIFY(node.setUniverse(1));
-        QCOMPARE(ArtnetProbe::universe(node), quint16(0));
-    }
-
-    // readUniverse gives the last data of the own universe, no more than was asked.
+    // readUniverse gives the last data of the own universe, no more than was asked. Universe
+    // numbers count from 1.
     void readUniverseGivesTheOwnUniverse_data()
     {
         QTest::addColumn<int>("universeNumber");
@@ -318,10 +240,9 @@ private slots:
         QTest::addColumn<QByteArray>("read");
 
         const QByteArray full = artDmx(0, pattern(1, 512));
-        QTest::newRow("600 asked after 512 bytes gives 512") << 1 << full << 600 << pattern(1, 512);
+        QTest::newRow("universe number 1 is 0; 600 asked after 512 bytes gives 512")
+            << 1 << full << 600 << pattern(1, 512);
         QTest::newRow("3 asked gives 3") << 1 << full << 3 << pattern(1, 3);
-        QTest::newRow("Length 3 keeps 3")
-            << 1 << artDmx(0, pattern(1, 512), 3) << 600 << pattern(1, 3);
         QTest::newRow("another universe is not kept")
             << 1 << artDmx(1, pattern(1, 512)) << 600 << QByteArray();
         QTest::newRow("Net 1, SubUni 2 is universe number 0x0103")
@@ -337,6 +258,7 @@ private slots:
 
         artnet node;
         QVERIFY(node.setUniverse(quint16(universeNumber)));
+        QVERIFY(!node.setUniverse(0)); // refused: the universe stays
         QVERIFY(node.enableDmxInput());
         deliver(node, {datagram});
         QByteArray destination(600, char(0xEE));
@@ -400,34 +322,23 @@ private slots:
 
         std::atomic<bool> done{false};
         std::atomic<int> written{0};
-        int replaced = 0;
         std::thread caller([&] {
             const std::pair<quint32, quint16> shapes[] = {{512, 512},  {5120, 512}, {100, 510},
                                                           {2048, 510}, {8, 1},      {1536, 600}};
-            std::vector<quint8>* current = nullptr;
-            auto release = [&] {
-                if (!current)
-                    return;
-                if (std::any_of(current->begin(), current->end(), [](quint8 b) { return b; }))
-                    ++written;
-                delete current;
-                current = nullptr;
-                ++replaced;
-            };
-            for (int round = 0; round < 600; ++round) {
+            std::unique_ptr<std::vector<quint8>> current;
+            for (int round = 0; round < 2000; ++round) {
+                // Every tenth round removes the buffer instead, at 0 channels.
                 const auto [size, channels] = shapes[round % 6];
-                auto* next = new std::vector<quint8>(size, 0);
-                node.setDmxBuffer(next->data(), size, channels);
-                release();
-                current = next;
-                std::this_thread::sleep_for(std::chrono::microseconds(300));
-                if (round % 10 == 9) {
-                    node.setDmxBuffer(nullptr, 0, 0);
-                    release();
-                }
+                auto next = round % 10 == 9 ? nullptr : std::make_unique<std::vector<quint8>>(size);
+                node.setDmxBuffer(next ? next->data() : nullptr, size, next ? channels : 0);
+                if (current &&
+                    std::any_of(current->begin(), current->end(), [](quint8 b) { return b != 0; }))
+                    ++written;
+                current = std::move(next); // frees the replaced buffer
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
             node.setDmxBuffer(nullptr, 0, 0);
-            release();
+            current.reset();
             done = true;
         });
 
@@ -442,11 +353,7 @@ private slots:
             settle(node);
         }
         caller.join();
-        QCOMPARE(replaced, 600);
         QVERIFY2(written > 0, "no replaced buffer ever received data: the race was not run");
-        quint8* registered = nullptr;
-        node.getDmxBuffer(&registered, nullptr);
-        QVERIFY(!registered);
     }
 
     // ArtPollReply counts the ports of the registered buffers, four to a reply. Every row then
@@ -455,23 +362,21 @@ private slots:
     {
         QTest::addColumn<int>("universeNumber");
         QTest::addColumn<bool>("enableInput");
-        QTest::addColumn<int>("dmxSize");            // at 512 channels; 0: no DMX buffer
-        QTest::addColumn<int>("pixelCount");         // at 512 channels; 0: no pixels
-        QTest::addColumn<QByteArrayList>("replies"); // NumPortsLo, BindIndex, SwOut of each
+        QTest::addColumn<int>("dmxSize");        // at 512 channels; 0: no DMX buffer
+        QTest::addColumn<int>("pixelCount");     // at 512 channels; 0: no pixels
+        QTest::addColumn<QByteArray>("replies"); // NumPortsLo, BindIndex, SwOut of each in turn
 
         QTest::newRow("no DMX input: one reply without ports")
-            << 1 << false << 0 << 0 << QByteArrayList{QByteArray::fromHex("0000 00000000")};
+            << 1 << false << 0 << 0 << QByteArray::fromHex("0000 00000000");
         QTest::newRow("DMX input without buffers: one port at the node's universe")
-            << 6 << true << 0 << 0 << QByteArrayList{QByteArray::fromHex("0100 05000000")};
+            << 6 << true << 0 << 0 << QByteArray::fromHex("0100 05000000");
         QTest::newRow("5120 bytes: replies of 4, 4 and 2 ports")
             << 1 << false << 5120 << 0
-            << QByteArrayList{QByteArray::fromHex("0400 00010203"),
-                              QByteArray::fromHex("0401 04050607"),
-                              QByteArray::fromHex("0202 08090000")};
+            << QByteArray::fromHex("0400 00010203  0401 04050607  0202 08090000");
         QTest::newRow("513 bytes: two ports")
-            << 1 << false << 513 << 0 << QByteArrayList{QByteArray::fromHex("0200 00010000")};
+            << 1 << false << 513 << 0 << QByteArray::fromHex("0200 00010000");
         QTest::newRow("200 pixels: two ports")
-            << 1 << false << 0 << 200 << QByteArrayList{QByteArray::fromHex("0200 00010000")};
+            << 1 << false << 0 << 200 << QByteArray::fromHex("0200 00010000");
     }
 
     void pollReplyPortsFollowTheBuffers()
@@ -480,7 +385,7 @@ private slots:
         QFETCH(bool, enableInput);
         QFETCH(int, dmxSize);
         QFETCH(int, pixelCount);
-        QFETCH(QByteArrayList, replies);
+        QFETCH(QByteArray, replies);
 
         artnet node;
         node.setPollReplyEnabled(true);
@@ -496,23 +401,21 @@ private slots:
         node.setDmxBuffer(refused.data(), 2048, 0);
         node.setPixelBuffer(refusedPixels.data(), 2000, 0);
 
-        // The reply goes to the poller's address and port 6454; a socket bound to exactly that
-        // address gets it, not the node's own wildcard socket.
+        // Replies go to port 6454 of the poller's address, where this socket is bound beside the
+        // node's wildcard one.
         QUdpSocket poller;
-        QVERIFY(poller.bind(kController, kArtNetPort,
-                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
+        QVERIFY(poller.bind(kController, kArtNetPort, QAbstractSocket::ShareAddress));
         QCOMPARE(
             poller.writeDatagram(artPoll(), QHostAddress(QHostAddress::LocalHost), kArtNetPort),
             qint64(14));
         settle(node);
 
-        QByteArrayList seen;
+        QByteArray seen;
         while (poller.hasPendingDatagrams()) {
-            QByteArray reply(qsizetype(poller.pendingDatagramSize()), '\0');
-            poller.readDatagram(reply.data(), reply.size());
+            const QByteArray reply = poller.receiveDatagram().data();
             QCOMPARE(reply.size(), qsizetype(240));
             QCOMPARE(reply.left(10), QByteArray("Art-Net\0\x00\x21", 10));
-            seen.append(reply.mid(173, 1) + reply.mid(211, 1) + reply.mid(190, 4));
+            seen += reply.mid(173, 1) + reply.mid(211, 1) + reply.mid(190, 4);
         }
         QCOMPARE(seen, replies);
     }
