@@ -136,8 +136,10 @@ void artnet::setSyncClock(ElapsedClock* clock)
 
 void artnet::commitDmx()
 {
-    syncClock->restart();
+    // The clock is read under the lock by the placement, and a caller may commit from its own
+    // thread.
     QMutexLocker lock(dmxMutex);
+    syncClock->restart();
     if (shadowBuffer && dmxBufferSize != 0)
         std::memcpy(dmxBuffer, shadowBuffer, dmxBufferSize);
 }
