@@ -8,6 +8,5 @@ class AboutInfoProbe
 public:
     static QLabel* infoLabel(const AboutInfo& about) { return about.infoLabel; }
     static QLabel* creditsLabel(const AboutInfo& about) { return about.creditsLabel; }
-    static QVBoxLayout* layout(const AboutInfo& about) { return about.layout; }
     static QPushButton* okButton(const AboutInfo& about) { return about.okButton; }
 };

@@ -1,67 +1,64 @@
-// Reads and closes the modal message boxes and popup menus that the code under test opens, the
-// way a user would: it looks at what is on screen every few milliseconds, also while such a
-// window runs its own event loop.
+// Reads and closes the message boxes and popup menus that the code under test opens, the way a
+// user would: it looks every few milliseconds, also while such a window runs its own event loop.
 #pragma once
 
-#include <QList>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
-#include <QObject>
-#include <QPoint>
-#include <QPointer>
-#include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
 
-class QMenu;
-
 namespace TestSupport {
 
-class PopupWatcher : public QObject
+class PopupWatcher
 {
-    Q_OBJECT
-
 public:
-    struct Box
+    PopupWatcher()
     {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QMessageBox::StandardButtons buttons;
-        QPointer<QWidget> parent;
-        bool modal = false;
-    };
-    struct Menu
-    {
-        QPointer<QMenu> menu;
-        QPoint position;
-        bool itemActive = false;
-    };
+        QObject::connect(&timer, &QTimer::timeout, &timer, [this] { look(); });
+        timer.start(10);
+    }
 
-    explicit PopupWatcher(QObject* parent = nullptr);
-
-    QList<Box> boxes() const { return seenBoxes; }
-    QList<Menu> menus() const { return seenMenus; }
-    // "information|Update Check|No updates available.": one line per box, for comparisons.
-    QStringList boxSummaries() const;
-    void clear();
-
-    // Asked at every look for a box that is on screen, with its number in the order seen; a box
-    // stays open for as long as it answers true. Without it every box is closed at once.
-    std::function<bool(int index, QMessageBox* box)> holdBox;
-    // Runs once for every opening of a menu, before the menu is closed; it may choose an item.
-    std::function<void(QMenu* menu)> onMenu;
+    // "information|Update Check|No updates available.": one line per box, in the order opened.
+    QStringList boxes;
+    // Asked at every look with the number of the box on screen; it stays open while this is true.
+    std::function<bool(int index)> holdBox;
 
 private:
-    void look();
+    void look()
+    {
+        // A menu is closed once its own opening has been handled; closed in the middle of it,
+        // it would stay the active window.
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            QMetaObject::invokeMethod(popup, &QWidget::close, Qt::QueuedConnection);
+            return;
+        }
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        // A mark on the box, not its address: a later box may reuse a closed one's address.
+        bool seen = false;
+        int index = box->property("watcherIndex").toInt(&seen);
+        if (!seen) {
+            index = int(boxes.size());
+            box->setProperty("watcherIndex", index);
+            const char* icon = box->icon() == QMessageBox::Information ? "information"
+                               : box->icon() == QMessageBox::Warning   ? "warning"
+                                                                       : "other";
+            boxes << QLatin1String(icon) + QLatin1Char('|') + box->windowTitle() +
+                         QLatin1Char('|') + box->text();
+        }
+        if (holdBox && holdBox(index))
+            return;
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    }
 
     QTimer timer;
-    QList<Box> seenBoxes;
-    QList<Menu> seenMenus;
 };
-
-// "information", "warning", ... as summaries show the icon.
-QString iconName(QMessageBox::Icon icon);
 
 } // namespace TestSupport

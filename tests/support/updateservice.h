@@ -1,78 +1,86 @@
-// A stand-in for the maker's update service: a small HTTP server on 127.0.0.1 that answers with
-// whatever a test chooses, and remembers what it was asked.
+// A stand-in for the maker's update service: a small HTTP server on 127.0.0.1 that the whole
+// application reaches as its HTTP proxy, so the program's compiled-in address arrives unchanged.
+// It answers whatever a test chooses and remembers what it was asked.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
+#include <QNetworkProxy>
 #include <QTcpServer>
-
-class QTcpSocket;
+#include <QTcpSocket>
+#include <QTimer>
 
 namespace TestSupport {
 
-class UpdateService : public QObject
+class UpdateService
 {
-    Q_OBJECT
-
 public:
     struct Answer
     {
-        enum class Kind {
-            Respond, // a status line, headers and the body, part by part
-            Close,   // the connection is closed without a byte of answer
-            Hold     // nothing is sent; the connection stays open until the client goes
-        };
-        Kind kind = Kind::Respond;
-        int status = 200;
-        QByteArray reason = "OK";
-        // Each part is sent as a delivery of its own: written, flushed, then a pause.
-        QList<QByteArray> parts;
-        // Respond only: the headers promise more than the parts, and after them the service
-        // waits, so the answer never ends.
-        bool endless = false;
+        QList<QByteArray> parts; // each one a delivery of its own, 300 ms after the one before
+        int status = 200;        // 0: the connection is closed without a byte of answer
+        bool endless = false;    // the headers promise more than the parts, and it never comes
     };
 
-    static Answer respond(const QList<QByteArray>& parts, int status = 200,
-                          const QByteArray& reason = "OK");
-    static Answer respondThenHold(const QList<QByteArray>& parts);
-    static Answer closeWithoutAnswer();
-    static Answer hold();
-
-    explicit UpdateService(QObject* parent = nullptr);
-    // Ends held connections and gives the application its direct connections back.
-    ~UpdateService() override;
-
-    // Listens on 127.0.0.1 at a free port.
-    bool start();
-    quint16 port() const { return server.serverPort(); }
-
-    // Sends the whole application's HTTP through this service, as through a proxy: the program's
-    // compiled-in address then reaches us unchanged, and the request line names it in full.
-    void becomeApplicationProxy();
+    UpdateService()
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket] { read(socket); });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        if (server.listen(QHostAddress::LocalHost, 0))
+            QNetworkProxy::setApplicationProxy(QNetworkProxy(
+                QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), server.serverPort()));
+    }
+    ~UpdateService() { QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy)); }
+    bool isListening() const { return server.isListening(); }
 
     // The n-th request gets the n-th answer; the last one answers every later request too.
-    void setAnswers(const QList<Answer>& list) { answers = list; }
-    // The pause between two parts of an answer, so that the client sees them apart.
-    void setPartPause(int milliseconds) { partPause = milliseconds; }
-
+    QList<Answer> answers;
     // "GET http://host/path HTTP/1.1", one per request, in arrival order.
-    QList<QByteArray> requestLines() const { return requests; }
-    // Connections the client has closed from its end (an aborted request closes its own).
-    int connectionsClosedByClient() const { return closedByClient; }
+    QList<QByteArray> requestLines;
 
 private:
-    void accept();
-    void readRequest(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const Answer& answer);
-    void sendPart(QTcpSocket* socket, const QList<QByteArray>& parts, int index, bool endless);
+    void read(QTcpSocket* socket)
+    {
+        const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
+        socket->setProperty("request", request);
+        if (socket->property("answered").toBool() || !request.contains("\r\n\r\n"))
+            return;
+        socket->setProperty("answered", true);
+        requestLines.append(request.left(request.indexOf("\r\n")));
+        const Answer answer = answers.value(qMin(requestLines.size(), answers.size()) - 1);
+        if (answer.status == 0) {
+            socket->disconnectFromHost();
+            return;
+        }
+        qsizetype length = answer.endless ? 1000 : 0;
+        for (const QByteArray& part : answer.parts)
+            length += part.size();
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) +
+                      " Answer\r\nContent-Length: " + QByteArray::number(length) +
+                      "\r\nConnection: close\r\n\r\n");
+        send(socket, answer, 0);
+    }
+
+    void send(QTcpSocket* socket, const Answer& answer, int index)
+    {
+        if (index < answer.parts.size()) {
+            socket->write(answer.parts.at(index));
+            socket->flush();
+        }
+        // The socket is the timer's context: a client that has gone takes the rest with it.
+        if (index + 1 < answer.parts.size())
+            QTimer::singleShot(300, socket,
+                               [this, socket, answer, index] { send(socket, answer, index + 1); });
+        else if (!answer.endless)
+            socket->disconnectFromHost();
+    }
 
     QTcpServer server;
-    QList<Answer> answers;
-    QList<QByteArray> requests;
-    int closedByClient = 0;
-    int partPause = 300;
-    bool proxying = false;
 };
 
 } // namespace TestSupport
