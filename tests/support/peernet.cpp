@@ -17,138 +17,95 @@
 namespace TestSupport {
 
 const VethNetwork kVeth0{"clt0", QHostAddress(QStringLiteral("192.168.50.5")),
-                         QHostAddress(QStringLiteral("255.255.255.0")),
                          QHostAddress(QStringLiteral("192.168.50.255")),
                          QHostAddress(QStringLiteral("192.168.50.1"))};
-const VethNetwork kVeth1{
-    "clt1", QHostAddress(QStringLiteral("10.60.0.2")), QHostAddress(QStringLiteral("255.255.0.0")),
-    QHostAddress(QStringLiteral("10.60.255.255")), QHostAddress(QStringLiteral("10.60.0.1"))};
-
-namespace {
-
-QString systemError(const char* what)
-{
-    return QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                        QString::fromLocal8Bit(std::strerror(errno)));
-}
-
-} // namespace
+const VethNetwork kVeth1{"clt1", QHostAddress(QStringLiteral("10.60.0.2")),
+                         QHostAddress(QStringLiteral("10.60.255.255")),
+                         QHostAddress(QStringLiteral("10.60.0.1"))};
 
 QString hardwareAddress(const char* interfaceName)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return QString();
     ifreq request{};
     std::strncpy(request.ifr_name, interfaceName, IFNAMSIZ - 1);
-    const int result = ioctl(fd, SIOCGIFHWADDR, &request);
-    close(fd);
-    if (result != 0)
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool known = fd >= 0 && ioctl(fd, SIOCGIFHWADDR, &request) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!known)
         return QString();
-    QStringList bytes;
-    for (int i = 0; i < 6; ++i)
-        bytes.append(QStringLiteral("%1")
-                         .arg(uint(quint8(request.ifr_hwaddr.sa_data[i])), 2, 16, QLatin1Char('0'))
-                         .toUpper());
-    return bytes.join(QLatin1Char(':'));
+    return QString::fromLatin1(QByteArray(request.ifr_hwaddr.sa_data, 6).toHex(':').toUpper());
 }
 
-int openPeerSocket(const QHostAddress& address, quint16 port, QString* error)
+QStringList describe(const QList<QNetworkDatagram>& datagrams)
+{
+    QStringList result;
+    for (const QNetworkDatagram& datagram : datagrams)
+        result.append(QStringLiteral("%1:%2 -> %3 %4")
+                          .arg(datagram.senderAddress().toString())
+                          .arg(datagram.senderPort())
+                          .arg(datagram.destinationAddress().toString(),
+                               QString::fromLatin1(datagram.data().toHex())));
+    return result;
+}
+
+QString fromNode(const QHostAddress& to, const QByteArray& data)
+{
+    const QHostAddress& from = to.isInSubnet(kVeth0.local, 24) ? kVeth0.local : kVeth1.local;
+    return QStringLiteral("%1:6454 -> %2 %3")
+        .arg(from.toString(), to.toString(), QString::fromLatin1(data.toHex()));
+}
+
+PeerSocket::PeerSocket()
 {
     const QByteArray path = qgetenv("CHRONOLUME_PEER_NETNS");
     if (path.isEmpty()) {
-        if (error)
-            *error =
-                QStringLiteral("CHRONOLUME_PEER_NETNS is not set; run through netns-run --veth");
-        return -1;
+        error = QStringLiteral("CHRONOLUME_PEER_NETNS is not set; run through netns-run --veth");
+        return;
     }
-    const quint32 ip = address.toIPv4Address();
-    int descriptor = -1;
-    QString reason;
+    int fd = -1;
     // setns moves only the calling thread, so a thread of its own enters the peer namespace
     // and the test thread stays where it is. A socket keeps the namespace it was made in.
-    std::thread worker([&] {
+    std::thread([&] {
         const int ns = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (ns < 0) {
-            reason = systemError("open peer namespace");
-            return;
-        }
-        const int entered = setns(ns, CLONE_NEWNET);
-        ::close(ns);
-        if (entered != 0) {
-            reason = systemError("setns");
-            return;
-        }
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            reason = systemError("socket");
-            return;
-        }
+        if (ns >= 0 && setns(ns, CLONE_NEWNET) == 0)
+            fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         const int on = 1;
-        sockaddr_in bound{};
-        bound.sin_family = AF_INET;
-        bound.sin_port = htons(port);
-        bound.sin_addr.s_addr = htonl(ip);
-        if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-            setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
-            reason = systemError("setsockopt");
-            ::close(fd);
-            return;
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(kArtNetPort);
+        // IP_PKTINFO reports each datagram's destination, telling broadcasts from the rest.
+        if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+            bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+            error = QStringLiteral("peer socket: ") + QString::fromLocal8Bit(std::strerror(errno));
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
         }
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
-            reason = systemError("bind");
-            ::close(fd);
-            return;
-        }
-        descriptor = fd;
-    });
-    worker.join();
-    if (descriptor < 0 && error)
-        *error = reason;
-    return descriptor;
-}
-
-PeerSocket::PeerSocket(const QHostAddress& address, quint16 port)
-{
-    const int descriptor = openPeerSocket(address, port, &problem);
-    if (descriptor < 0)
-        return;
-    open = socket.setSocketDescriptor(descriptor, QAbstractSocket::BoundState);
-    if (!open) {
-        problem = socket.errorString();
-        ::close(descriptor);
+        if (ns >= 0)
+            ::close(ns);
+    }).join();
+    if (fd >= 0 && !socket.setSocketDescriptor(fd, QAbstractSocket::BoundState)) {
+        error = socket.errorString();
+        ::close(fd);
     }
 }
 
-void PeerSocket::take(QList<QNetworkDatagram>* into)
-{
-    while (socket.hasPendingDatagrams())
-        into->append(socket.receiveDatagram());
-}
-
-QList<QNetworkDatagram> PeerSocket::receive(int count, int timeoutMs)
+QList<QNetworkDatagram> PeerSocket::receive(int count, int settleMs)
 {
     QList<QNetworkDatagram> received;
+    const auto take = [&] {
+        while (socket.hasPendingDatagrams())
+            received.append(socket.receiveDatagram());
+    };
     QElapsedTimer clock;
     clock.start();
-    take(&received);
-    while (received.size() < count && clock.elapsed() < timeoutMs) {
+    while (received.size() < count && clock.elapsed() < 3000) {
         QTest::qWait(5);
-        take(&received);
+        take();
     }
-    return received;
-}
-
-QList<QNetworkDatagram> PeerSocket::receiveFor(int ms)
-{
-    QList<QNetworkDatagram> received;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QTest::qWait(5);
-        take(&received);
-    } while (clock.elapsed() < ms);
+    QTest::qWait(settleMs);
+    take();
     return received;
 }
 
