@@ -1,7 +1,6 @@
 // DMX input over real UDP on loopback: the caller's buffer and pixels, the sync-driven hold, the
 // own universe, buffer registration from another thread, and the ports ArtPollReply counts.
 #include "artnet.h"
-#include "pollreply.h"
 #include "sandbox.h"
 #include "traffic.h"
 

@@ -46,11 +46,6 @@ QByteArray viewerReply()
     return reply;
 }
 
-QByteArray patched(QByteArray bytes, int offset, const QByteArray& with)
-{
-    return bytes.replace(offset, with.size(), with);
-}
-
 // One reply of several: NumPortsLo, the four SwOut bytes and BindIndex.
 QByteArray ports(const char* count, const char* swOut, const char* bindIndex)
 {

@@ -23,6 +23,12 @@ QByteArray artPoll();
 QByteArray artDmx(quint16 universe, const QByteArray& data, int lengthField = -1);
 QByteArray artSync(quint16 opCode, quint8 hold, const QByteArray& id = QByteArray("Art-Net\0", 8));
 
+// A copy of bytes with the bytes at offset replaced: variants of an expected packet or buffer.
+inline QByteArray patched(QByteArray bytes, int offset, const QByteArray& with)
+{
+    return bytes.replace(offset, with.size(), with);
+}
+
 // A socket bound to one local address, sending from there.
 class Controller
 {
