@@ -210,7 +210,7 @@ QImage drawQuestionMark()
 struct XpmColour
 {
     char key;
-    const char* spec; // as written in the colour table
+    const char* definition; // as written in the colour table
     QRgb rgb;         // opaque colour, ignored for "None"
     bool none;
 };
@@ -249,7 +249,7 @@ bool writeXpm(const QString& path, const QByteArray& name, const QImage& image,
     for (std::size_t i = 0; i < colours.size(); ++i) {
         if (!used[i]) {
             std::fprintf(stderr, "%s: colour %s is never used\n", qPrintable(path),
-                         colours[i].spec);
+                         colours[i].definition);
             return false;
         }
     }
@@ -258,7 +258,7 @@ bool writeXpm(const QString& path, const QByteArray& name, const QImage& image,
     text += '"' + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height()) +
             ' ' + QByteArray::number(qsizetype(colours.size())) + " 1\",\n";
     for (const XpmColour& c : colours)
-        text += '"' + QByteArray(1, c.key) + " c " + c.spec + "\",\n";
+        text += '"' + QByteArray(1, c.key) + " c " + c.definition + "\",\n";
     text += rows + "};\n";
 
     QFile file(path);
