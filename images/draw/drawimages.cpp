@@ -211,7 +211,7 @@ struct XpmColour
 {
     char key;
     const char* definition; // as written in the colour table
-    QRgb rgb;         // opaque colour, ignored for "None"
+    QRgb rgb;               // opaque colour, ignored for "None"
     bool none;
 };
 
