@@ -67,10 +67,8 @@ private slots:
     void init()
     {
         REQUIRE_PRIVATE_NETWORK();
-        peer = std::make_unique<PeerSocket>();
-        QVERIFY2(peer->error.isEmpty(), qPrintable(peer->error));
-        OutputCapture quiet; // the discovery lines are checked elsewhere
-        node = std::make_unique<artnet>();
+        const QString error = openPeerAndNode(peer, node);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         // The identity the viewer's window gives its node.
         node->versionHi = 1;
         node->oemHi = 0x0C;

@@ -1,4 +1,6 @@
 #include "peernet.h"
+#include "artnet.h"
+#include "capture.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -107,6 +109,16 @@ QList<QNetworkDatagram> PeerSocket::receive(int count, int settleMs)
     QTest::qWait(settleMs);
     take();
     return received;
+}
+
+QString openPeerAndNode(std::unique_ptr<PeerSocket>& peer, std::unique_ptr<artnet>& node)
+{
+    peer = std::make_unique<PeerSocket>();
+    if (!peer->error.isEmpty())
+        return peer->error;
+    OutputCapture quiet;
+    node = std::make_unique<artnet>();
+    return QString();
 }
 
 } // namespace TestSupport

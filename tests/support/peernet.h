@@ -10,6 +10,10 @@
 #include <QStringList>
 #include <QUdpSocket>
 
+#include <memory>
+
+class artnet;
+
 namespace TestSupport {
 
 struct VethNetwork
@@ -44,5 +48,9 @@ public:
 
     QUdpSocket socket;
 };
+
+// Opens the peer socket and makes a fresh node, whose discovery lines other tests check, out of
+// sight. Returns why the peer socket could not be opened; empty on success.
+QString openPeerAndNode(std::unique_ptr<PeerSocket>& peer, std::unique_ptr<artnet>& node);
 
 } // namespace TestSupport
