@@ -1,10 +1,14 @@
 // The pictures that chronolume_images embeds under ":/images" without any Q_INIT_RESOURCE, and
-// the Windows executable's icon and version information beside them, which nothing in the
-// program reads, so nothing else would notice a wrong one.
+// the Windows executable's icon and version information and the desktop's icons beside them,
+// which nothing in the program reads, so nothing else would notice a wrong one. Every committed
+// picture is what the drawing program draws today, byte for byte.
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QResource>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -23,7 +27,86 @@ class ResourcesTest : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_redrawn;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_redrawn.isValid());
+        QProcess draw;
+        draw.setProcessChannelMode(QProcess::ForwardedChannels);
+        draw.start(QStringLiteral(CHRONOLUME_DRAWIMAGES), {m_redrawn.path()});
+        QVERIFY(draw.waitForFinished(120000));
+        QCOMPARE(draw.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(draw.exitCode(), 0);
+    }
+
+    // The drawing program draws exactly the committed pictures, no more: a picture drawn but
+    // never committed would be missing from the build, one committed but no longer drawn would
+    // silently drift from the artwork.
+    void redrawnFiles()
+    {
+        QStringList drawn;
+        QDirIterator it(m_redrawn.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            drawn << QDir(m_redrawn.path()).relativeFilePath(it.next());
+        drawn.sort();
+        QCOMPARE(drawn,
+                 (QStringList{QStringLiteral("check_update.xpm"), QStringLiteral("chronolume.ico"),
+                              QStringLiteral("chronolume.png"), QStringLiteral("helpHelp.xpm"),
+                              QStringLiteral("hicolor/chronolume-16.png"),
+                              QStringLiteral("hicolor/chronolume-24.png"),
+                              QStringLiteral("hicolor/chronolume-256.png"),
+                              QStringLiteral("hicolor/chronolume-32.png"),
+                              QStringLiteral("hicolor/chronolume-48.png"),
+                              QStringLiteral("hicolor/chronolume-512.png"),
+                              QStringLiteral("hicolor/chronolume-64.png")}));
+    }
+
+    void redrawn_data()
+    {
+        QTest::addColumn<QString>("file");
+        QDirIterator it(m_redrawn.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = QDir(m_redrawn.path()).relativeFilePath(it.next());
+            QTest::newRow(qPrintable(file)) << file;
+        }
+    }
+
+    void redrawn()
+    {
+        QFETCH(QString, file);
+        const QByteArray committed = fileBytes(QStringLiteral(CHRONOLUME_IMAGES_DIR "/") + file);
+        const QByteArray drawn = fileBytes(m_redrawn.filePath(file));
+        QVERIFY(!drawn.isEmpty());
+        QVERIFY2(committed == drawn, "the committed file is not what the drawing program draws");
+    }
+
+    // The desktop's icons: each the diamond at the size its name gives, on a clear square.
+    void hicolorIcons_data()
+    {
+        QTest::addColumn<int>("size");
+        for (const int size : {16, 24, 32, 48, 64, 256, 512})
+            QTest::newRow(qPrintable(QString::number(size))) << size;
+    }
+
+    void hicolorIcons()
+    {
+        QFETCH(int, size);
+        const QImage icon(
+            QStringLiteral(CHRONOLUME_IMAGES_DIR "/hicolor/chronolume-%1.png").arg(size));
+        QCOMPARE(icon.size(), QSize(size, size));
+        QCOMPARE(icon.format(), QImage::Format_ARGB32);
+        QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(icon.pixel(size - 1, size - 1)), 0);
+        const QRgb upperLeft = icon.pixel(size * 3 / 8, size * 3 / 8);
+        const QRgb lowerRight = icon.pixel(size * 5 / 8, size * 5 / 8);
+        QCOMPARE(qAlpha(upperLeft), 255);
+        QCOMPARE(qAlpha(lowerRight), 255);
+        QVERIFY(qBlue(upperLeft) > qRed(upperLeft));
+        QVERIFY(qRed(lowerRight) > qBlue(lowerRight));
+    }
+
     // Only these three: no quit picture, nor the Windows icon or the drawing program beside them.
     void listing()
     {

@@ -1,11 +1,17 @@
-// Draws every picture that Chronolume embeds, so that they can be redrawn instead of hand-edited:
+// Draws every picture that Chronolume embeds or installs, so that they can be redrawn instead of
+// hand-edited:
 //   chronolume.png    the window icon and About picture: a diamond shaded violet-blue to red
 //   chronolume.ico    the same diamond for the Windows executable (16, 32, 48 px at 4, 8 and
 //                     32 bits per pixel, and 256 px as PNG)
+//   hicolor/chronolume-<size>.png
+//                     the same diamond for the desktop's menu and task bar, one per size of the
+//                     freedesktop hicolor icon theme that the installation fills (but 128 px,
+//                     which is chronolume.png)
 //   check_update.xpm  the "check for updates" action: radio waves around a mast
 //   helpHelp.xpm      the help action: a question mark
 //
-// This program is not part of the Chronolume build. To redraw, from the repository root:
+// This program is not part of the Chronolume build (tst_resources builds it to check that the
+// committed files are what it draws). To redraw, from the repository root:
 //   cmake -S images/draw -B /tmp/draw-build
 //   cmake --build /tmp/draw-build
 //   /tmp/draw-build/drawimages images
@@ -36,6 +42,10 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // The diamond
+
+// The sizes installed into the hicolor icon theme (packaging/CMakeLists.txt installs the same).
+// 128 px is chronolume.png itself.
+constexpr int kHicolorSizes[] = {16, 24, 32, 48, 64, 256, 512};
 
 QPainterPath diamondPath(qreal size, qreal inset)
 {
@@ -519,6 +529,20 @@ int main(int argc, char** argv)
         ok = false;
     }
     ok = writeIco(dir.filePath(QStringLiteral("chronolume.ico"))) && ok;
+    // Each size drawn at its own pixel size, like the Windows icons, so the menu's small icons
+    // stay crisp. The installation names them after the application id, which a packager
+    // chooses, so the files here carry only the size.
+    if (!dir.mkpath(QStringLiteral("hicolor"))) {
+        std::fprintf(stderr, "cannot make %s/hicolor\n", argv[1]);
+        ok = false;
+    }
+    for (const int size : kHicolorSizes) {
+        const QString path = dir.filePath(QStringLiteral("hicolor/chronolume-%1.png").arg(size));
+        if (!drawDiamond(size).save(path, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            ok = false;
+        }
+    }
     ok = writeXpm(dir.filePath(QStringLiteral("check_update.xpm")), "check_update_xpm",
                   drawCheckUpdate(),
                   {{' ', "None", 0, true},
