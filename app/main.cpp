@@ -1,3 +1,4 @@
+#include "chronolume_config.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(chronolume::kAppId));
     int result;
     {
         // The window, and with it the node and its socket, goes before the application object.
