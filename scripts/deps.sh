@@ -2,7 +2,8 @@
 # Sourced by scripts/run and scripts/test.
 
 CHRONOLUME_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev \
-fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils"
+fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils \
+dpkg-dev file desktop-file-utils appstream"
 
 chronolume_install_packages() {
     missing=""
