@@ -2,7 +2,7 @@
 # Sourced by scripts/run and scripts/test.
 
 CHRONOLUME_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev \
-fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils"
+fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils clang libclang-rt-14-dev"
 
 chronolume_install_packages() {
     missing=""
