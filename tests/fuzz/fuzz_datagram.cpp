@@ -10,8 +10,8 @@
 //   set-up, 10 bytes
 //     0-1  universe number handed to setUniverse (0 is refused there and leaves universe 1)
 //     2-3  DMX channels per universe (0 taken as 1)
-//     4-5  DMX buffer size in bytes (0 taken as 1)
-//     6-7  pixel count (0 taken as 1)
+//     4-5  DMX buffer size in bytes, 1 + the number modulo 8192 (up to 16 full universes)
+//     6-7  pixel count, 1 + the number modulo 2048 (a pixel costs a constructor per input)
 //     8-9  pixel channels per universe (0 taken as 1)
 //   then datagram records until the input ends, each
 //     0-3  sender IPv4 address, first octet first
@@ -134,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Reader input(data, size);
     const quint16 universe = input.le16();
     const quint16 dmxChannels = qMax<quint16>(input.le16(), 1);
-    const quint16 dmxSize = qMax<quint16>(input.le16(), 1);
-    const quint16 pixels = qMax<quint16>(input.le16(), 1);
+    const quint16 dmxSize = quint16(1 + input.le16() % 8192);
+    const quint16 pixels = quint16(1 + input.le16() % 2048);
     const quint16 pixelChannels = qMax<quint16>(input.le16(), 1);
 
     // Exactly sized, so that AddressSanitizer sees any write past what was registered.
