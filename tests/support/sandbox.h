@@ -13,7 +13,7 @@ QString privateNetworkProblem();
 } // namespace TestSupport
 
 // Skips the calling test function unless the network is private to the tests. QSKIP's own
-// expansion, written out: QSKIP with its message alone leaves its variadic part empty, which
+// expansion, written out: QSKIP with its message alone leaves its variadic arguments empty, which
 // -Wpedantic rejects under clang.
 #define REQUIRE_PRIVATE_NETWORK()                                                                  \
     do {                                                                                           \
