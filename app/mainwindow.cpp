@@ -31,8 +31,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
     helpLink = chronolume::helpPageLink();
 
     // Read once and never written: the key exists only if the user put it there.
-    QSettings settings(QLatin1String(chronolume::kWebDomain),
-                       QLatin1String(chronolume::kProductName));
+    QSettings settings{QLatin1String(chronolume::kWebDomain),
+                       QLatin1String(chronolume::kProductName)};
     useLcd = settings.value(QStringLiteral("UseLcd"), false).toBool();
 
     artnetNode = new artnet;

@@ -63,5 +63,11 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(UpdateAnswerTest)
+// QTEST_APPLESS_MAIN written out: under clang, -Wpedantic rejects its empty variadic argument.
+int main(int argc, char** argv)
+{
+    UpdateAnswerTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_updateanswer.moc"

@@ -1,5 +1,7 @@
 // Read access to the private state of the classes under test, for what no public operation
-// shows. Tests use it to check effects, never to drive the code around its real entry points.
+// shows. Tests use it to check effects, never to drive the code around its real entry points;
+// the one entry point it opens is the handling of one received datagram, the step behind the
+// socket, which the fuzz target feeds directly.
 #pragma once
 
 #include "artnet.h"
@@ -42,4 +44,9 @@ public:
     static const QHostAddress* lastDestination(const artnet& node) { return node.lastDestination; }
     static const QColor* pixelBuffer(const artnet& node) { return node.pixelBuffer; }
     static quint32 pixelCount(const artnet& node) { return node.pixelCount; }
+
+    static void handleDatagram(artnet& node, QByteArray& datagram, const QHostAddress& sender)
+    {
+        node.handlePackage(datagram, sender);
+    }
 };
