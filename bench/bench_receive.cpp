@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -128,6 +129,28 @@ long long udpReceiveErrors()
             errors = std::stoll(value);
     }
     return errors;
+}
+
+// Bytes waiting in the receive queue of the socket bound to port, as the kernel charges them
+// against the receive buffer; -1 if there is no such socket.
+long long receiveQueueBytes(quint16 port)
+{
+    std::ifstream udp("/proc/net/udp");
+    std::string line;
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X", unsigned(port));
+    while (std::getline(udp, line)) {
+        std::istringstream fields(line);
+        std::string slot, localAddress, remote, state, queues;
+        if (!(fields >> slot >> localAddress >> remote >> state >> queues))
+            continue;
+        if (localAddress.size() < 5 || localAddress.compare(localAddress.size() - 5, 5, local) != 0)
+            continue;
+        const size_t colon = queues.find(':');
+        if (colon != std::string::npos)
+            return std::stoll(queues.substr(colon + 1), nullptr, 16);
+    }
+    return -1;
 }
 
 int pendingBytes(int fd)
@@ -359,6 +382,7 @@ struct Result
     double wall = 0; // seconds
     long long dropped = 0;
     long long timecodesLost = 0;
+    long long peakQueue = 0; // bytes, streamed loads only
     double rate() const { return cpu > 0 ? double(datagrams) / cpu : 0; }
 };
 
@@ -464,9 +488,9 @@ Result queuedReference(Senders& senders, int burst, int bursts)
 
 // Sends count datagrams from a thread of its own, at rate a second (0: as fast as it can).
 std::thread startSender(Senders& senders, quint16 port, int count, int rate,
-                        std::atomic<bool>& done)
+                        std::atomic<bool>& done, std::atomic<long long>& peakQueue)
 {
-    return std::thread([&senders, port, count, rate, &done] {
+    return std::thread([&senders, port, count, rate, &done, &peakQueue] {
         // Wake from each pause within microseconds, not the default 50.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         const double start = wallSeconds();
@@ -481,6 +505,9 @@ std::thread startSender(Senders& senders, quint16 port, int count, int rate,
                 }
             }
             senders.sendCounted(port, i);
+            // How much of the receive buffer the stream needs: sampled as it runs.
+            if (i % 500 == 499)
+                peakQueue = std::max(peakQueue.load(), receiveQueueBytes(port));
         }
         done = true;
     });
@@ -501,7 +528,8 @@ Result streamedNode(Senders& senders, int count, int rate)
     finish.start(5);
     const double cpu = threadCpuSeconds();
     const double wall = wallSeconds();
-    std::thread sender = startSender(senders, kNodePort, count, rate, done);
+    std::atomic<long long> peakQueue{0};
+    std::thread sender = startSender(senders, kNodePort, count, rate, done, peakQueue);
     QCoreApplication::exec();
     result.cpu = threadCpuSeconds() - cpu;
     result.wall = wallSeconds() - wall;
@@ -509,6 +537,7 @@ Result streamedNode(Senders& senders, int count, int rate)
     result.dropped = udpReceiveErrors() - errors;
     result.datagrams = count - result.dropped;
     result.timecodesLost = senders.timecodesSent - node.countedStored();
+    result.peakQueue = peakQueue;
     return result;
 }
 
@@ -521,7 +550,8 @@ Result streamedReference(Senders& senders, int count)
     std::atomic<bool> done{false};
     const double cpu = threadCpuSeconds();
     const double wall = wallSeconds();
-    std::thread sender = startSender(senders, kReferencePort, count, 0, done);
+    std::atomic<long long> peakQueue{0};
+    std::thread sender = startSender(senders, kReferencePort, count, 0, done, peakQueue);
     while (!done || pendingBytes(reader.fd) > 0)
         reader.wakeup(5);
     result.cpu = threadCpuSeconds() - cpu;
@@ -530,6 +560,7 @@ Result streamedReference(Senders& senders, int count)
     result.dropped = udpReceiveErrors() - errors;
     result.datagrams = reader.received;
     result.timecodesLost = senders.timecodesSent - (long long)(reader.timecodeSenders.size());
+    result.peakQueue = peakQueue;
     return result;
 }
 
@@ -541,6 +572,8 @@ void printPair(const char* load, const Result& node, const Result& reference)
                      r.rate() / 1e6, r.cpu / double(r.datagrams) * 1e9);
         if (r.wall > 0)
             std::fprintf(out, ", %4.2f million/s in real time", double(r.datagrams) / r.wall / 1e6);
+        if (r.wall > 0)
+            std::fprintf(out, ", queue at most %lld bytes", r.peakQueue);
         std::fprintf(out, ", dropped %lld, ArtTimeCode lost %lld\n", r.dropped, r.timecodesLost);
     };
     line("reference", reference);
@@ -574,10 +607,14 @@ int main(int argc, char* argv[])
         ReferenceReader reader;
         int rmemMax = 0;
         std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+        const int buffer = receiveBufferOf(probe.fd);
         std::fprintf(out,
-                     "receive buffers: node %d bytes, reference %d bytes (net.core.rmem_max %d); "
-                     "an ArtDmx occupies about 1280\n",
-                     receiveBufferOf(probe.fd), receiveBufferOf(reader.fd), rmemMax);
+                     "receive buffers: node %d bytes, reference %d bytes (net.core.rmem_max %d)\n",
+                     buffer, receiveBufferOf(reader.fd), rmemMax);
+        // The kernel charges about 1280 bytes for a 530-byte ArtDmx on loopback.
+        std::fprintf(out,
+                     "  the node's holds about %d ArtDmx, %.1f ms of a stream of %d a second\n",
+                     buffer / 1280, buffer / 1280.0 / kPacedRate * 1000, kPacedRate);
     }
     std::fprintf(out, "senders: %d desks at 127.0.0.2-127.0.0.%d, ArtDmx of 530 bytes\n", kDesks,
                  kDesks + 1);
@@ -603,6 +640,7 @@ int main(int argc, char* argv[])
     std::fprintf(out, "  node CPU %.1f %% of one core, %.0f ns per datagram, dropped %lld\n",
                  paced.cpu / paced.wall * 100, paced.cpu / double(paced.datagrams) * 1e9,
                  paced.dropped);
+    std::fprintf(out, "  receive queue at its fullest (sampled): %lld bytes\n", paced.peakQueue);
     std::fprintf(out, "  ArtTimeCode lost at %d a second: %lld of %lld\n", kPacedRate,
                  paced.timecodesLost, senders.timecodesSent.load());
 
