@@ -9,23 +9,48 @@
 #include <QLCDNumber>
 #include <QLabel>
 
+#include <utility>
+
+namespace {
+
+bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const TimecodeRecord& x = a[i].timecode;
+        const TimecodeRecord& y = b[i].timecode;
+        if (x.frames != y.frames || x.seconds != y.seconds || x.minutes != y.minutes ||
+            x.hours != y.hours || x.type != y.type || a[i].sender != b[i].sender)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void MainWindow::SendTimecodeTimeOut()
 {
     if (!artnetNode)
         return;
 
-    const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
-    TimecodeText::Texts texts;
-    TimecodeRecord record;
-    QHostAddress sender;
-    for (int index = 0; artnetNode->getTimecode(&record, &sender, index); ++index)
-        TimecodeText::appendEntry(texts, record, sender, separator);
+    readEntries.clear(); // keeps its capacity: no allocation per refresh
+    TimecodeSource entry;
+    for (int index = 0; artnetNode->getTimecode(&entry.timecode, &entry.sender, index); ++index)
+        readEntries.append(entry);
 
     // Until the first timecode arrives the no-signal texts stay; afterwards a silent sender
-    // keeps its last values.
-    const int n = texts.count;
-    if (n == 0)
+    // keeps its last values. Nothing new since the last refresh: the widgets show it already,
+    // so the texts are not built again.
+    const qsizetype n = readEntries.size();
+    if (n == 0 || sameEntries(readEntries, shownEntries))
         return;
+    shownEntries.swap(readEntries);
+
+    const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
+    TimecodeText::Texts texts;
+    for (const TimecodeSource& shown : std::as_const(shownEntries))
+        TimecodeText::appendEntry(texts, shown.timecode, shown.sender, separator);
 
     if (timecodeLabel)
         timecodeLabel->setText(texts.time);
@@ -33,11 +58,11 @@ void MainWindow::SendTimecodeTimeOut()
         rateLabel->setText(texts.rate);
     if (timecodeLcd) {
         // 11 places per sender and one per separator.
-        timecodeLcd->setDigitCount(12 * n - 1);
+        timecodeLcd->setDigitCount(int(12 * n - 1));
         timecodeLcd->display(texts.time);
     }
     if (rateLcd) {
-        rateLcd->setDigitCount(7 * n - 1);
+        rateLcd->setDigitCount(int(7 * n - 1));
         rateLcd->display(texts.rate);
     }
     if (sourceLabel)

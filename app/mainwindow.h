@@ -2,6 +2,9 @@
 // context menu with its commands.
 #pragma once
 
+#include "artnet.h"
+
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
@@ -63,4 +66,8 @@ private:
     QLabel* linkLabel = nullptr;
     QVBoxLayout* mainLayout = nullptr;
     QWidget* centralPanel = nullptr;
+    // What the last refresh put on show, and the entries read at this one: a refresh that finds
+    // them alike has nothing to redo.
+    QList<TimecodeSource> shownEntries;
+    QList<TimecodeSource> readEntries;
 };

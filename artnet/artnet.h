@@ -12,8 +12,13 @@
 
 class QColor;
 class QMutex;
+class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
+
+namespace ArtNetReceive {
+class BatchReader;
+}
 
 // The timecode of one sender, the five bytes exactly as ArtTimeCode carries them.
 struct TimecodeRecord
@@ -100,6 +105,7 @@ public:
 private slots:
     qint64 sendDataTimeout();
     void readPackage();
+    void readBatches();
 
 private:
     friend class ArtnetProbe; // test access to the node's private state
@@ -164,4 +170,8 @@ private:
 
     // Reused by every read of the socket, so a busy network costs no allocation per datagram.
     QByteArray datagramBuffer;
+    // Where the system allows, the socket is drained many datagrams per call, woken by a
+    // notifier of the node's own; both exist only while the socket does.
+    ArtNetReceive::BatchReader* batchReader = nullptr;
+    QSocketNotifier* readNotifier = nullptr;
 };

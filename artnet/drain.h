@@ -3,6 +3,14 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 namespace ArtNetReceive {
 
@@ -30,5 +38,67 @@ void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
         handle(datagram, sender);
     }
 }
+
+#ifdef Q_OS_LINUX
+// Reads a socket's queue with recvmmsg, many datagrams per system call. Every slot holds the
+// largest UDP payload, so no datagram is ever cut short, and the slots, their headers and the
+// sender address are made once and reused: a busy network costs no allocation per datagram.
+// Only the pages a datagram is written to become resident, so the slots cost little memory
+// while the datagrams are small.
+class BatchReader
+{
+public:
+    static constexpr int kBatch = 32;
+
+    BatchReader() : storage(new char[size_t(kBatch) * kSlotStride])
+    {
+        for (int i = 0; i < kBatch; ++i) {
+            vectors[i].iov_base = storage.get() + size_t(i) * kSlotStride;
+            vectors[i].iov_len = kMaxDatagramSize;
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &senders[i];
+        }
+    }
+
+    // Reads every pending datagram from descriptor and hands each to handle(QByteArray&
+    // datagram, const QHostAddress& sender), in arrival order. Returns false if a read failed
+    // for another reason than an empty queue; what was read before is handled all the same.
+    // A batch that comes back short ends the drain without another call: whatever arrives
+    // later wakes the reader again.
+    template <typename Handle> bool drain(int descriptor, Handle&& handle)
+    {
+        for (;;) {
+            for (int i = 0; i < kBatch; ++i)
+                messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+            const int count = recvmmsg(descriptor, messages, kBatch, MSG_DONTWAIT, nullptr);
+            if (count < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+            for (int i = 0; i < count; ++i) {
+                // Set in place: the address keeps its one allocation unless a handler kept a
+                // copy of it.
+                sender.setAddress(reinterpret_cast<const sockaddr*>(&senders[i]));
+                QByteArray datagram = QByteArray::fromRawData(
+                    static_cast<const char*>(vectors[i].iov_base), int(messages[i].msg_len));
+                handle(datagram, sender);
+            }
+            if (count < kBatch)
+                return true;
+        }
+    }
+
+private:
+    static constexpr size_t kSlotStride = 65536; // a page-aligned home for kMaxDatagramSize
+
+    std::unique_ptr<char[]> storage;
+    mmsghdr messages[kBatch]{};
+    iovec vectors[kBatch]{};
+    sockaddr_storage senders[kBatch]{};
+    QHostAddress sender;
+};
+#endif
 
 } // namespace ArtNetReceive

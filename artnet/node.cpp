@@ -1,10 +1,12 @@
 // The node's lifecycle, its socket and the timecode accessor the window polls.
 #include "artnet.h"
+#include "drain.h"
 #include "packets.h"
 
 #include "chronolume_config.h"
 
 #include <QMutex>
+#include <QSocketNotifier>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -48,6 +50,10 @@ artnet::~artnet()
         disableDmxInput();
     if (socketReady)
         closeSocket();
+    delete readNotifier;
+    readNotifier = nullptr;
+    delete batchReader;
+    batchReader = nullptr;
 
     // A holder still inside a copy must finish before the mutex goes away.
     dmxMutex->lock();
@@ -106,14 +112,34 @@ bool artnet::openSocket()
     // Only takes effect once bound.
     socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
 
+#ifdef Q_OS_LINUX
+    // recvmmsg reads a whole burst per system call, where the socket's own reads take one call
+    // per datagram and a failing one, with its error text, to find the queue empty. A notifier
+    // of the node's own wakes it. The socket's notifier stays connected too: after its first
+    // readyRead it waits for a read through the socket before it watches again, and it never
+    // gets one while the batches drain the queue, so it falls silent by itself; should a
+    // socket error send the drain back to the socket's own reads, it is re-armed and both
+    // wakeups lead to the same drain.
+    batchReader = new ArtNetReceive::BatchReader;
+    readNotifier = new QSocketNotifier(socket->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, &artnet::readBatches);
+    socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readBatches));
+#else
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
+#endif
     return true;
 }
 
 void artnet::closeSocket()
 {
+    // The notifier goes before the descriptor it watches.
+    delete readNotifier;
+    readNotifier = nullptr;
+    delete batchReader;
+    batchReader = nullptr;
     if (socket) {
         disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage);
+        disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readBatches);
         socket->close();
         delete socket;
         socket = nullptr;

@@ -51,6 +51,22 @@ void artnet::readPackage()
                                   });
 }
 
+void artnet::readBatches()
+{
+#ifdef Q_OS_LINUX
+    if (!socket || !batchReader)
+        return;
+    const bool drained = batchReader->drain(
+        int(socket->socketDescriptor()), [this](QByteArray& datagram, const QHostAddress& sender) {
+            handlePackage(datagram, sender);
+        });
+    // A real socket error: the socket's own reads record it and end the drain as they always
+    // did, and they re-arm the socket's own notifier on the way.
+    if (!drained)
+        readPackage();
+#endif
+}
+
 void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
 {
     // Every later read of the datagram stays within what this check admits.

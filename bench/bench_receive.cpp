@@ -1,181 +1,659 @@
-// How close the node's receive path comes to the cost of the bare system calls.
+// How close the node's receive path comes to a bare recvmmsg reader, on the same traffic.
 //
-// The same bursts of ArtTimeCode datagrams from many senders go once to the node and once to a
-// plain socket drained with recvmmsg. Only the draining is timed, in process CPU time, and the
-// result is the ratio of the two: the node's cost per datagram over the kernel's. Two loads are
-// measured: a busy network (many datagrams per wakeup) and a quiet one (one per wakeup).
+// Eight controllers on 127.0.0.2 to 127.0.0.9 send what a busy show network carries: mostly
+// 530-byte ArtDmx, with some ArtTimeCode in between. The same datagrams go once to a real
+// node (its own socket and notifiers, driven by the application's event loop) and once to a
+// minimal reader of this program's own that waits in poll() and reads 64 datagrams per
+// recvmmsg call. Four loads:
+//   queued        bursts of 256 datagrams queued while the reader is busy elsewhere, then
+//                 drained: the cost of the drain when many datagrams wait per wakeup;
+//   one per wakeup  a single datagram per wakeup, as on a quiet network;
+//   streamed      a sender thread sends as fast as it can while the reader runs;
+//   paced         a sender thread sends 100,000 datagrams a second to the node.
+// Rates are datagrams per second of the reading thread's CPU time, so they say how much one
+// core can drain. In the streamed and paced loads every ArtTimeCode comes from an address of
+// its own (127.0.1.2 onward), so the node's list of senders counts exactly the ArtTimeCode it
+// handled; the datagrams the kernel dropped are read from the namespace's UDP counters.
 //
-// It binds port 6454 and sends on loopback only; run it in a private network namespace:
-//   unshare -n sh -c 'ip link set lo up && build/bench/bench_receive'
+// The program binds port 6454 and sends to 127.0.0.1 only. Unless loopback is its only network
+// it runs itself again under `unshare -n` (which needs root), with lo brought up, and it refuses
+// to run anywhere else. The last line is "ratio: 0.NN", the node's rate over the reference
+// reader's for queued bursts.
 #include "artnet.h"
+#include "probes.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
+#include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
 #include <netinet/in.h>
-#include <sys/resource.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/poll.h> // not <poll.h>: the node has a header of that name
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr int kSenders = 64;
-constexpr int kBusyBurst = 128; // stays below what the default receive buffer holds
-constexpr int kBusyBursts = 400;
-constexpr int kQuietBursts = 20000; // one datagram per wakeup, as a single desk sends
-int kBurst = kBusyBurst;
-int kBursts = kBusyBursts;
-constexpr quint16 kBaselinePort = 6455;
+// The report; the node's own lines go to stderr, so this stays readable.
+FILE* out = stdout;
 
-double cpuSeconds()
+constexpr int kDesks = 8;
+constexpr quint32 kFirstDesk = 0x7F000002;          // 127.0.0.2
+constexpr quint32 kFirstCountedSender = 0x7F000102; // 127.0.1.2
+constexpr quint16 kNodePort = 6454;
+constexpr quint16 kReferencePort = 6455;
+constexpr int kRequestedReceiveBuffer = 4 * 1024 * 1024; // what the node asks for, too
+
+constexpr int kQueuedBurst = 256;
+constexpr int kQueuedBursts = 800;
+constexpr int kQuietDatagrams = 20000;
+constexpr int kStreamedDatagrams = 200000;
+constexpr int kPacedRate = 100000;
+constexpr int kTimecodeEvery = 16;         // queued loads: one ArtTimeCode in 16
+constexpr int kCountedTimecodeEvery = 100; // streamed and paced loads
+
+bool onlyLoopback()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        if (interface.type() != QNetworkInterface::Loopback)
+            return false;
+    }
+    return true;
 }
 
-QByteArray timecode(int i)
+// Runs this program again in a network namespace of its own. Returns only if that failed.
+void reexecIsolated(int argc, char* argv[])
+{
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>("unshare"));
+    args.push_back(const_cast<char*>("-n"));
+    args.push_back(const_cast<char*>("--"));
+    args.push_back(const_cast<char*>("sh"));
+    args.push_back(const_cast<char*>("-c"));
+    args.push_back(const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\""));
+    for (int i = 0; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    setenv("CHRONOLUME_BENCH_ISOLATED", "1", 1);
+    execvp("unshare", args.data());
+}
+
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double wallSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// The namespace's count of UDP datagrams dropped on receive (full buffers, bad checksums).
+long long udpReceiveErrors()
+{
+    std::ifstream snmp("/proc/net/snmp");
+    std::string names, values, line;
+    while (std::getline(snmp, line)) {
+        if (line.rfind("Udp:", 0) != 0)
+            continue;
+        if (names.empty())
+            names = line;
+        else
+            values = line;
+    }
+    std::istringstream n(names), v(values);
+    std::string name, value;
+    long long errors = 0;
+    while (n >> name && v >> value) {
+        if (name == "InErrors")
+            errors = std::stoll(value);
+    }
+    return errors;
+}
+
+// Bytes waiting in the receive queue of the socket bound to port, as the kernel charges them
+// against the receive buffer; -1 if there is no such socket.
+long long receiveQueueBytes(quint16 port)
+{
+    std::ifstream udp("/proc/net/udp");
+    std::string line;
+    char local[16];
+    std::snprintf(local, sizeof local, ":%04X", unsigned(port));
+    while (std::getline(udp, line)) {
+        std::istringstream fields(line);
+        std::string slot, localAddress, remote, state, queues;
+        if (!(fields >> slot >> localAddress >> remote >> state >> queues))
+            continue;
+        if (localAddress.size() < 5 || localAddress.compare(localAddress.size() - 5, 5, local) != 0)
+            continue;
+        const size_t colon = queues.find(':');
+        if (colon != std::string::npos)
+            return std::stoll(queues.substr(colon + 1), nullptr, 16);
+    }
+    return -1;
+}
+
+int pendingBytes(int fd)
+{
+    int bytes = 0;
+    ioctl(fd, FIONREAD, &bytes);
+    return bytes;
+}
+
+sockaddr_in ipv4(quint32 address, quint16 port)
+{
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_port = htons(port);
+    result.sin_addr.s_addr = htonl(address);
+    return result;
+}
+
+QByteArray artHeader(quint16 opCode)
 {
     QByteArray packet("Art-Net\0", 8);
-    const char rest[] = {0x00, char(0x97), 0, 14, 0, 0, char(i % 30), 1, 2, 3, 1, 0};
-    packet.append(rest, sizeof rest);
+    packet.append(char(opCode & 0xFF)); // OpCode LE
+    packet.append(char(opCode >> 8));
+    packet.append(char(0));  // ProtVerHi
+    packet.append(char(14)); // ProtVerLo
     return packet;
 }
 
-struct Senders
+QByteArray artDmx(int sequence)
 {
-    std::vector<int> sockets;
+    QByteArray packet = artHeader(0x5000);
+    packet.append(char(sequence & 0xFF)); // Sequence
+    packet.append(char(0));               // Physical
+    packet.append(char(sequence % 4));    // SubUni
+    packet.append(char(0));               // Net
+    packet.append(char(2));               // Length 512, high byte first
+    packet.append(char(0));
+    packet.append(QByteArray(512, char(sequence & 0x7F)));
+    return packet;
+}
+
+// The four time bytes carry a number, so the last one stored can be checked exactly.
+QByteArray artTimeCode(quint32 number, quint8 type)
+{
+    QByteArray packet = artHeader(0x9700);
+    packet.append(char(0));                     // Filler1
+    packet.append(char(0));                     // StreamId
+    packet.append(char(number & 0xFF));         // Frames
+    packet.append(char((number >> 8) & 0xFF));  // Seconds
+    packet.append(char((number >> 16) & 0xFF)); // Minutes
+    packet.append(char((number >> 24) & 0xFF)); // Hours
+    packet.append(char(type));
+    packet.append(char(0));
+    return packet;
+}
+
+quint32 timecodeNumber(const TimecodeRecord& record)
+{
+    return quint32(record.frames) | quint32(record.seconds) << 8 | quint32(record.minutes) << 16 |
+           quint32(record.hours) << 24;
+}
+
+bool isTimecode(const char* data, int size)
+{
+    return size >= 14 && std::memcmp(data, "Art-Net\0", 8) == 0 && quint8(data[8]) == 0x00 &&
+           quint8(data[9]) == 0x97;
+}
+
+// The controllers. A queued load interleaves ArtTimeCode from the desks themselves; a counted
+// load sends each ArtTimeCode from an address used once.
+class Senders
+{
+public:
     Senders()
     {
-        for (int i = 0; i < kSenders; ++i) {
+        for (int i = 0; i < kDesks; ++i) {
             const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(0x7F000002 + quint32(i)); // 127.0.0.2 onward
-            bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            sockets.push_back(fd);
+            const sockaddr_in address = ipv4(kFirstDesk + quint32(i), 0);
+            if (fd < 0 ||
+                bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+                std::perror("binding a sender");
+                std::exit(1);
+            }
+            desks.push_back(fd);
         }
+        for (int i = 0; i < 64; ++i)
+            dmx.push_back(artDmx(i));
     }
     ~Senders()
     {
-        for (int fd : sockets)
+        for (int fd : desks)
             close(fd);
     }
-    void burst(quint16 port)
+    Senders(const Senders&) = delete;
+    Senders& operator=(const Senders&) = delete;
+
+    // Datagram number i of a queued load.
+    void sendQueued(quint16 port, int i)
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(0x7F000001);
-        for (int i = 0; i < kBurst; ++i) {
-            const QByteArray packet = timecode(i);
-            sendto(sockets[size_t(i % kSenders)], packet.constData(), size_t(packet.size()), 0,
-                   reinterpret_cast<sockaddr*>(&to), sizeof to);
+        const sockaddr_in to = ipv4(0x7F000001, port);
+        const int desk = i % kDesks;
+        if (i % kTimecodeEvery == kTimecodeEvery - 1) {
+            const QByteArray packet = artTimeCode(++lastNumber[desk], quint8(desk));
+            sendFrom(desks[size_t(desk)], packet, to);
+            ++timecodesSent;
+        } else {
+            sendFrom(desks[size_t(desk)], dmx[size_t(i % 64)], to);
         }
+    }
+
+    // Datagram number i of a counted load.
+    void sendCounted(quint16 port, int i)
+    {
+        const sockaddr_in to = ipv4(0x7F000001, port);
+        if (i % kCountedTimecodeEvery == kCountedTimecodeEvery - 1) {
+            const quint32 k = quint32(i / kCountedTimecodeEvery);
+            const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+            const sockaddr_in from = ipv4(countedSender(k), 0);
+            bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+            sendFrom(fd, artTimeCode(k, 1), to);
+            close(fd);
+            ++timecodesSent;
+        } else {
+            sendFrom(desks[size_t(i % kDesks)], dmx[size_t(i % 64)], to);
+        }
+    }
+
+    // 127.0.1.2 onward, skipping .0, .1 and .255 of every /24.
+    static quint32 countedSender(quint32 k)
+    {
+        return kFirstCountedSender + (k / 253) * 256 + (k % 253);
+    }
+
+    quint32 lastNumber[kDesks] = {};
+    std::atomic<long long> timecodesSent{0};
+    std::atomic<long long> sendFailures{0};
+
+private:
+    void sendFrom(int fd, const QByteArray& packet, const sockaddr_in& to)
+    {
+        // A full receive buffer drops silently on loopback; a failing send is the sender's own
+        // trouble and is counted apart.
+        if (sendto(fd, packet.constData(), size_t(packet.size()), 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to) != packet.size())
+            sendFailures.fetch_add(1);
+    }
+
+    std::vector<int> desks;
+    std::vector<QByteArray> dmx;
+};
+
+// The reference: poll() and recvmmsg, 64 datagrams per call, each looked at once.
+class ReferenceReader
+{
+public:
+    ReferenceReader()
+    {
+        fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        const sockaddr_in address = ipv4(INADDR_ANY, kReferencePort);
+        if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            std::perror("binding the reference reader");
+            std::exit(1);
+        }
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kRequestedReceiveBuffer,
+                   sizeof kRequestedReceiveBuffer);
+        buffers.resize(size_t(kBatch) * kSlot);
+        for (int i = 0; i < kBatch; ++i) {
+            vectors[i] = {buffers.data() + size_t(i) * kSlot, kSlot};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &from[i];
+        }
+    }
+    ~ReferenceReader() { close(fd); }
+    ReferenceReader(const ReferenceReader&) = delete;
+    ReferenceReader& operator=(const ReferenceReader&) = delete;
+
+    // One wakeup: waits up to timeoutMs, then reads until a call comes back short.
+    void wakeup(int timeoutMs)
+    {
+        pollfd waiting{fd, POLLIN, 0};
+        if (poll(&waiting, 1, timeoutMs) <= 0)
+            return;
+        for (;;) {
+            for (int i = 0; i < kBatch; ++i)
+                messages[i].msg_hdr.msg_namelen = sizeof from[i];
+            const int n = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
+            if (n <= 0)
+                return;
+            for (int i = 0; i < n; ++i) {
+                ++received;
+                if (isTimecode(static_cast<const char*>(vectors[i].iov_base),
+                               int(messages[i].msg_len))) {
+                    ++timecodes;
+                    timecodeSenders.insert(from[i].sin_addr.s_addr);
+                }
+            }
+            if (n < kBatch)
+                return;
+        }
+    }
+
+    int fd = -1;
+    long long received = 0;
+    long long timecodes = 0;
+    std::set<quint32> timecodeSenders;
+
+private:
+    static constexpr int kBatch = 64;
+    static constexpr size_t kSlot = 2048;
+    std::vector<char> buffers;
+    mmsghdr messages[kBatch]{};
+    iovec vectors[kBatch]{};
+    sockaddr_in from[kBatch]{};
+};
+
+int receiveBufferOf(int fd)
+{
+    int value = 0;
+    socklen_t size = sizeof value;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, &size);
+    return value;
+}
+
+struct Result
+{
+    long long datagrams = 0;
+    double cpu = 0;  // seconds of the reading thread
+    double wall = 0; // seconds
+    long long dropped = 0;
+    long long timecodesLost = 0;
+    long long peakQueue = 0; // bytes, streamed loads only
+    double rate() const { return cpu > 0 ? double(datagrams) / cpu : 0; }
+};
+
+// A node of its own for every load, so the list of senders starts empty.
+struct Node
+{
+    artnet node;
+    int fd = -1;
+    Node()
+    {
+        if (!node.openSocket()) {
+            std::fprintf(stderr, "cannot bind port %u\n", unsigned(kNodePort));
+            std::exit(1);
+        }
+        fd = int(ArtnetProbe::socket(node)->socketDescriptor());
+    }
+    void drainWhatIsQueued()
+    {
+        // A node that stops reading would leave this waiting forever; say so instead.
+        for (int wakeups = 0; wakeups < 100000; ++wakeups) {
+            QCoreApplication::processEvents();
+            if (pendingBytes(fd) == 0)
+                return;
+        }
+        std::fprintf(stderr, "the node left datagrams unread\n");
+        std::exit(1);
+    }
+    // ArtTimeCode from the desks: the last number of every desk must be the one stored.
+    long long desksBehind(const Senders& senders)
+    {
+        long long behind = 0;
+        for (int desk = 0; desk < kDesks; ++desk) {
+            bool found = false;
+            TimecodeRecord record;
+            QHostAddress sender;
+            for (int index = 0; node.getTimecode(&record, &sender, index); ++index) {
+                if (sender == QHostAddress(kFirstDesk + quint32(desk))) {
+                    found = true;
+                    behind += senders.lastNumber[desk] - timecodeNumber(record);
+                }
+            }
+            if (!found)
+                behind += senders.lastNumber[desk];
+        }
+        return behind;
+    }
+    // ArtTimeCode from the counted senders: each must be stored once, with its own number.
+    long long countedStored()
+    {
+        long long stored = 0;
+        const QList<TimecodeSource>* sources = ArtnetProbe::timecodeSources(node);
+        for (const TimecodeSource& source : sources ? *sources : QList<TimecodeSource>()) {
+            const quint32 address = source.sender.toIPv4Address();
+            if (address < kFirstCountedSender)
+                continue;
+            const quint32 k = ((address - kFirstCountedSender) / 256) * 253 +
+                              (address - kFirstCountedSender) % 256;
+            if (Senders::countedSender(k) == address && timecodeNumber(source.timecode) == k)
+                ++stored;
+        }
+        return stored;
     }
 };
 
-double baselineSeconds(Senders& senders)
+Result queuedNode(Senders& senders, int burst, int bursts)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kBaselinePort);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-
-    constexpr int kBatch = 64;
-    std::vector<char> buffers(size_t(kBatch) * 2048);
-    mmsghdr messages[kBatch]{};
-    iovec vectors[kBatch];
-    sockaddr_in senders_[kBatch];
-    double spent = 0;
-    for (int b = 0; b < kBursts; ++b) {
-        senders.burst(kBaselinePort);
-        const double start = cpuSeconds();
-        int received = 0;
-        while (received < kBurst) {
-            for (int i = 0; i < kBatch; ++i) {
-                vectors[i] = {buffers.data() + i * 2048, 2048};
-                messages[i].msg_hdr.msg_iov = &vectors[i];
-                messages[i].msg_hdr.msg_iovlen = 1;
-                messages[i].msg_hdr.msg_name = &senders_[i];
-                messages[i].msg_hdr.msg_namelen = sizeof senders_[i];
-            }
-            const int n = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
-            if (n <= 0)
-                break;
-            received += n;
-        }
-        spent += cpuSeconds() - start;
+    Node node;
+    Result result;
+    const long long errors = udpReceiveErrors();
+    std::fill(std::begin(senders.lastNumber), std::end(senders.lastNumber), 0);
+    int i = 0;
+    for (int b = 0; b < bursts; ++b) {
+        for (int k = 0; k < burst; ++k)
+            senders.sendQueued(kNodePort, i++);
+        const double start = threadCpuSeconds();
+        node.drainWhatIsQueued();
+        result.cpu += threadCpuSeconds() - start;
     }
-    close(fd);
-    return spent;
+    result.datagrams = i;
+    result.dropped = udpReceiveErrors() - errors;
+    result.timecodesLost = node.desksBehind(senders);
+    return result;
 }
 
-double nodeSeconds(Senders& senders, artnet& node)
+Result queuedReference(Senders& senders, int burst, int bursts)
 {
-    double spent = 0;
-    TimecodeRecord record;
-    for (int b = 0; b < kBursts; ++b) {
-        senders.burst(6454);
-        const double start = cpuSeconds();
-        // Everything sent is queued by now; let the node's readyRead drain it.
-        QCoreApplication::processEvents();
-        spent += cpuSeconds() - start;
+    ReferenceReader reader;
+    Result result;
+    const long long errors = udpReceiveErrors();
+    int i = 0;
+    long long timecodes = 0;
+    for (int b = 0; b < bursts; ++b) {
+        for (int k = 0; k < burst; ++k) {
+            timecodes += i % kTimecodeEvery == kTimecodeEvery - 1;
+            senders.sendQueued(kReferencePort, i++);
+        }
+        const double start = threadCpuSeconds();
+        do
+            reader.wakeup(0);
+        while (pendingBytes(reader.fd) > 0);
+        result.cpu += threadCpuSeconds() - start;
     }
-    if (!node.getTimecode(&record, nullptr, kSenders - 1))
-        std::fprintf(stderr, "warning: not every sender reached the node\n");
-    return spent;
+    result.datagrams = i;
+    result.dropped = udpReceiveErrors() - errors;
+    result.timecodesLost = timecodes - reader.timecodes;
+    return result;
+}
+
+// Sends count datagrams from a thread of its own, at rate a second (0: as fast as it can).
+std::thread startSender(Senders& senders, quint16 port, int count, int rate,
+                        std::atomic<bool>& done, std::atomic<long long>& peakQueue)
+{
+    return std::thread([&senders, port, count, rate, &done, &peakQueue] {
+        // Wake from each pause within microseconds, not the default 50.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        const double start = wallSeconds();
+        for (int i = 0; i < count; ++i) {
+            if (rate > 0 && i % 10 == 0) {
+                const double due = start + double(i) / rate;
+                const double now = wallSeconds();
+                if (due > now) {
+                    const double wait = due - now;
+                    timespec pause{time_t(wait), long((wait - double(time_t(wait))) * 1e9)};
+                    nanosleep(&pause, nullptr);
+                }
+            }
+            senders.sendCounted(port, i);
+            // How much of the receive buffer the stream needs: sampled as it runs.
+            if (i % 500 == 499)
+                peakQueue = std::max(peakQueue.load(), receiveQueueBytes(port));
+        }
+        done = true;
+    });
+}
+
+Result streamedNode(Senders& senders, int count, int rate)
+{
+    Node node;
+    Result result;
+    senders.timecodesSent = 0;
+    const long long errors = udpReceiveErrors();
+    std::atomic<bool> done{false};
+    QTimer finish;
+    QObject::connect(&finish, &QTimer::timeout, [&] {
+        if (done && pendingBytes(node.fd) == 0)
+            QCoreApplication::quit();
+    });
+    finish.start(5);
+    const double cpu = threadCpuSeconds();
+    const double wall = wallSeconds();
+    std::atomic<long long> peakQueue{0};
+    std::thread sender = startSender(senders, kNodePort, count, rate, done, peakQueue);
+    QCoreApplication::exec();
+    result.cpu = threadCpuSeconds() - cpu;
+    result.wall = wallSeconds() - wall;
+    sender.join();
+    result.dropped = udpReceiveErrors() - errors;
+    result.datagrams = count - result.dropped;
+    result.timecodesLost = senders.timecodesSent - node.countedStored();
+    result.peakQueue = peakQueue;
+    return result;
+}
+
+Result streamedReference(Senders& senders, int count)
+{
+    ReferenceReader reader;
+    Result result;
+    senders.timecodesSent = 0;
+    const long long errors = udpReceiveErrors();
+    std::atomic<bool> done{false};
+    const double cpu = threadCpuSeconds();
+    const double wall = wallSeconds();
+    std::atomic<long long> peakQueue{0};
+    std::thread sender = startSender(senders, kReferencePort, count, 0, done, peakQueue);
+    while (!done || pendingBytes(reader.fd) > 0)
+        reader.wakeup(5);
+    result.cpu = threadCpuSeconds() - cpu;
+    result.wall = wallSeconds() - wall;
+    sender.join();
+    result.dropped = udpReceiveErrors() - errors;
+    result.datagrams = reader.received;
+    result.timecodesLost = senders.timecodesSent - (long long)(reader.timecodeSenders.size());
+    result.peakQueue = peakQueue;
+    return result;
+}
+
+void printPair(const char* load, const Result& node, const Result& reference)
+{
+    std::fprintf(out, "%s, %lld datagrams:\n", load, reference.datagrams);
+    const auto line = [](const char* who, const Result& r) {
+        std::fprintf(out, "  %-10s %5.2f million/s of CPU, %6.0f ns CPU per datagram", who,
+                     r.rate() / 1e6, r.cpu / double(r.datagrams) * 1e9);
+        if (r.wall > 0)
+            std::fprintf(out, ", %4.2f million/s in real time", double(r.datagrams) / r.wall / 1e6);
+        if (r.wall > 0)
+            std::fprintf(out, ", queue at most %lld bytes", r.peakQueue);
+        std::fprintf(out, ", dropped %lld, ArtTimeCode lost %lld\n", r.dropped, r.timecodesLost);
+    };
+    line("reference", reference);
+    line("node", node);
+    std::fprintf(out, "  node / reference: %.2f\n", node.rate() / reference.rate());
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication application(argc, argv);
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        if (interface.type() != QNetworkInterface::Loopback) {
-            std::fprintf(stderr, "refusing to run with %s attached; use a private namespace\n",
-                         qPrintable(interface.name()));
-            return 1;
-        }
-    }
-
-    artnet node;
-    if (!node.openSocket()) {
-        std::fprintf(stderr, "cannot bind port 6454\n");
+    if (!onlyLoopback()) {
+        if (!getenv("CHRONOLUME_BENCH_ISOLATED"))
+            reexecIsolated(argc, argv);
+        std::fprintf(stderr, "refusing to run: networks other than loopback are attached, and "
+                             "no private network namespace could be made (run as root)\n");
         return 1;
     }
-    Senders senders;
-    // Warm up: pages in the code paths and fills the sender list.
-    nodeSeconds(senders, node);
-    baselineSeconds(senders);
-
-    struct Load
-    {
-        const char* name;
-        int burst;
-        int bursts;
-    };
-    const Load loads[] = {{"busy network", kBusyBurst, kBusyBursts},
-                          {"quiet network", 1, kQuietBursts}};
-    for (const Load& load : loads) {
-        kBurst = load.burst;
-        kBursts = load.bursts;
-        const double node_ = nodeSeconds(senders, node);
-        const double base = baselineSeconds(senders);
-        const double datagrams = double(kBurst) * kBursts;
-        std::printf("%s: %.0f datagrams from %d senders, %d per wakeup\n", load.name, datagrams,
-                    kSenders, kBurst);
-        std::printf("  recvmmsg baseline    %.0f ns per datagram\n", base / datagrams * 1e9);
-        std::printf("  node receive path    %.0f ns per datagram\n", node_ / datagrams * 1e9);
-        std::printf("  node / baseline      %.2f\n", node_ / base);
+    out = fdopen(dup(STDOUT_FILENO), "w");
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    setvbuf(out, nullptr, _IOLBF, 0);
+    QCoreApplication application(argc, argv);
+    if (!onlyLoopback()) {
+        std::fprintf(stderr, "refusing to run outside a private network namespace\n");
+        return 1;
     }
+
+    Senders senders;
+    {
+        Node probe;
+        ReferenceReader reader;
+        int rmemMax = 0;
+        std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+        const int buffer = receiveBufferOf(probe.fd);
+        std::fprintf(out,
+                     "receive buffers: node %d bytes, reference %d bytes (net.core.rmem_max %d)\n",
+                     buffer, receiveBufferOf(reader.fd), rmemMax);
+        // The kernel charges about 1280 bytes for a 530-byte ArtDmx on loopback.
+        std::fprintf(out,
+                     "  the node's holds about %d ArtDmx, %.1f ms of a stream of %d a second\n",
+                     buffer / 1280, buffer / 1280.0 / kPacedRate * 1000, kPacedRate);
+    }
+    std::fprintf(out, "senders: %d desks at 127.0.0.2-127.0.0.%d, ArtDmx of 530 bytes\n", kDesks,
+                 kDesks + 1);
+
+    // Pages in the code of both paths, which an idle machine pages out.
+    queuedNode(senders, kQueuedBurst, 50);
+    queuedReference(senders, kQueuedBurst, 50);
+    streamedNode(senders, 20000, 0);
+    streamedReference(senders, 20000);
+
+    const Result quietReference = queuedReference(senders, 1, kQuietDatagrams);
+    const Result quietNode = queuedNode(senders, 1, kQuietDatagrams);
+    printPair("one per wakeup, one ArtTimeCode in 16", quietNode, quietReference);
+
+    const Result streamedRef = streamedReference(senders, kStreamedDatagrams);
+    const Result streamed = streamedNode(senders, kStreamedDatagrams, 0);
+    printPair("streamed as fast as one sender thread goes, one ArtTimeCode in 100", streamed,
+              streamedRef);
+
+    const Result paced = streamedNode(senders, 2 * kPacedRate, kPacedRate);
+    std::fprintf(out, "paced at %d a second to the node, %d datagrams over %.2f s:\n", kPacedRate,
+                 2 * kPacedRate, paced.wall);
+    std::fprintf(out, "  node CPU %.1f %% of one core, %.0f ns per datagram, dropped %lld\n",
+                 paced.cpu / paced.wall * 100, paced.cpu / double(paced.datagrams) * 1e9,
+                 paced.dropped);
+    std::fprintf(out, "  receive queue at its fullest (sampled): %lld bytes\n", paced.peakQueue);
+    std::fprintf(out, "  ArtTimeCode lost at %d a second: %lld of %lld\n", kPacedRate,
+                 paced.timecodesLost, senders.timecodesSent.load());
+
+    const Result queuedRef = queuedReference(senders, kQueuedBurst, kQueuedBursts);
+    const Result queued = queuedNode(senders, kQueuedBurst, kQueuedBursts);
+    printPair("queued, 256 per wakeup, one ArtTimeCode in 16", queued, queuedRef);
+    if (senders.sendFailures > 0)
+        std::fprintf(out, "warning: %lld sends failed\n", senders.sendFailures.load());
+    std::fprintf(out, "ratio: %.2f\n", queued.rate() / queuedRef.rate());
     return 0;
 }

@@ -93,6 +93,18 @@ void send(MainWindow& window, const Traffic& traffic)
     settle(*MainWindowProbe::node(window));
 }
 
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
 // Lets the window's own timer run; whatever was received before is on show after the first.
 void waitForRefreshes(MainWindow& window, int count)
 {
@@ -263,6 +275,62 @@ private slots:
         capture.finish();
         QVERIFY(shown);
         QCOMPARE(capture.debugMessages(), QStringList());
+    }
+
+    void repaintsOnlyWhatChanged_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::newRow("text") << false;
+        QTest::newRow("seven-segment") << true;
+    }
+
+    // A refresh that finds the timecode as it was draws nothing; a new timecode is drawn at the
+    // first refresh after it arrived.
+    void repaintsOnlyWhatChanged()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QVERIFY(settings.write(lcd ? kUseLcd : QByteArray()));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* time = lcd ? static_cast<QWidget*>(MainWindowProbe::timecodeLcd(window))
+                            : MainWindowProbe::timecodeLabel(window);
+        QVERIFY(time);
+        PaintCounter counter;
+        time->installEventFilter(&counter);
+
+        send(window, {{kA, 4, 3, 2, 1, 1}});
+        waitForRefreshes(window, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(counter.paints > 0, 2000);
+
+        // The same timecode again, then silence: several refreshes, no drawing.
+        send(window, {{kA, 4, 3, 2, 1, 1}});
+        waitForRefreshes(window, 1);
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        waitForRefreshes(window, 4);
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 0);
+
+        // One frame later, read while the refresh timer stands still: drawn by the refresh that
+        // follows, before the one after it.
+        QTimer* timer = MainWindowProbe::timer(window);
+        timer->stop();
+        send(window, {{kA, 5, 3, 2, 1, 1}});
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 0);
+        // Taken as each refresh ends: at the second, whatever the first drew has been drawn.
+        QList<int> paintsAtRefresh;
+        connect(timer, &QTimer::timeout, this, [&] { paintsAtRefresh.append(counter.paints); });
+        timer->start();
+        QTRY_VERIFY_WITH_TIMEOUT(paintsAtRefresh.size() >= 2, 5000);
+        QCOMPARE(paintsAtRefresh[0], 0);
+        QVERIFY(paintsAtRefresh[1] > 0);
+        if (!lcd)
+            QCOMPARE(MainWindowProbe::timecodeLabel(window)->text(), QStringLiteral("01:02:03:05"));
+        else
+            QVERIFY(lcdShows(*MainWindowProbe::timecodeLcd(window), QStringLiteral("01:02:03:05")));
     }
 
     // What the window cannot reach: a label far larger than any screen, and exact limits.
