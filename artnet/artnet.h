@@ -12,7 +12,6 @@
 
 class QColor;
 class QMutex;
-class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
 
@@ -170,8 +169,7 @@ private:
 
     // Reused by every read of the socket, so a busy network costs no allocation per datagram.
     QByteArray datagramBuffer;
-    // Where the system allows, the socket is drained many datagrams per call, woken by a
-    // notifier of the node's own; both exist only while the socket does.
+    // Where the system allows, the socket is drained many datagrams per call; the reader exists
+    // only while the socket does.
     ArtNetReceive::BatchReader* batchReader = nullptr;
-    QSocketNotifier* readNotifier = nullptr;
 };

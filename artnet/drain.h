@@ -17,25 +17,32 @@ namespace ArtNetReceive {
 // Largest UDP payload over IPv4: any datagram the kernel hands over fits.
 inline constexpr int kMaxDatagramSize = 65507;
 
-// Reads every pending datagram into buffer (resized to kMaxDatagramSize) and hands each to
-// handle(QByteArray& datagram, const QHostAddress& sender), in arrival order. Only the bytes
-// actually read are handed on. A failed read, the empty queue's or a socket error's, ends the
-// drain, so an error can never spin it forever.
+// Reads one datagram into buffer (resized to kMaxDatagramSize) and hands it to
+// handle(QByteArray& datagram, const QHostAddress& sender); only the bytes actually read are
+// handed on. False when the read failed, the empty queue's or a socket error's.
 template <typename Socket, typename Handle>
-void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
+bool readOneDatagram(Socket& socket, QByteArray& buffer, Handle&& handle)
 {
     if (buffer.size() != kMaxDatagramSize)
         buffer.resize(kMaxDatagramSize);
     QHostAddress sender;
+    const qint64 size = socket.readDatagram(buffer.data(), kMaxDatagramSize, &sender);
+    if (size < 0)
+        return false;
+    QByteArray datagram = QByteArray::fromRawData(buffer.constData(), int(size));
+    handle(datagram, sender);
+    return true;
+}
+
+// Reads every pending datagram, one at a time, and hands each on in arrival order. A failed read,
+// the empty queue's or a socket error's, ends the drain, so an error can never spin it forever.
+template <typename Socket, typename Handle>
+void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
+{
     // Reading until a read fails costs one system call per datagram; asking for a pending
     // datagram first costs two. The failing read at the end builds an error text, yet measured
     // on loopback it stays the cheaper way even at one datagram per wakeup (bench_receive).
-    for (;;) {
-        const qint64 size = socket.readDatagram(buffer.data(), kMaxDatagramSize, &sender);
-        if (size < 0)
-            break;
-        QByteArray datagram = QByteArray::fromRawData(buffer.constData(), int(size));
-        handle(datagram, sender);
+    while (readOneDatagram(socket, buffer, handle)) {
     }
 }
 

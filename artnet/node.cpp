@@ -6,7 +6,6 @@
 #include "chronolume_config.h"
 
 #include <QMutex>
-#include <QSocketNotifier>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -50,8 +49,6 @@ artnet::~artnet()
         disableDmxInput();
     if (socketReady)
         closeSocket();
-    delete readNotifier;
-    readNotifier = nullptr;
     delete batchReader;
     batchReader = nullptr;
 
@@ -114,15 +111,9 @@ bool artnet::openSocket()
 
 #ifdef Q_OS_LINUX
     // recvmmsg reads a whole burst per system call, where the socket's own reads take one call
-    // per datagram and a failing one, with its error text, to find the queue empty. A notifier
-    // of the node's own wakes it. The socket's notifier stays connected too: after its first
-    // readyRead it waits for a read through the socket before it watches again, and it never
-    // gets one while the batches drain the queue, so it falls silent by itself; should a
-    // socket error send the drain back to the socket's own reads, it is re-armed and both
-    // wakeups lead to the same drain.
+    // per datagram and a failing one, with its error text, to find the queue empty. The
+    // socket's notifier still wakes the node, so only one notifier ever watches the descriptor.
     batchReader = new ArtNetReceive::BatchReader;
-    readNotifier = new QSocketNotifier(socket->socketDescriptor(), QSocketNotifier::Read, this);
-    connect(readNotifier, &QSocketNotifier::activated, this, &artnet::readBatches);
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readBatches));
 #else
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
@@ -132,9 +123,6 @@ bool artnet::openSocket()
 
 void artnet::closeSocket()
 {
-    // The notifier goes before the descriptor it watches.
-    delete readNotifier;
-    readNotifier = nullptr;
     delete batchReader;
     batchReader = nullptr;
     if (socket) {

@@ -56,13 +56,17 @@ void artnet::readBatches()
 #ifdef Q_OS_LINUX
     if (!socket || !batchReader)
         return;
-    const bool drained = batchReader->drain(
-        int(socket->socketDescriptor()), [this](QByteArray& datagram, const QHostAddress& sender) {
-            handlePackage(datagram, sender);
-        });
+    const auto handle = [this](QByteArray& datagram, const QHostAddress& sender) {
+        handlePackage(datagram, sender);
+    };
+    // The socket's notifier watches the descriptor again only after a read through the socket,
+    // so the first datagram of every wakeup is read that way. An empty queue (someone else read
+    // it) or an error ends the wakeup there, recorded by the socket as always.
+    if (!ArtNetReceive::readOneDatagram(*socket, datagramBuffer, handle))
+        return;
     // A real socket error: the socket's own reads record it and end the drain as they always
-    // did, and they re-arm the socket's own notifier on the way.
-    if (!drained)
+    // did.
+    if (!batchReader->drain(int(socket->socketDescriptor()), handle))
         readPackage();
 #endif
 }

@@ -2,8 +2,8 @@
 //
 // Eight controllers on 127.0.0.2 to 127.0.0.9 send what a busy show network carries: mostly
 // 530-byte ArtDmx, with some ArtTimeCode in between. The same datagrams go once to a real
-// node (its own socket and notifiers, driven by the application's event loop) and once to a
-// minimal reader of this program's own that waits in poll() and reads 64 datagrams per
+// node (its own socket, woken by the socket's notifier, driven by the application's event loop) and
+// once to a minimal reader of this program's own that waits in poll() and reads 64 datagrams per
 // recvmmsg call. Four loads:
 //   queued        bursts of 256 datagrams queued while the reader is busy elsewhere, then
 //                 drained: the cost of the drain when many datagrams wait per wakeup;

@@ -222,6 +222,9 @@ private slots:
     void nodeDrainsBurstsAndSleepsWhenEmpty()
     {
         REQUIRE_PRIVATE_NETWORK();
+        // Only the socket's own notifier may watch its descriptor: the event dispatcher without
+        // glib keeps one per descriptor and complains of a second.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("socket notifier")));
         artnet node;
         QVERIFY(node.openSocket());
         QUdpSocket* socket = ArtnetProbe::socket(node);
@@ -248,7 +251,7 @@ private slots:
                 QCOMPARE(int(record.seconds), round);
                 QCOMPARE(int(record.frames), 100 / kSenders - 1);
             }
-            // Nothing queued: the loop sleeps, neither notifier fires over and over.
+            // Nothing queued: the loop sleeps, the notifier does not fire over and over.
             QVERIFY2(wakeupsWithin(200) < 20, "the event loop spins on an empty queue");
         }
         QVERIFY(!socket->hasPendingDatagrams());
