@@ -26,8 +26,7 @@ private slots:
                                      "found IpV4 - 127.0.0.1 broadcast 127.255.255.255 netmask "
                                      "255.0.0.0 do not use it\n"));
         const QList<InterfaceEntry>* entries = ArtnetProbe::interfaces(node);
-        QVERIFY(entries);
-        QCOMPARE(entries->size(), 1);
+        QVERIFY(entries && entries->size() == 1);
         const QNetworkAddressEntry& loopback = entries->at(0).address;
         QCOMPARE(QStringList({loopback.ip().toString(), loopback.netmask().toString(),
                               loopback.broadcast().toString(), entries->at(0).mac}),
