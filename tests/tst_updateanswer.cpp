@@ -18,38 +18,29 @@ private slots:
         QTest::addColumn<Version>("own");
         QTest::addColumn<QList<int>>("named"); // empty: no newer release
 
-        const Version ours{1, 0, 2, 0};
-        const QList<int> none;
-        QTest::newRow("1.0.3 is newer") << QByteArray("version:1.0.3") << ours << QList{1, 0, 3, 0};
-        QTest::newRow("key in any case, a blank, build newer")
-            << QByteArray("Version: 1.0.2.1") << ours << QList{1, 0, 2, 1};
-        QTest::newRow("1.0.2.0 is ours") << QByteArray("version:1.0.2.0") << ours << none;
-        QTest::newRow("1.0.2 is ours") << QByteArray("version:1.0.2") << ours << none;
-        QTest::newRow("0.9.9.9 is older") << QByteArray("version:0.9.9.9") << ours << none;
-        QTest::newRow("2 alone is 2.0.0.0") << QByteArray("version:2") << ours << QList{2, 0, 0, 0};
-        QTest::newRow("a piece that fails takes no place")
-            << QByteArray("version:1.x.3") << ours << QList{1, 3, 0, 0};
-        QTest::newRow("a fifth number is ignored")
-            << QByteArray("version:1.0.2.0.9") << ours << none;
-        QTest::newRow("3 beta does not convert")
-            << QByteArray("version:1.0.3 beta") << ours << none;
-        QTest::newRow("text before the key")
-            << QByteArray("latestversion: 3.0") << ours << QList{3, 0, 0, 0};
+        const auto row = [](const char* name, const QByteArray& delivery, const QList<int>& named,
+                            const Version& own = {1, 0, 2, 0}) {
+            QTest::newRow(name) << delivery << own << named;
+        };
+        row("1.0.3 is newer", "version:1.0.3", {1, 0, 3, 0});
+        row("key in any case, a blank, build newer", "Version: 1.0.2.1", {1, 0, 2, 1});
+        row("1.0.2 is ours", "version:1.0.2", {});
+        row("2 alone is 2.0.0.0", "version:2", {2, 0, 0, 0});
+        row("a piece that fails takes no place", "version:1.x.3", {1, 3, 0, 0});
+        row("a fifth number is ignored", "version:1.0.2.0.9", {});
+        row("3 beta does not convert", "version:1.0.3 beta", {});
+        row("text before the key", "latestversion: 3.0", {3, 0, 0, 0});
+        row("CRLF line ends", "software: chronolume\r\nversion:1.0.2.1\r\n", {1, 0, 2, 1});
+        // Compared from the first number on: 0.5 is older although 5 > 0.
+        row("the first newer line wins", "version:0.5\nversion:1.1\nversion:2.0", {1, 1, 0, 0});
+        row("a zero byte ends the text", QByteArray("version:1.0.2\0version:1.0.3", 27), {});
 
         // Lines without a value above 0 name no release, even against a version below them.
         const Version below{-5, 0, 0, 0};
-        QTest::newRow("version: alone") << QByteArray("version:") << below << none;
-        QTest::newRow("0.0.0.0") << QByteArray("version:0.0.0.0") << below << none;
-        QTest::newRow("-1.-2") << QByteArray("version:-1.-2") << below << none;
-        QTest::newRow("-1.5 has a value above 0")
-            << QByteArray("version:-1.5") << below << QList{-1, 5, 0, 0};
-
-        QTest::newRow("CRLF line ends") << QByteArray("software: chronolume\r\nversion:1.0.2.1\r\n")
-                                        << ours << QList{1, 0, 2, 1};
-        QTest::newRow("the first newer line wins")
-            << QByteArray("version:0.5\nversion:1.1\nversion:2.0") << ours << QList{1, 1, 0, 0};
-        QTest::newRow("a zero byte ends the text")
-            << QByteArray("version:1.0.2\0version:1.0.3", 27) << ours << none;
+        row("version: alone", "version:", {}, below);
+        row("0.0.0.0", "version:0.0.0.0", {}, below);
+        row("-1.-2", "version:-1.-2", {}, below);
+        row("-1.5 has a value above 0", "version:-1.5", {-1, 5, 0, 0}, below);
     }
 
     void newerVersion()

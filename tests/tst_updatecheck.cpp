@@ -48,19 +48,25 @@ CheckSoftwareUpdate& checker(const MainWindow& window)
     return *MainWindowProbe::updateChecker(window);
 }
 
-// The running request has ended, and with it every box it brought: the boxes are shown from
-// the reply's own signals, which return only once the watcher has closed them.
-bool checkEnded(const MainWindow& window)
+// The program as the user has it, with a stand-in service that gives these answers; the
+// service is made first and goes last, after the window's requests.
+struct Program
 {
-    const QNetworkReply* reply = CheckSoftwareUpdateProbe::reply(checker(window));
-    return reply && reply->isFinished();
-}
+    explicit Program(const Answers& answers) { service.answers = answers; }
+    UpdateService service;
+    PopupWatcher watcher;
+    MainWindow window;
 
-// As the Search Updates action does it: the slot's form without argument.
-void manualCheck(MainWindow& window)
-{
-    QVERIFY(QMetaObject::invokeMethod(&window, "CheckForSoftwareUpdate"));
-}
+    // As the Search Updates action does it: the slot's form without argument.
+    bool check() { return QMetaObject::invokeMethod(&window, "CheckForSoftwareUpdate"); }
+    // The running request has ended, and with it every box it brought: the boxes are shown
+    // from the reply's own signals, which return only once the watcher has closed them.
+    bool ended() const
+    {
+        const QNetworkReply* reply = CheckSoftwareUpdateProbe::reply(checker(window));
+        return reply && reply->isFinished();
+    }
+};
 
 } // namespace
 
@@ -103,65 +109,57 @@ private slots:
         QFETCH(bool, manual);
         QFETCH(QStringList, boxes);
 
-        UpdateService service;
-        QVERIFY(service.isListening());
-        service.answers = answers;
-        PopupWatcher watcher;
-        MainWindow window;
+        Program program(answers);
+        QVERIFY(program.service.isListening());
         // The start-up check waits half a minute; it is run out early here.
-        const QList<QTimer*> pending = CheckSoftwareUpdateProbe::pendingChecks(checker(window));
+        const QList<QTimer*> pending =
+            CheckSoftwareUpdateProbe::pendingChecks(checker(program.window));
         QCOMPARE(pending.size(), 1);
         QCOMPARE(pending.first()->interval(), 30000);
         QVERIFY(pending.first()->isSingleShot());
         if (manual)
-            manualCheck(window);
+            QVERIFY(program.check());
         else
             pending.first()->start(0);
-        QTRY_VERIFY(checkEnded(window));
-        QCOMPARE(service.requestLines.value(0), kRequestLine);
-        QCOMPARE(watcher.boxes, boxes);
+        QTRY_VERIFY(program.ended());
+        QCOMPARE(program.service.requestLines.value(0), kRequestLine);
+        QCOMPARE(program.watcher.boxes, boxes);
     }
 
     // The first request is cancelled by the program itself: nothing to tell the user about it.
     void twoQuickManualChecksShowOneBox()
     {
-        UpdateService service;
-        service.answers = body({"version:1.0.3\n"});
-        PopupWatcher watcher;
-        MainWindow window;
-        manualCheck(window);
-        manualCheck(window);
-        QTRY_VERIFY(checkEnded(window));
-        QCOMPARE(watcher.boxes, QStringList{announcement("1.0.3.0")});
+        Program program(body({"version:1.0.3\n"}));
+        QVERIFY(program.check() && program.check());
+        QTRY_VERIFY(program.ended());
+        QCOMPARE(program.watcher.boxes, QStringList{announcement("1.0.3.0")});
     }
 
     // A box shown from the reply's readyRead runs its own event loop; a check that starts in
     // there replaces the very reply whose handler is still on the stack.
     void checkWhileABoxIsOpen()
     {
-        UpdateService service;
-        service.answers = body({"version:1.0.3\n"}) + body({"version:1.0.4\n"});
-        PopupWatcher watcher;
-        MainWindow window;
+        Program program(body({"version:1.0.3\n"}) + body({"version:1.0.4\n"}));
         QPointer<QNetworkReply> first;
         bool firstAliveAtClose = false;
         int looks = 0;
-        watcher.holdBox = [&](int index) {
+        program.watcher.holdBox = [&](int index) {
             if (index != 0)
                 return false;
             if (looks++ == 0) {
-                first = CheckSoftwareUpdateProbe::reply(checker(window));
-                manualCheck(window);
+                first = CheckSoftwareUpdateProbe::reply(checker(program.window));
+                program.check();
             }
             // Open until the second answer's box has come and gone.
-            if (watcher.boxes.size() < 2 && looks < 500)
+            if (program.watcher.boxes.size() < 2 && looks < 500)
                 return true;
             firstAliveAtClose = !first.isNull();
             return false;
         };
-        manualCheck(window);
-        QTRY_VERIFY(checkEnded(window));
-        QCOMPARE(watcher.boxes, (QStringList{announcement("1.0.3.0"), announcement("1.0.4.0")}));
+        QVERIFY(program.check());
+        QTRY_VERIFY(program.ended());
+        QCOMPARE(program.watcher.boxes,
+                 (QStringList{announcement("1.0.3.0"), announcement("1.0.4.0")}));
         // The replaced reply outlives its box, and is released once the handler has returned.
         QVERIFY(firstAliveAtClose);
         QTRY_VERIFY(first.isNull());
@@ -170,15 +168,12 @@ private slots:
     // What the replaced request received says nothing about the new one.
     void newRequestStartsWithoutData()
     {
-        UpdateService service;
-        service.answers = body({"software: chronolume\n"}, 200, true) + body({}, 0);
-        PopupWatcher watcher;
-        MainWindow window;
-        manualCheck(window);
-        QTRY_COMPARE(watcher.boxes, QStringList{kNoUpdates});
-        manualCheck(window);
-        QTRY_VERIFY(checkEnded(window));
-        QCOMPARE(watcher.boxes, (QStringList{kNoUpdates, kNoConnection}));
+        Program program(body({"software: chronolume\n"}, 200, true) + body({}, 0));
+        QVERIFY(program.check());
+        QTRY_COMPARE(program.watcher.boxes, QStringList{kNoUpdates});
+        QVERIFY(program.check());
+        QTRY_VERIFY(program.ended());
+        QCOMPARE(program.watcher.boxes, (QStringList{kNoUpdates, kNoConnection}));
     }
 
     void closingTheProgramDuringACheckShowsNoBox()
@@ -187,7 +182,7 @@ private slots:
         service.answers = body({}, 200, true);
         PopupWatcher watcher;
         auto window = std::make_unique<MainWindow>();
-        manualCheck(*window);
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "CheckForSoftwareUpdate"));
         QTRY_COMPARE(service.requestLines.size(), 1);
         window.reset();
         QTest::qWait(100);
