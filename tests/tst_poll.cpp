@@ -147,32 +147,29 @@ private slots:
         QCOMPARE(written, QByteArray());
     }
 
-    void overlappingNetworksTheFirstAnswers()
+    // The plain decisions behind the reply.
+    void decisions()
     {
+        // Of two networks that both hold the poller, the first listed answers.
         QList<InterfaceEntry> entries(2);
         entries[0].address.setIp(QHostAddress(QStringLiteral("10.0.0.2")));
         entries[0].address.setPrefixLength(8);
         entries[1].address.setIp(QHostAddress(QStringLiteral("10.1.0.2")));
         entries[1].address.setPrefixLength(16);
         QCOMPARE(ArtNetPoll::answeringEntry(entries, QHostAddress(QStringLiteral("10.1.0.9"))), 0);
-    }
 
-    void portCount()
-    {
         // DMX input alone reports the own universe; partial universes count whole; pixels take
         // three channels each, and the larger need wins.
         QCOMPARE(ArtNetPoll::portCount(0, 512, 0, 512, true), 1u);
         QCOMPARE(ArtNetPoll::portCount(513, 512, 0, 512, true), 2u);
         QCOMPARE(ArtNetPoll::portCount(512, 512, 200, 512, true), 2u);
-    }
 
-    void macFromString()
-    {
+        // Hexadecimal digits in either case.
         quint8 mac[6];
-        node->macFromString(QStringLiteral("00:1A:2B:3C:4D:5E"), mac);
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(mac), 6).toHex(), QByteArray("001a2b3c4d5e"));
-        node->macFromString(QStringLiteral("00:1a:2b:3c:4d:5e"), mac);
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(mac), 6).toHex(), QByteArray("001a2b3c4d5e"));
+        for (const char* text : {"00:1A:2B:3C:4D:5E", "00:1a:2b:3c:4d:5e"}) {
+            node->macFromString(QLatin1String(text), mac);
+            QCOMPARE(QByteArray(reinterpret_cast<char*>(mac), 6).toHex(), "001a2b3c4d5e");
+        }
     }
 
     void pollGoesToEveryNetwork()

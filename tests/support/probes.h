@@ -14,36 +14,18 @@ public:
     static QUdpSocket* socket(artnet& node) { return node.socket; }
     static bool socketReady(const artnet& node) { return node.socketReady; }
     static bool pollReplyEnabled(const artnet& node) { return node.pollReplyEnabled; }
-    static bool timecodeReceived(const artnet& node) { return node.timecodeReceived; }
     static const QList<TimecodeSource>* timecodeSources(const artnet& node)
     {
         return node.timecodeSources;
     }
     static const quint8* lastPoll(const artnet& node) { return node.lastPoll; }
-    static const quint8* receiveHeader(const artnet& node) { return node.receiveHeader; }
     static qint16 dmxHold(const artnet& node) { return node.dmxHold; }
     static bool sendingReady(const artnet& node) { return node.sendingReady; }
-    static bool dmxInputReady(const artnet& node) { return node.dmxInputReady; }
     static const QList<InterfaceEntry>* interfaces(const artnet& node) { return node.interfaces; }
     static QTimer* sendTimer(const artnet& node) { return node.sendTimer; }
     static const QString& shortName(const artnet& node) { return node.shortName; }
     static const QString& longName(const artnet& node) { return node.longName; }
-    static quint16 universe(const artnet& node) { return node.universe; }
-    static const quint8* universeData(const artnet& node) { return node.universeData; }
-    static quint16 universeDataLength(const artnet& node) { return node.universeDataLength; }
-    static const quint8* shadowBuffer(const artnet& node) { return node.shadowBuffer; }
-    static quint16 dmxChannelsPerUniverse(const artnet& node)
-    {
-        return node.dmxChannelsPerUniverse;
-    }
-    static quint16 pixelChannelsPerUniverse(const artnet& node)
-    {
-        return node.pixelChannelsPerUniverse;
-    }
     static bool lastPacketValid(const artnet& node) { return node.lastPacketValid; }
-    static const QHostAddress* lastDestination(const artnet& node) { return node.lastDestination; }
-    static const QColor* pixelBuffer(const artnet& node) { return node.pixelBuffer; }
-    static quint32 pixelCount(const artnet& node) { return node.pixelCount; }
 
     static void handleDatagram(artnet& node, QByteArray& datagram, const QHostAddress& sender)
     {
