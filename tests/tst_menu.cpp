@@ -43,33 +43,29 @@ QImage picture(const QIcon& icon)
     return icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-// Runs body inside the application's event loop, where quit() has something to end, and counts
-// the requests to quit made meanwhile.
-class QuitCounter : public QObject
+struct QuitCounter : QObject
 {
-public:
-    int run(const std::function<void()>& body)
-    {
-        qApp->installEventFilter(this);
-        QTimer::singleShot(0, qApp, [&body] {
-            body();
-            QCoreApplication::exit(0);
-        });
-        QCoreApplication::exec();
-        qApp->removeEventFilter(this);
-        return count;
-    }
-
-protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         count += watched == qApp && event->type() == QEvent::Quit;
         return false;
     }
-
-private:
     int count = 0;
 };
+
+// Runs body inside the application's event loop, where quit() has something to end, and counts
+// the requests to quit made meanwhile.
+int quitsDuring(const std::function<void()>& body)
+{
+    QuitCounter counter;
+    qApp->installEventFilter(&counter);
+    QTimer::singleShot(0, qApp, [&body] {
+        body();
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+    return counter.count;
+}
 
 } // namespace
 
@@ -102,11 +98,9 @@ private slots:
                               "Help|F1|open help dialog|Help", "About||open about dialog|About",
                               "About Qt||open Qt about dialog|About Qt",
                               "Quit|Ctrl+Q||Quit Lumenpane"}));
-        QCOMPARE(pictures, (QList<QImage>{picture(QIcon(":/images/check_update.xpm")),
-                                          picture(QIcon(":/images/helpHelp.xpm")),
-                                          {},
-                                          {},
-                                          {}}));
+        QCOMPARE(pictures, QList<QImage>({picture(QIcon(":/images/check_update.xpm")),
+                                          picture(QIcon(":/images/helpHelp.xpm"))}) +
+                               QList<QImage>(3));
     }
 
     // The actions are made with the menu: until it was first opened, the keys do nothing.
@@ -142,13 +136,13 @@ private slots:
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QCOMPARE(QuitCounter().run([&] { QTest::keySequence(&window, keys); }), 0);
+        QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), 0);
         QTest::qWait(100);
         QCOMPARE(watcher.boxes, QStringList());
         QCOMPARE(service.requestLines, QList<QByteArray>());
 
         openContextMenu(window);
-        QCOMPARE(QuitCounter().run([&] { QTest::keySequence(&window, keys); }), quits);
+        QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), quits);
         QTRY_COMPARE(watcher.boxes, boxes);
     }
 

@@ -1,6 +1,7 @@
 // Opening the node's socket on port 6454: the two bind modes, a port that is taken, and the
-// operations that open it.
+// operations that open it; and discovery on a host whose only network is loopback.
 #include "artnet.h"
+#include "capture.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "traffic.h"
@@ -123,6 +124,28 @@ private slots:
         QCOMPARE(sender.toString(), QStringLiteral("127.0.0.9"));
         // Answering polls was asked for only once, at start.
         QVERIFY(!ArtnetProbe::pollReplyEnabled(node));
+    }
+
+    // Discovery falls back to 127.0.0.1/8, so that programs on the same host can still reach the
+    // node (e2e/poll-reply polls it there).
+    void loopbackStandsInForTheMissingNetworks()
+    {
+        OutputCapture capture;
+        artnet node;
+        const QByteArray written = capture.finish();
+
+        // 127.0.0.1 is remembered, ::1 only noted, and the fallback line reports loopback as
+        // Qt has it (Qt derives the broadcast address from the prefix) with its own line break.
+        QCOMPARE(written, QByteArray("found IpV4 - 127.0.0.1 memory for later\n"
+                                     "found IpV6 - ::1 dont' use it\n"
+                                     "found IpV4 - 127.0.0.1 broadcast 127.255.255.255 netmask "
+                                     "255.0.0.0 do not use it\n"));
+        const QList<InterfaceEntry>* entries = ArtnetProbe::interfaces(node);
+        QVERIFY(entries && entries->size() == 1);
+        const QNetworkAddressEntry& loopback = entries->at(0).address;
+        QCOMPARE(QStringList({loopback.ip().toString(), loopback.netmask().toString(),
+                              loopback.broadcast().toString(), entries->at(0).mac}),
+                 QStringList({"127.0.0.1", "255.0.0.0", "127.255.255.255", "00:00:00:00:00:00"}));
     }
 };
 

@@ -6,58 +6,47 @@
 
 namespace TestSupport {
 
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (int value : values)
+        result.append(char(value));
+    return result;
+}
+
+} // namespace
+
 QByteArray header(quint16 opCode, const QByteArray& id)
 {
-    QByteArray packet = id.left(8);
-    packet.append(char(opCode & 0xFF)); // OpCode, low byte first
-    packet.append(char(opCode >> 8));
-    packet.append(char(0));  // ProtVerHi
-    packet.append(char(14)); // ProtVerLo
-    return packet;
+    // OpCode low byte first, then ProtVerHi and ProtVerLo.
+    return id.left(8) + bytes({opCode & 0xFF, opCode >> 8, 0, 14});
 }
 
 QByteArray artTimeCode(quint8 frames, quint8 seconds, quint8 minutes, quint8 hours, quint8 type)
 {
-    QByteArray packet = header(0x9700);
-    packet.append(char(0)); // Filler1
-    packet.append(char(0)); // StreamId
-    packet.append(char(frames));
-    packet.append(char(seconds));
-    packet.append(char(minutes));
-    packet.append(char(hours));
-    packet.append(char(type));
-    packet.append(char(0)); // pad
-    return packet;
+    // Filler1, StreamId, the time, Type, pad.
+    return header(0x9700) + bytes({0, 0, frames, seconds, minutes, hours, type, 0});
 }
 
 QByteArray artPoll()
 {
-    QByteArray packet = header(0x2000);
-    packet.append(char(0)); // TalkToMe
-    packet.append(char(0)); // Priority
-    return packet;
+    return header(0x2000) + bytes({0, 0}); // TalkToMe, Priority
 }
 
 QByteArray artDmx(quint16 universe, const QByteArray& data, int lengthField)
 {
     const int length = lengthField < 0 ? int(data.size()) : lengthField;
-    QByteArray packet = header(0x5000);
-    packet.append(char(0));                    // Sequence
-    packet.append(char(0));                    // Physical
-    packet.append(char(universe & 0xFF));      // SubUni
-    packet.append(char(universe >> 8));        // Net
-    packet.append(char((length >> 8) & 0xFF)); // Length, high byte first
-    packet.append(char(length & 0xFF));
-    packet.append(data);
-    return packet;
+    // Sequence, Physical, SubUni, Net, Length high byte first.
+    return header(0x5000) +
+           bytes({0, 0, universe & 0xFF, universe >> 8, (length >> 8) & 0xFF, length & 0xFF}) +
+           data;
 }
 
 QByteArray artSync(quint16 opCode, quint8 hold, const QByteArray& id)
 {
-    QByteArray packet = header(opCode, id);
-    packet.append(char(hold));
-    packet.append(char(0));
-    return packet;
+    return header(opCode, id) + bytes({hold, 0});
 }
 
 Controller::Controller(const QHostAddress& address, quint16 port)
