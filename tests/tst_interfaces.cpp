@@ -77,25 +77,24 @@ private slots:
 
         const char* mac = "00:1A:2B:3C:4D:5E";
         const char* net = "10.0.0.2 255.0.0.0 10.255.255.255";
-        QTest::newRow("IPv6 noted, IPv4 taken with the adapter's hardware address")
-            << QList<Adapter>{adapter(mac, {"fe80::1", net})}
-            << QStringList{QStringLiteral("10.0.0.2/255.0.0.0/10.255.255.255 ") + mac}
+        // Each adapter's own hardware address, zeros where it has none.
+        QTest::newRow("IPv6 noted, IPv4 taken; 127.0.0.2 taken, 127.0.0.1 not")
+            << QList<Adapter>{adapter(mac, {"fe80::1", net}),
+                              adapter("", {"127.0.0.1 255.0.0.0",
+                                           "127.0.0.2 255.0.0.0 127.255.255.255"})}
+            << QStringList{QStringLiteral("10.0.0.2/255.0.0.0/10.255.255.255 ") + mac,
+                           QStringLiteral("127.0.0.2/255.0.0.0/127.255.255.255 00:00:00:00:00:00")}
             << QStringList{QStringLiteral("line:found IpV6 - fe80::1 dont' use it"),
-                           found(net, "add to send/receive list with00:1A:2B:3C:4D:5E")};
+                           found(net, "add to send/receive list with00:1A:2B:3C:4D:5E"),
+                           QStringLiteral("line:found IpV4 - 127.0.0.1 memory for later"),
+                           found("127.0.0.2 255.0.0.0 127.255.255.255",
+                                 "add to send/receive list with00:00:00:00:00:00")};
         // The fallback line shows loopback as the system gave it and ends itself, unflushed.
         QTest::newRow("127.0.0.1 remembered, then the fallback with its own line break")
             << QList<Adapter>{adapter(mac, {"127.0.0.1 255.0.0.0"})} << QStringList{kFallback}
             << QStringList{QStringLiteral("line:found IpV4 - 127.0.0.1 memory for later"),
                            QStringLiteral("text:found IpV4 - 127.0.0.1 broadcast  netmask "
                                           "255.0.0.0 do not use it\n")};
-        QTest::newRow("127.0.0.2 taken, 127.0.0.1 not; no hardware address: zeros")
-            << QList<Adapter>{adapter(
-                   "", {"127.0.0.1 255.0.0.0", "127.0.0.2 255.0.0.0 127.255.255.255"})}
-            << QStringList{QStringLiteral("127.0.0.2/255.0.0.0/127.255.255.255 "
-                                          "00:00:00:00:00:00")}
-            << QStringList{QStringLiteral("line:found IpV4 - 127.0.0.1 memory for later"),
-                           found("127.0.0.2 255.0.0.0 127.255.255.255",
-                                 "add to send/receive list with00:00:00:00:00:00")};
         // Each refused on its own; nothing usable and no 127.0.0.1: loopback without a line.
         QTest::newRow("null, 0.0.0.0, 255.255.255.255, zero netmask, zero broadcast refused")
             << QList<Adapter>{adapter(mac, {"", "0.0.0.0 255.0.0.0 0.255.255.255",
