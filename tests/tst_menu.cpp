@@ -98,9 +98,12 @@ private slots:
                               "Help|F1|open help dialog|Help", "About||open about dialog|About",
                               "About Qt||open Qt about dialog|About Qt",
                               "Quit|Ctrl+Q||Quit Lumenpane"}));
-        QCOMPARE(pictures, QList<QImage>({picture(QIcon(":/images/check_update.xpm")),
-                                          picture(QIcon(":/images/helpHelp.xpm"))}) +
-                               QList<QImage>(3));
+        const auto file = [](const char* path) {
+            return QImage(QLatin1String(path)).convertToFormat(QImage::Format_ARGB32);
+        };
+        QCOMPARE(pictures,
+                 QList<QImage>({file(":/images/check_update.xpm"), file(":/images/helpHelp.xpm")}) +
+                     QList<QImage>(3));
     }
 
     // The actions are made with the menu: until it was first opened, the keys do nothing.
