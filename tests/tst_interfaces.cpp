@@ -43,15 +43,6 @@ QStringList describe(const QList<InterfaceEntry>& entries)
     return result;
 }
 
-// A line is ended and flushed by the writer; "text:" is written exactly as it stands.
-QStringList describe(const QList<InterfaceDiscovery::Write>& writes)
-{
-    QStringList result;
-    for (const InterfaceDiscovery::Write& write : writes)
-        result.append(QLatin1String(write.isLine ? "line:" : "text:") + write.text);
-    return result;
-}
-
 // The line for an ordinary IPv4 address, two blanks before "Mask:", the verdict run on.
 QString found(const char* address, const char* verdict)
 {
@@ -116,8 +107,12 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(QStringList, writes);
         const InterfaceDiscovery::Result result = InterfaceDiscovery::discover(adapters);
+        // A line is ended and flushed by the writer; "text:" is written exactly as it stands.
+        QStringList written;
+        for (const InterfaceDiscovery::Write& write : result.writes)
+            written.append(QLatin1String(write.isLine ? "line:" : "text:") + write.text);
         QCOMPARE(describe(result.entries), entries);
-        QCOMPARE(describe(result.writes), writes);
+        QCOMPARE(written, writes);
     }
 
     void theVethNetworksAreFoundOnce()

@@ -38,11 +38,6 @@ QList<QAction*> openContextMenu(MainWindow& window)
     return menu ? menu->actions() : QList<QAction*>();
 }
 
-QImage picture(const QIcon& icon)
-{
-    return icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
 struct QuitCounter : QObject
 {
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -89,7 +84,10 @@ private slots:
             described << QStringList{action->text(), action->shortcut().toString(),
                                      action->statusTip(), action->toolTip()}
                              .join(QLatin1Char('|'));
-            pictures << picture(action->icon());
+            pictures << action->icon()
+                            .pixmap(QSize(32, 32))
+                            .toImage()
+                            .convertToFormat(QImage::Format_ARGB32);
         }
         // Quit has a tool tip instead of a status tip; only the first two have pictures.
         QCOMPARE(described,

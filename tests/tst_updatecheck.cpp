@@ -43,11 +43,6 @@ Answers body(const QList<QByteArray>& parts, int status = 200, bool endless = fa
     return {{parts, status, endless}};
 }
 
-CheckSoftwareUpdate& checker(const MainWindow& window)
-{
-    return *MainWindowProbe::updateChecker(window);
-}
-
 // The program as the user has it, with a stand-in service that gives these answers; the
 // service is made first and goes last, after the window's requests.
 struct Program
@@ -57,13 +52,14 @@ struct Program
     PopupWatcher watcher;
     MainWindow window;
 
+    CheckSoftwareUpdate& checker() const { return *MainWindowProbe::updateChecker(window); }
     // As the Search Updates action does it: the slot's form without argument.
     bool check() { return QMetaObject::invokeMethod(&window, "CheckForSoftwareUpdate"); }
     // The running request has ended, and with it every box it brought: the boxes are shown
     // from the reply's own signals, which return only once the watcher has closed them.
     bool ended() const
     {
-        const QNetworkReply* reply = CheckSoftwareUpdateProbe::reply(checker(window));
+        const QNetworkReply* reply = CheckSoftwareUpdateProbe::reply(checker());
         return reply && reply->isFinished();
     }
 };
@@ -115,8 +111,7 @@ private slots:
         Program program(answers);
         QVERIFY(program.service.isListening());
         // The start-up check waits half a minute; it is run out early here.
-        const QList<QTimer*> pending =
-            CheckSoftwareUpdateProbe::pendingChecks(checker(program.window));
+        const QList<QTimer*> pending = CheckSoftwareUpdateProbe::pendingChecks(program.checker());
         QCOMPARE(pending.size(), 1);
         QCOMPARE(pending.first()->interval(), 30000);
         QVERIFY(pending.first()->isSingleShot());
@@ -141,7 +136,7 @@ private slots:
             if (index != 0)
                 return false;
             if (looks++ == 0) {
-                first = CheckSoftwareUpdateProbe::reply(checker(program.window));
+                first = CheckSoftwareUpdateProbe::reply(program.checker());
                 program.check();
             }
             // Open until the second answer's box has come and gone.
