@@ -20,9 +20,8 @@ namespace {
 
 const QHostAddress kController(QStringLiteral("127.0.0.2"));
 
-// What the caller's bytes and pixels hold before the node writes into them.
+// What the caller's bytes hold before the node writes into them.
 constexpr char kUntouched = char(0xAA);
-const QColor kUntouchedPixel(0xAA, 0xBB, 0xCC);
 
 // The hold's clock, stepped by hand: only a restart brings elapsed() back to 0.
 struct ManualClock : ElapsedClock
@@ -57,6 +56,7 @@ QByteArray rgb(const std::vector<QColor>& pixels)
     return result;
 }
 
+// What rgb() gives for pixels the node left in their first colour, 0xAABBCC.
 QByteArray untouched(int pixels)
 {
     return QByteArray("\xAA\xBB\xCC", 3).repeated(pixels);
@@ -163,7 +163,7 @@ private slots:
         std::vector<quint8> buffer(static_cast<size_t>(size), quint8(kUntouched));
         // QColor's setters lie beyond the sanitizer's reach: eight more pixels show any write
         // past the registered ones.
-        std::vector<QColor> colors(static_cast<size_t>(pixelCount) + 8, kUntouchedPixel);
+        std::vector<QColor> colors(static_cast<size_t>(pixelCount) + 8, QColor(0xAA, 0xBB, 0xCC));
         node.setDmxBuffer(size ? buffer.data() : nullptr, quint32(size), quint16(channels));
         node.setPixelBuffer(pixelCount ? colors.data() : nullptr, quint32(pixelCount), 3);
         if (inputOff)
@@ -323,9 +323,7 @@ private slots:
         // node's wildcard one.
         QUdpSocket poller;
         QVERIFY(poller.bind(kController, kArtNetPort, QAbstractSocket::ShareAddress));
-        QCOMPARE(
-            poller.writeDatagram(artPoll(), QHostAddress(QHostAddress::LocalHost), kArtNetPort),
-            qint64(14));
+        QCOMPARE(poller.writeDatagram(artPoll(), QHostAddress::LocalHost, kArtNetPort), qint64(14));
         settle(node);
 
         QByteArray seen;
