@@ -82,8 +82,9 @@ private slots:
 
     // Universe k after the node's own lands in block k of the caller's bytes (at k·W, from
     // W = 512 on at k·512) and from pixel k·(W / 3) on. Pixels are registered at 3 channels
-    // per universe: that number counts ports only, it plays no part in the mapping. readUniverse
-    // then gives the own universe's last data.
+    // per universe: that number counts ports only, the mapping never reads it. The caller then
+    // reads its bytes back through getDmxValue and the own universe's last data through
+    // readUniverse.
     void universesArePlacedAndRead_data()
     {
         QTest::addColumn<int>("universeNumber");
