@@ -16,40 +16,27 @@ class NoticesTest : public QObject
 private slots:
     void init() { REQUIRE_PRIVATE_NETWORK(); }
 
+    // A second node in the same process, fed by another sender, stays quiet.
     void eachNoticeOncePerProcess()
     {
         const QByteArray madrix("MadrixN\0", 8);
-        const QList<QByteArray> traffic = {artTimeCode(1, 2, 3, 4, 1), artSync(0x5101, 0),
-                                           artSync(0x5202, 0), artSync(0x5202, 0, madrix),
-                                           artSync(0x5101, 0, madrix)};
-
+        const QByteArrayList traffic = {artTimeCode(1, 2, 3, 4, 1), artSync(0x5101, 0),
+                                        artSync(0x5202, 0), artSync(0x5202, 0, madrix),
+                                        artSync(0x5101, 0, madrix)};
         OutputCapture capture;
-        {
-            artnet first;
-            QVERIFY(first.openSocket());
-            Controller controller(QHostAddress(QStringLiteral("127.0.0.2")));
-            for (int round = 0; round < 3; ++round) {
-                for (const QByteArray& datagram : traffic)
-                    controller.send(datagram);
-            }
-            settle(first);
-        }
-        {
-            // A second node in the same process stays quiet.
-            artnet second;
-            QVERIFY(second.openSocket());
-            Controller controller(QHostAddress(QStringLiteral("127.0.0.3")));
-            for (const QByteArray& datagram : traffic)
+        for (const char* sender : {"127.0.0.2", "127.0.0.3"}) {
+            artnet node;
+            QVERIFY(node.openSocket());
+            Controller controller{QHostAddress(QLatin1String(sender))};
+            for (const QByteArray& datagram : traffic + traffic)
                 controller.send(datagram);
-            settle(second);
+            settle(node);
         }
-        QStringList lines = capture.lines();
         // Interface discovery of the two nodes writes its own lines; only the notices count.
-        lines = lines.filter(QStringLiteral("receiving"));
-        QCOMPARE(lines, QStringList({QStringLiteral("receiving Art-Net TIMECODE ..."),
-                                     QStringLiteral("receiving Art-Net SYNC PRE ..."),
-                                     QStringLiteral("receiving Art-Net SYNC POST ..."),
-                                     QStringLiteral("receiving MadrixN SYNC POST ...")}));
+        QCOMPARE(
+            capture.lines().filter(QStringLiteral("receiving")),
+            QStringList({"receiving Art-Net TIMECODE ...", "receiving Art-Net SYNC PRE ...",
+                         "receiving Art-Net SYNC POST ...", "receiving MadrixN SYNC POST ..."}));
     }
 };
 
