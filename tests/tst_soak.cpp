@@ -171,10 +171,11 @@ Stream makeStream()
         {1, {artPoll()}, &stream.polls},
         {304, malformed, nullptr}};
 
-    // First the malformed timecodes of every valid sender, then their first valid ones in an
-    // order of their own: the malformed ones must not have made them known.
+    // First the malformed timecodes of every valid sender (down to a bare 12-byte header), then
+    // their first valid ones in an order of their own: the malformed ones must not have made
+    // them known.
     for (int s = kValidSenders - 1; s >= 0; --s)
-        stream.plan.push_back({s, malformed[size_t(s) % 13]});
+        stream.plan.push_back({s, malformed[size_t(12 - s)]});
     stream.firstHeard.resize(kValidSenders);
     std::iota(stream.firstHeard.begin(), stream.firstHeard.end(), 0);
     std::shuffle(stream.firstHeard.begin(), stream.firstHeard.end(), random);
