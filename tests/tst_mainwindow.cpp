@@ -1,33 +1,121 @@
-// The window's start-up: the setting that picks the display, the node it creates and how it
-// configures it, its title and refresh timer.
+// The window as the user sees it: the setting that picks the display and the widgets it is made
+// of, the node it creates and how it configures it, its title and refresh timer; and what it
+// shows, fed by real ArtTimeCode datagrams on loopback and refreshed by its own 41 ms timer, in
+// both variants, with the text variant's font fitting when the window is resized.
+#include "capture.h"
 #include "chronolume_config.h"
-#include "mainwindow.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "settingsstore.h"
+#include "timecodetext.h"
+#include "traffic.h"
 #include "windowprobes.h"
 
-#include <QLCDNumber>
-#include <QLabel>
+#include <QFontMetrics>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+
+#include <functional>
+
+using namespace TestSupport;
+
+namespace {
+
+// ArtTimeCode datagrams as controllers send them, each from its own address, and what the
+// window then shows.
+using Traffic = QList<QPair<QString, QByteArray>>;
+struct Shown
+{
+    QString time, rate, source;
+    int timeDigits = 11, rateDigits = 6;
+};
+
+const QString kA = QStringLiteral("127.0.0.2");
+const QString kB = QStringLiteral("127.0.0.3");
+const Traffic kAThenB{{kA, artTimeCode(4, 3, 2, 1, 1)}, {kB, artTimeCode(29, 59, 0, 10, 0)}};
+
+// What a display widget shows: a label its text. A seven-segment number cannot be asked, so its
+// picture is compared with one set up like the window's, showing the expected text on the
+// expected number of digits; any other picture comes back as a text no row expects.
+QString seen(QWidget* widget, const QString& expected, int digits)
+{
+    if (const auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    QLCDNumber reference;
+    reference.setSegmentStyle(QLCDNumber::Flat);
+    reference.setFrameStyle(QFrame::NoFrame);
+    reference.setDigitCount(digits);
+    reference.resize(widget->size());
+    reference.display(expected);
+    const auto picture = [](QWidget& shown) {
+        return shown.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    return picture(*widget) == picture(reference) ? expected : QStringLiteral("(another picture)");
+}
+
+// The fitting rule worked out here on its own: bold sizes from 23 up, stop at the first whose
+// one-line height reaches two thirds of the label's height or whose text, as one line, reaches
+// two thirds of its width, and take the size below; 22 if no size up to 999 stops the search.
+int expectedPointSize(const QString& family, const QString& text, QSize label)
+{
+    for (int size = 23; size <= 999; ++size) {
+        const QFontMetrics metrics(QFont(family, size, QFont::Bold));
+        if (metrics.height() >= (2 * label.height()) / 3 ||
+            metrics.horizontalAdvance(text) >= (2 * label.width()) / 3)
+            return size - 1;
+    }
+    return 22;
+}
+
+// Calls note at every event of one type that an object receives, before the object handles it.
+struct EventHook : QObject
+{
+    EventHook(QObject* watched, QEvent::Type type, std::function<void()> note)
+        : type(type), note(std::move(note))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == type)
+            note();
+        return false;
+    }
+    QEvent::Type type;
+    std::function<void()> note;
+};
+
+void send(MainWindow& window, const Traffic& traffic)
+{
+    for (const auto& [from, datagram] : traffic)
+        QCOMPARE(Controller(QHostAddress(from)).send(datagram), qint64(datagram.size()));
+    settle(*MainWindowProbe::node(window));
+}
+
+// Lets the window's own timer run; whatever was received before is on show after the first.
+void waitForRefreshes(MainWindow& window, int count)
+{
+    QSignalSpy refreshes(MainWindowProbe::timer(window), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(refreshes.count() >= count, 5000);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Traffic)
+Q_DECLARE_METATYPE(Shown)
 
 class MainWindowTest : public QObject
 {
     Q_OBJECT
 
-    TestSupport::SettingsStore settings;
+    SettingsStore settings;
 
 private slots:
     void initTestCase() { QVERIFY(settings.isValid()); }
+    void init() { QVERIFY(settings.write(QByteArray())); }
 
-    void init()
-    {
-        REQUIRE_PRIVATE_NETWORK();
-        QVERIFY(settings.write(QByteArray()));
-    }
-
-    void settingPicksTheDisplay_data()
+    void startUp_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("lcd");
@@ -38,88 +126,210 @@ private slots:
         QTest::newRow("UseLcd 1") << QByteArray("[General]\nUseLcd=1\n") << true;
     }
 
-    void settingPicksTheDisplay()
+    // The title, the node as the window sets it up, and the refresh. The setting picks labels or
+    // flat, frameless seven-segment numbers; either way the display stands above the title and
+    // the link, every label centred, and the timecode takes the lion's share of extra height.
+    void startUp()
     {
+        REQUIRE_PRIVATE_NETWORK();
         QFETCH(QByteArray, content);
         QFETCH(bool, lcd);
         QVERIFY(settings.write(content));
-
         {
             MainWindow window;
+            QCOMPARE(window.windowTitle(), QStringLiteral("Chronolume"));
+            QCOMPARE(MainWindowProbe::titleLabel(window)->text(),
+                     QStringLiteral("Chronolume v1.0.2"));
+            QCOMPARE(MainWindowProbe::timer(window)->interval(), 41);
+            const artnet& node = *MainWindowProbe::node(window);
+            QVERIFY(node.shareBind);
+            QCOMPARE((QList<int>{node.versionHi, node.versionLo, node.oemHi, node.oemLo}),
+                     (QList<int>{1, 0, 0x0C, 0x12}));
+            QCOMPARE(ArtnetProbe::shortName(node), QStringLiteral("Tempolis"));
+            QCOMPARE(ArtnetProbe::longName(node),
+                     QStringLiteral("Chronolume v1.0.2 by ") + QLatin1String(chronolume::kWebHost));
+            QVERIFY(ArtnetProbe::pollReplyEnabled(node));
+            QVERIFY(ArtnetProbe::socketReady(node));
+
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
-            QCOMPARE(MainWindowProbe::useLcd(window), lcd);
-            QCOMPARE(MainWindowProbe::timecodeLcd(window) != nullptr, lcd);
-            QCOMPARE(MainWindowProbe::rateLcd(window) != nullptr, lcd);
-            QCOMPARE(MainWindowProbe::timecodeLabel(window) != nullptr, !lcd);
-            QCOMPARE(MainWindowProbe::rateLabel(window) != nullptr, !lcd);
-            QVERIFY(MainWindowProbe::sourceLabel(window));
+            // Nothing else made and left lying in the window: title, link and source, and two of
+            // the variant's widgets.
+            QCOMPARE(window.findChildren<QLabel*>().size(), lcd ? 3 : 5);
+            const QList<QLCDNumber*> numbers = window.findChildren<QLCDNumber*>();
+            QCOMPARE(numbers.size(), lcd ? 2 : 0);
+            for (const QLCDNumber* number : numbers)
+                QVERIFY(number->segmentStyle() == QLCDNumber::Flat &&
+                        number->frameStyle() == QFrame::NoFrame);
+
+            const QWidgetList column{
+                MainWindowProbe::timeWidget(window), MainWindowProbe::rateWidget(window),
+                MainWindowProbe::sourceLabel(window), MainWindowProbe::titleLabel(window),
+                MainWindowProbe::linkLabel(window)};
+            for (qsizetype i = 0; i < column.size(); ++i) {
+                QVERIFY(window.isAncestorOf(column[i]));
+                QVERIFY(i == 0 ||
+                        column[i - 1]->geometry().bottom() <= column[i]->geometry().top());
+                if (const auto* label = qobject_cast<QLabel*>(column[i]))
+                    QCOMPARE(label->alignment(), Qt::AlignCenter);
+            }
+            window.resize(window.width(), window.height() + 300);
+            QTRY_VERIFY(column[0]->height() > 2 * column[2]->height());
         }
         // Read, never written: the store looks exactly as before the run.
         QCOMPARE(QFile::exists(settings.file()), !content.isEmpty());
         QCOMPARE(settings.read(), content);
     }
 
-    void windowAndNodeAreSetUp()
-    {
-        MainWindow window;
-        QCOMPARE(window.windowTitle(), QStringLiteral("Chronolume"));
-        QCOMPARE(MainWindowProbe::titleLabel(window)->text(), QStringLiteral("Chronolume v1.0.2"));
-        QCOMPARE(MainWindowProbe::titleLabel(window)->alignment(), Qt::AlignCenter);
-
-        artnet* node = MainWindowProbe::node(window);
-        QVERIFY(node);
-        QVERIFY(node->shareBind);
-        QCOMPARE(node->versionHi, quint8(1));
-        QCOMPARE(node->versionLo, quint8(0));
-        QCOMPARE(node->oemHi, quint8(0x0C));
-        QCOMPARE(node->oemLo, quint8(0x12));
-        QCOMPARE(ArtnetProbe::shortName(*node), QStringLiteral("Tempolis"));
-        QCOMPARE(ArtnetProbe::longName(*node),
-                 QStringLiteral("Chronolume v1.0.2 by ") + QLatin1String(chronolume::kWebHost));
-        QVERIFY(ArtnetProbe::pollReplyEnabled(*node));
-        QVERIFY(ArtnetProbe::socketReady(*node));
-
-        QTimer* timer = MainWindowProbe::timer(window);
-        QVERIFY(timer);
-        QVERIFY(timer->isActive());
-        QVERIFY(!timer->isSingleShot());
-        QCOMPARE(timer->interval(), 41);
-    }
-
-    void layoutStacksTheDisplayAboveTitleAndLink()
-    {
-        MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QLabel* time = MainWindowProbe::timecodeLabel(window);
-        QLabel* rate = MainWindowProbe::rateLabel(window);
-        QLabel* source = MainWindowProbe::sourceLabel(window);
-        QLabel* title = MainWindowProbe::titleLabel(window);
-        QLabel* link = MainWindowProbe::linkLabel(window);
-        QVERIFY(time->geometry().bottom() <= rate->geometry().top());
-        QVERIFY(rate->geometry().bottom() <= source->geometry().top());
-        QVERIFY(source->geometry().bottom() <= title->geometry().top());
-        QVERIFY(title->geometry().bottom() <= link->geometry().top());
-        // The timecode takes the lion's share of any extra height.
-        window.resize(window.width(), window.height() + 300);
-        QTRY_VERIFY(time->height() > 2 * source->height());
-    }
-
     void nodeBindFailureStillShowsTheWindow()
     {
+        REQUIRE_PRIVATE_NETWORK();
         QUdpSocket blocker;
         QVERIFY(blocker.bind(QHostAddress::AnyIPv4, 6454));
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        artnet* node = MainWindowProbe::node(window);
-        QVERIFY(!ArtnetProbe::pollReplyEnabled(*node));
+        const artnet& node = *MainWindowProbe::node(window);
+        QVERIFY(!ArtnetProbe::pollReplyEnabled(node));
         QCOMPARE(MainWindowProbe::timecodeLabel(window)->text(), QStringLiteral("--:--:--:--"));
         // The refresh keeps trying, and takes the port once it is free.
         blocker.close();
-        QTRY_VERIFY(ArtnetProbe::socketReady(*node));
-        QVERIFY(!ArtnetProbe::pollReplyEnabled(*node));
+        QTRY_VERIFY(ArtnetProbe::socketReady(node));
+        QVERIFY(!ArtnetProbe::pollReplyEnabled(node));
+    }
+
+    void display_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::addColumn<Traffic>("traffic");
+        QTest::addColumn<Shown>("shown");
+
+        const Shown none{"--:--:--:--", "-- fps", "0.0.0.0"};
+        QTest::newRow("text, no timecode") << false << Traffic{} << none;
+        QTest::newRow("seven-segment, no timecode") << true << Traffic{} << none;
+        QTest::newRow("seven-segment, 1:2:3:4") << true << Traffic{{kA, artTimeCode(4, 3, 2, 1, 1)}}
+                                                << Shown{"01:02:03:04", "25 FPS", kA};
+        QTest::newRow("9 gets a zero, type 2") << false << Traffic{{kA, artTimeCode(9, 9, 9, 9, 2)}}
+                                               << Shown{"09:09:09:09", "30 Drop", kA};
+        QTest::newRow("frames 123 as received, type 3")
+            << false << Traffic{{kA, artTimeCode(123, 0, 0, 0, 3)}}
+            << Shown{"00:00:00:123", "30 FPS", kA};
+        QTest::newRow("text, A then B: two lines, A first, two digits stay")
+            << false << kAThenB
+            << Shown{"01:02:03:04\n10:00:59:29", "25 FPS\n24 FPS", kA + "\n" + kB};
+        QTest::newRow("seven-segment, A then B: one blank between")
+            << true << kAThenB
+            << Shown{"01:02:03:04 10:00:59:29", "25 FPS 24 FPS", kA + " " + kB, 23, 13};
+        QTest::newRow("type 7 keeps its empty place")
+            << false << Traffic{{kA, artTimeCode(1, 0, 0, 0, 1)}, {kB, artTimeCode(2, 0, 0, 0, 7)}}
+            << Shown{"00:00:00:01\n00:00:00:02", "25 FPS\n", kA + "\n" + kB};
+    }
+
+    // What each variant shows at the first refresh, and still once the senders have long fallen
+    // silent: no time-out brings the no-signal texts back. The same timecodes again draw
+    // nothing; a new one is drawn by the first refresh after it arrived, not on receipt. Resized,
+    // the text variant fits its font anew; the seven-segment numbers scale by themselves.
+    void display()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QFETCH(Traffic, traffic);
+        QFETCH(Shown, shown);
+        QVERIFY(settings.write(lcd ? QByteArray("[General]\nUseLcd=true\n") : QByteArray()));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QWidget* time = MainWindowProbe::timeWidget(window);
+        int paints = 0;
+        EventHook counter(time, QEvent::Paint, [&] { ++paints; });
+        send(window, traffic);
+        waitForRefreshes(window, 1);
+        for (const bool again : {false, true}) {
+            if (again) {
+                send(window, traffic);
+                waitForRefreshes(window, 1);
+                QCoreApplication::processEvents();
+                paints = 0;
+                waitForRefreshes(window, 8);
+                QCoreApplication::processEvents();
+                QCOMPARE(paints, 0);
+            }
+            QCOMPARE(MainWindowProbe::sourceLabel(window)->text(), shown.source);
+            QCOMPARE(seen(time, shown.time, shown.timeDigits), shown.time);
+            QCOMPARE(seen(MainWindowProbe::rateWidget(window), shown.rate, shown.rateDigits),
+                     shown.rate);
+        }
+
+        // Taken as each refresh ends: at the second, whatever the first drew has been drawn.
+        QTimer* timer = MainWindowProbe::timer(window);
+        timer->stop();
+        paints = 0;
+        send(window, {{kA, artTimeCode(5, 3, 2, 1, 1)}});
+        QList<int> paintsAtRefresh;
+        connect(timer, &QTimer::timeout, this, [&] { paintsAtRefresh.append(paints); });
+        timer->start();
+        QTRY_VERIFY_WITH_TIMEOUT(paintsAtRefresh.size() >= 2, 5000);
+        QCOMPARE(paintsAtRefresh[0], 0);
+        QVERIFY(paintsAtRefresh[1] > 0);
+
+        // The label at each resize event, as the window's own handler finds it: the layouts have
+        // run, the handler has not. Nothing asserts while the capture runs: QtTest's own report
+        // would vanish into it. The refreshes that follow fit nothing either.
+        QLabel* label = MainWindowProbe::timecodeLabel(window);
+        int resizes = 0;
+        QList<QPair<QSize, QString>> atResize;
+        EventHook witness(&window, QEvent::Resize, [&] {
+            ++resizes;
+            if (label)
+                atResize.append({label->size(), label->text()});
+        });
+        OutputCapture capture;
+        window.resize(1800, 420);
+        const int before = paintsAtRefresh.size();
+        const bool resized = QTest::qWaitFor(
+            [&] { return window.width() == 1800 && paintsAtRefresh.size() >= before + 2; }, 5000);
+        QCoreApplication::processEvents();
+        capture.finish();
+        QVERIFY(resized);
+        QVERIFY(resizes > 0);
+
+        // One line per resize event. One line's height counts, however many the text has.
+        const QString family = window.font().family();
+        QStringList lines;
+        int fitted = 0;
+        for (const auto& [size, text] : std::as_const(atResize)) {
+            fitted = expectedPointSize(family, text, size);
+            lines << QStringLiteral("font height: %1  height %2  width %3")
+                         .arg(fitted)
+                         .arg(size.height())
+                         .arg(size.width());
+        }
+        QCOMPARE(capture.debugMessages(), lines);
+        if (label) {
+            QVERIFY(fitted > 22);
+            QCOMPARE(label->font(), QFont(family, fitted, QFont::Bold));
+            QCOMPARE(MainWindowProbe::rateLabel(window)->font(), QFont(family, 22, QFont::Bold));
+        }
+    }
+
+    // What the window does not reach: a label far larger than any screen, or none at all, and
+    // exact limits.
+    void fittedPointSize()
+    {
+        const QString family = QApplication::font().family();
+        const QString time = QStringLiteral("01:02:03:04");
+        const QFontMetrics at999(QFont(family, 999, QFont::Bold));
+        const QFontMetrics at40(QFont(family, 40, QFont::Bold));
+        // Nothing reached up to 999, or the first size tried already reaches: the smallest size.
+        QCOMPARE(TimecodeText::fittedPointSize(family, ".", 100000, 100000), 22);
+        QCOMPARE(TimecodeText::fittedPointSize(family, time, 0, 0), 22);
+        // Two thirds of these, truncated, are exactly the line height at 999 or the text's width
+        // at 40: a limit reached exactly stops the search there.
+        const int heightAt999 = (3 * at999.height() + 1) / 2;
+        const int widthAt40 = (3 * at40.horizontalAdvance(time) + 1) / 2;
+        QCOMPARE(TimecodeText::fittedPointSize(family, time, heightAt999, 100000), 998);
+        QCOMPARE(TimecodeText::fittedPointSize(family, time, 100000, widthAt40), 39);
     }
 };
 

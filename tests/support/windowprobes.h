@@ -3,16 +3,16 @@
 
 #include "mainwindow.h"
 
+#include <QLCDNumber>
+#include <QLabel>
+
 class MainWindowProbe
 {
 public:
     static artnet* node(const MainWindow& window) { return window.artnetNode; }
-    static bool useLcd(const MainWindow& window) { return window.useLcd; }
     static QTimer* timer(const MainWindow& window) { return window.timecodeTimer; }
     static QLabel* timecodeLabel(const MainWindow& window) { return window.timecodeLabel; }
-    static QLCDNumber* timecodeLcd(const MainWindow& window) { return window.timecodeLcd; }
     static QLabel* rateLabel(const MainWindow& window) { return window.rateLabel; }
-    static QLCDNumber* rateLcd(const MainWindow& window) { return window.rateLcd; }
     static QLabel* sourceLabel(const MainWindow& window) { return window.sourceLabel; }
     static QLabel* titleLabel(const MainWindow& window) { return window.titleLabel; }
     static QLabel* linkLabel(const MainWindow& window) { return window.linkLabel; }
@@ -24,4 +24,14 @@ public:
     }
     static const QString& updateLink(const MainWindow& window) { return window.updateLink; }
     static const QString& helpLink(const MainWindow& window) { return window.helpLink; }
+
+    // The timecode and the frame rate in whichever variant the window was made with.
+    static QWidget* timeWidget(const MainWindow& w)
+    {
+        return either(w.timecodeLcd, w.timecodeLabel);
+    }
+    static QWidget* rateWidget(const MainWindow& w) { return either(w.rateLcd, w.rateLabel); }
+
+private:
+    static QWidget* either(QWidget* lcd, QWidget* label) { return lcd ? lcd : label; }
 };
