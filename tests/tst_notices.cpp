@@ -30,7 +30,7 @@ private slots:
             Controller controller{QHostAddress(QLatin1String(sender))};
             for (const QByteArray& datagram : traffic + traffic)
                 controller.send(datagram);
-            settle(node);
+            QVERIFY(settle(node));
         }
         // Interface discovery of the two nodes writes its own lines; only the notices count.
         QCOMPARE(

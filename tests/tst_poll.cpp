@@ -135,7 +135,7 @@ private slots:
                               QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
         OutputCapture capture;
         Controller(stranger).send(artPoll(), QHostAddress(QHostAddress::LocalHost));
-        settle(*node);
+        QVERIFY(settle(*node));
         const QStringList atPeer = describe(peer->receive(0, 150));
         const QByteArray written = capture.finish();
 

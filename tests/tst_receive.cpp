@@ -107,7 +107,7 @@ private slots:
         OutputCapture capture;
         for (int i = 0; i < datagrams.size(); ++i)
             QCOMPARE(from[senders.value(i)]->send(datagrams[i]), qint64(datagrams[i].size()));
-        settle(node);
+        QVERIFY(settle(node));
         QCOMPARE(capture.lines().filter(QRegularExpression("^(?!receiving )")), lines);
         QCOMPARE(capture.debugMessages(), debug);
         QCOMPARE(int(ArtnetProbe::dmxHold(node)), hold);
@@ -134,14 +134,14 @@ private slots:
 
         OutputCapture capture;
         a.send(poll);
-        settle(node);
+        QVERIFY(settle(node));
         QCOMPARE(capture.lines(), QStringList());
         QVERIFY(!ArtnetProbe::lastPoll(node));
 
         node.setPollReplyEnabled(true);
         for (const QByteArray& received : {poll, poll.left(13)}) {
             a.send(received);
-            settle(node);
+            QVERIFY(settle(node));
             QCOMPARE(QByteArray(reinterpret_cast<const char*>(ArtnetProbe::lastPoll(node)), 14),
                      received.leftJustified(14, '\0'));
         }

@@ -116,7 +116,7 @@ private slots:
         QVERIFY(!node.getTimecode(&record, &sender, 0));
         QVERIFY(ArtnetProbe::socketReady(node));
         Controller(QHostAddress(QStringLiteral("127.0.0.9"))).send(artTimeCode(1, 2, 3, 4, 1));
-        settle(node);
+        QVERIFY(settle(node));
         QVERIFY(node.getTimecode(&record, &sender, 0));
         QCOMPARE(record.hours, quint8(4));
         // Senders are plain IPv4 addresses, not IPv4-mapped IPv6 ones.

@@ -64,14 +64,16 @@ qint64 Controller::send(const QByteArray& datagram, const QHostAddress& to, quin
     return socket.writeDatagram(datagram, to, port);
 }
 
-void settle(artnet& node)
+bool settle(artnet& node)
 {
     QUdpSocket* socket = ArtnetProbe::socket(node);
     if (!socket)
-        return;
+        return true;
     // Loopback delivers within the send call, so whatever was sent is pending by now.
-    QTRY_VERIFY_WITH_TIMEOUT(!socket->hasPendingDatagrams(), 5000);
+    if (!QTest::qWaitFor([socket] { return !socket->hasPendingDatagrams(); }, 5000))
+        return false;
     QCoreApplication::processEvents();
+    return true;
 }
 
 } // namespace TestSupport

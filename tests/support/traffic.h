@@ -42,7 +42,8 @@ public:
     QUdpSocket socket;
 };
 
-// Lets the node read and handle everything already sent to it.
-void settle(artnet& node);
+// Lets the node read and handle everything already sent to it; false if it did not within 5 s.
+// Checked at the call site (QVERIFY), so that a node that stops reading ends the test there.
+[[nodiscard]] bool settle(artnet& node);
 
 } // namespace TestSupport
