@@ -46,6 +46,7 @@ void MainWindow::SendTimecodeTimeOut()
     if (n == 0 || sameEntries(readEntries, shownEntries))
         return;
     shownEntries.swap(readEntries);
+    ++textBuilds;
 
     const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
     TimecodeText::Texts texts;

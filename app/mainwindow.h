@@ -70,4 +70,7 @@ private:
     // them alike has nothing to redo.
     QList<TimecodeSource> shownEntries;
     QList<TimecodeSource> readEntries;
+    // How many refreshes have built the texts: the only trace of a refresh that found nothing
+    // new, since Qt skips the painting of an unchanged text by itself.
+    quint64 textBuilds = 0;
 };

@@ -11,6 +11,7 @@ class MainWindowProbe
 public:
     static artnet* node(const MainWindow& window) { return window.artnetNode; }
     static QTimer* timer(const MainWindow& window) { return window.timecodeTimer; }
+    static quint64 textBuilds(const MainWindow& window) { return window.textBuilds; }
     static QLabel* timecodeLabel(const MainWindow& window) { return window.timecodeLabel; }
     static QLabel* rateLabel(const MainWindow& window) { return window.rateLabel; }
     static QLabel* sourceLabel(const MainWindow& window) { return window.sourceLabel; }
