@@ -62,13 +62,16 @@ QByteArray untouched(int pixels)
     return QByteArray("\xAA\xBB\xCC", 3).repeated(pixels);
 }
 
-// Sends every datagram from the controller address and lets the node handle them.
-void deliver(artnet& node, const QByteArrayList& datagrams)
+// Sends every datagram from the controller address and lets the node handle them; false if a
+// datagram could not be sent whole or the node did not read them.
+[[nodiscard]] bool deliver(artnet& node, const QByteArrayList& datagrams)
 {
     Controller controller(kController);
-    for (const QByteArray& datagram : datagrams)
-        QCOMPARE(controller.send(datagram), qint64(datagram.size()));
-    settle(node);
+    for (const QByteArray& datagram : datagrams) {
+        if (controller.send(datagram) != datagram.size())
+            return false;
+    }
+    return settle(node);
 }
 
 } // namespace
@@ -170,7 +173,7 @@ private slots:
         if (inputOff)
             node.disableDmxInput();
 
-        deliver(node, datagrams);
+        QVERIFY(deliver(node, datagrams));
         QCOMPARE(bytes(buffer), expectedBytes);
         QCOMPARE(rgb(colors), expectedPixels + untouched(8));
 
@@ -195,7 +198,7 @@ private slots:
 
         // Outside a hold the shadow takes the same bytes, so a sync publishes no older data;
         // bytes no packet reached are the zeros the shadow started with.
-        deliver(node, {artSync(0x5101, 0)});
+        QVERIFY(deliver(node, {artSync(0x5101, 0)}));
         QCOMPARE(bytes(buffer), expectedBytes.replace(kUntouched, '\0'));
     }
 
@@ -229,52 +232,83 @@ private slots:
         node.setDmxBuffer(buffer.data(), 1024, 512);
 
         // Only the restart by the sync's commit keeps the hold.
-        deliver(node, {artSync(0x5101, quint8(hold)), artDmx(0, pattern(1, 512)),
-                       artDmx(1, pattern(1, 512))});
+        QVERIFY(deliver(node, {artSync(0x5101, quint8(hold)), artDmx(0, pattern(1, 512)),
+                               artDmx(1, pattern(1, 512))}));
         clock->now += sinceCommit;
-        deliver(node, {artDmx(0, pattern(2, 512))});
+        QVERIFY(deliver(node, {artDmx(0, pattern(2, 512))}));
         QCOMPARE(bytes(buffer), beforeSync);
-        deliver(node, {artSync(0x5202, 0)});
+        QVERIFY(deliver(node, {artSync(0x5202, 0)}));
         QCOMPARE(bytes(buffer), pattern(2, 512) + pattern(1, 512));
     }
 
     // The caller replaces its DMX buffer from a thread of its own while the node's thread
-    // copies received data into it. Once setDmxBuffer has returned, the replaced buffer is the
-    // caller's again and is freed: the sanitizer sees any later write.
+    // copies received data into it. Every universe of a frame carries one value, the next frame
+    // another, so each universe's block that the node wrote whole holds one value. Once
+    // setDmxBuffer has returned, the replaced buffer is the caller's again: no block in it is
+    // half written, and nothing writes to it any more. It is then freed: the sanitizer sees any
+    // later write.
     void buffersCanBeReplacedFromAnotherThread()
     {
         artnet node;
         QVERIFY(node.enableDmxInput());
         Controller controller(kController);
         std::atomic<bool> done{false};
-        std::atomic<int> written{0};
+        std::atomic<int> written{0}, halfWritten{0}, writtenAfterwards{0};
         std::thread caller([&] {
-            const std::pair<quint32, quint16> shapes[] = {{512, 512},  {5120, 512}, {100, 510},
-                                                          {2048, 510}, {8, 1},      {1536, 600}};
+            // The buffer's size, its channels per universe, and how far apart the universes'
+            // blocks lie in it.
+            struct Shape
+            {
+                quint32 size;
+                quint16 channels;
+                size_t block;
+            };
+            const Shape shapes[] = {{512, 512, 512},  {5120, 512, 512}, {100, 510, 510},
+                                    {2048, 510, 510}, {8, 1, 1},        {1536, 600, 512}};
+            constexpr quint8 kCallers = 0xEE; // a value no frame carries
+            const auto anyBut = [](auto first, auto last, quint8 value) {
+                return std::any_of(first, last, [value](quint8 b) { return b != value; });
+            };
             std::vector<quint8> current;
+            size_t block = 1;
             for (int round = 0; round < 2000; ++round) {
                 // Every tenth round removes the buffer instead, at 0 channels.
-                const auto [size, channels] = shapes[round % 6];
-                std::vector<quint8> next(round % 10 == 9 ? 0 : size);
-                node.setDmxBuffer(next.empty() ? nullptr : next.data(), size,
-                                  next.empty() ? 0 : channels);
-                written += std::any_of(current.begin(), current.end(), [](quint8 b) { return b; });
-                current = std::move(next); // frees the replaced buffer
+                const Shape& shape = shapes[round % 6];
+                std::vector<quint8> next(round % 10 == 9 ? 0 : shape.size);
+                node.setDmxBuffer(next.empty() ? nullptr : next.data(), shape.size,
+                                  next.empty() ? 0 : shape.channels);
+                written += anyBut(current.begin(), current.end(), 0);
+                for (size_t first = 0; first < current.size(); first += block) {
+                    const auto from = current.begin() + qsizetype(first);
+                    const auto to =
+                        current.begin() + qsizetype(qMin(first + block, current.size()));
+                    halfWritten += anyBut(from, to, *from);
+                }
+                std::fill(current.begin(), current.end(), kCallers);
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
+                writtenAfterwards += anyBut(current.begin(), current.end(), kCallers);
+                current = std::move(next); // frees the replaced buffer
+                block = shape.block;
             }
             node.setDmxBuffer(nullptr, 0, 0);
             done = true;
         });
 
         // Frames of twelve universes with holds that come and go, so that the direct copy, the
-        // shadow copy, the expiry check and the commit all meet the replacements.
-        for (int frames = 0; !done; ++frames) {
+        // shadow copy, the expiry check and the commit all meet the replacements. A node that
+        // stops reading ends the frames; the caller's thread ends by itself.
+        bool settled = true;
+        for (int frames = 0; !done && settled; ++frames) {
+            const QByteArray frame(512, char(1 + frames % 200));
             for (quint16 universe = 0; universe < 12; ++universe)
-                controller.send(artDmx(universe, QByteArray(512, char(1 + universe))));
+                controller.send(artDmx(universe, frame));
             controller.send(artSync(frames % 3 == 0 ? 0x5101 : 0x5202, frames % 2 ? 0x01 : 0x00));
-            settle(node);
+            settled = settle(node);
         }
         caller.join();
+        QVERIFY(settled);
+        QCOMPARE(halfWritten.load(), 0);
+        QCOMPARE(writtenAfterwards.load(), 0);
         QVERIFY2(written > 0, "no replaced buffer ever received data: the race was not run");
     }
 
@@ -325,7 +359,7 @@ private slots:
         QUdpSocket poller;
         QVERIFY(poller.bind(kController, kArtNetPort, QAbstractSocket::ShareAddress));
         QCOMPARE(poller.writeDatagram(artPoll(), QHostAddress::LocalHost, kArtNetPort), qint64(14));
-        settle(node);
+        QVERIFY(settle(node));
 
         QByteArray seen;
         while (poller.hasPendingDatagrams()) {
