@@ -7,6 +7,7 @@
 #include "popupwatcher.h"
 #include "sandbox.h"
 #include "settingsstore.h"
+#include "updateprobes.h"
 #include "updateservice.h"
 #include "windowprobes.h"
 
@@ -110,6 +111,7 @@ private slots:
         QTest::addColumn<QKeySequence>("keys");
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<int>("quits");
+        QTest::addColumn<QList<QByteArray>>("requests"); // that reach the update service
 
         QTest::newRow("F1 shows help")
             << QKeySequence(Qt::Key_F1)
@@ -117,12 +119,14 @@ private slots:
                                           "online help on website<br>") +
                            anchor(QStringLiteral(
                                "/help.php?software=chronolume&currentversion=1.0.2.0"))}
-            << 0;
+            << 0 << QList<QByteArray>();
         // A check that reports even that there is nothing new.
         QTest::newRow("Ctrl+U searches updates")
             << QKeySequence(Qt::CTRL | Qt::Key_U)
-            << QStringList{QStringLiteral("information|Update Check|No updates available.")} << 0;
-        QTest::newRow("Ctrl+Q quits") << QKeySequence(Qt::CTRL | Qt::Key_Q) << QStringList() << 1;
+            << QStringList{QStringLiteral("information|Update Check|No updates available.")} << 0
+            << QList<QByteArray>{kUpdateCheckRequestLine};
+        QTest::newRow("Ctrl+Q quits")
+            << QKeySequence(Qt::CTRL | Qt::Key_Q) << QStringList() << 1 << QList<QByteArray>();
     }
 
     void shortcutsActOnlyOnceTheMenuWasOpened()
@@ -130,6 +134,7 @@ private slots:
         QFETCH(QKeySequence, keys);
         QFETCH(QStringList, boxes);
         QFETCH(int, quits);
+        QFETCH(QList<QByteArray>, requests);
 
         UpdateService service;
         service.answers = {{{"version:1.0.2\n"}}};
@@ -137,14 +142,20 @@ private slots:
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
+        // Whatever a command does starts within the key press: a box is shown and closed, a quit
+        // is asked for, a check is armed. Only the start-up check waits, half a minute away.
+        const CheckSoftwareUpdate* checker = MainWindowProbe::updateChecker(window);
+        QVERIFY(checker);
         QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), 0);
-        QTest::qWait(100);
         QCOMPARE(watcher.boxes, QStringList());
-        QCOMPARE(service.requestLines, QList<QByteArray>());
+        QCOMPARE(CheckSoftwareUpdateProbe::pendingChecks(*checker).size(), 1);
+        QVERIFY(!CheckSoftwareUpdateProbe::reply(*checker));
 
         openContextMenu(window);
         QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), quits);
+        // A check's box follows the service's answer: by then its request has arrived.
         QTRY_COMPARE(watcher.boxes, boxes);
+        QCOMPARE(service.requestLines, requests);
     }
 
     void aboutShowsOneWindowThatGoesWithTheMainWindow()

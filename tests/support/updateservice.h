@@ -3,6 +3,8 @@
 // It answers whatever a test chooses and remembers what it was asked.
 #pragma once
 
+#include "chronolume_config.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QNetworkProxy>
@@ -11,6 +13,11 @@
 #include <QTimer>
 
 namespace TestSupport {
+
+// What the program's update check asks, as the service receives it.
+inline const QByteArray kUpdateCheckRequestLine = QByteArray("GET http://") +
+                                                  chronolume::kUpdateHost +
+                                                  "/update_check.php?software=chronolume HTTP/1.1";
 
 class UpdateService
 {
@@ -28,7 +35,10 @@ public:
             while (QTcpSocket* socket = server.nextPendingConnection()) {
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
                                  [this, socket] { read(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    ++connectionsEnded;
+                    socket->deleteLater();
+                });
             }
         });
         if (server.listen(QHostAddress::LocalHost, 0))
@@ -42,6 +52,8 @@ public:
     QList<Answer> answers;
     // "GET http://host/path HTTP/1.1", one per request, in arrival order.
     QList<QByteArray> requestLines;
+    // Connections closed by either side.
+    int connectionsEnded = 0;
 
 private:
     void read(QTcpSocket* socket)
