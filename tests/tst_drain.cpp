@@ -159,7 +159,8 @@ private slots:
 
     // The node's own socket and event loop: the last ArtTimeCode of every sender, sent in
     // bursts that span several batches, is the one it keeps; an empty queue does not wake it;
-    // datagrams that arrive after a drain are read at once; its socket still sends and closes.
+    // datagrams that arrive after a drain are read at once; after all the drains it still answers
+    // an ArtPoll through the same socket, and closes it.
     void nodeDrainsBurstsAndSleepsWhenEmpty()
     {
         REQUIRE_PRIVATE_NETWORK();
@@ -168,6 +169,7 @@ private slots:
         QTest::failOnWarning(QRegularExpression(QStringLiteral("socket notifier")));
         artnet node;
         QVERIFY(node.openSocket());
+        node.setPollReplyEnabled(true);
         QUdpSocket* socket = ArtnetProbe::socket(node);
         QVERIFY(socket);
         QUdpSocket senders[4];
@@ -195,10 +197,16 @@ private slots:
         }
         QCOMPARE(socket->state(), QAbstractSocket::BoundState);
 
-        // The same socket still sends.
-        QCOMPARE(socket->writeDatagram("reply", senderAddress(3), senders[3].localPort()), 5);
-        QTRY_VERIFY_WITH_TIMEOUT(senders[3].hasPendingDatagrams(), 2000);
-        QCOMPARE(senders[3].receiveDatagram().data(), QByteArray("reply"));
+        // Replies go to port 6454 of the poller's address, where this socket is bound beside the
+        // node's wildcard one; one that leaves from port 6454 was written through the node's
+        // socket, which read the poll.
+        QUdpSocket poller;
+        QVERIFY(poller.bind(senderAddress(4), kArtNetPort, QAbstractSocket::ShareAddress));
+        QCOMPARE(poller.writeDatagram(artPoll(), QHostAddress::LocalHost, kArtNetPort), qint64(14));
+        QTRY_VERIFY_WITH_TIMEOUT(poller.hasPendingDatagrams(), 2000);
+        const QNetworkDatagram reply = poller.receiveDatagram();
+        QCOMPARE(reply.data().left(10), QByteArray("Art-Net\0\x00\x21", 10));
+        QCOMPARE(reply.senderPort(), int(kArtNetPort));
 
         // Closing leaves nothing watching the descriptor: the next socket gets its number, and
         // a datagram waiting there unread must not wake the node's loop over and over.
