@@ -2,6 +2,7 @@
 // own universe, buffer registration from another thread, and the ports ArtPollReply counts.
 #include "artnet.h"
 #include "sandbox.h"
+#include "steppedclock.h"
 #include "traffic.h"
 
 #include <QColor>
@@ -22,14 +23,6 @@ const QHostAddress kController(QStringLiteral("127.0.0.2"));
 
 // What the caller's bytes hold before the node writes into them.
 constexpr char kUntouched = char(0xAA);
-
-// The hold's clock, stepped by hand: only a restart brings elapsed() back to 0.
-struct ManualClock : ElapsedClock
-{
-    void restart() override { started = now; }
-    qint64 elapsed() const override { return now - started; }
-    qint64 now = 100000, started = 0; // long after the node started it
-};
 
 // Data that differs from kUntouched, from 0 and from that of every other seed from 1 to 9.
 QByteArray pattern(int seed, int size)
@@ -226,7 +219,8 @@ private slots:
         QFETCH(QByteArray, beforeSync);
 
         artnet node;
-        auto* clock = new ManualClock;
+        // Long after the node started its own clock.
+        auto* clock = new SteppedClock(100000);
         node.setSyncClock(clock);
         std::vector<quint8> buffer(1024, 0);
         node.setDmxBuffer(buffer.data(), 1024, 512);
@@ -234,7 +228,7 @@ private slots:
         // Only the restart by the sync's commit keeps the hold.
         QVERIFY(deliver(node, {artSync(0x5101, quint8(hold)), artDmx(0, pattern(1, 512)),
                                artDmx(1, pattern(1, 512))}));
-        clock->now += sinceCommit;
+        clock->step(sinceCommit);
         QVERIFY(deliver(node, {artDmx(0, pattern(2, 512))}));
         QCOMPARE(bytes(buffer), beforeSync);
         QVERIFY(deliver(node, {artSync(0x5202, 0)}));

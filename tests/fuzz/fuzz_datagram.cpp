@@ -20,6 +20,7 @@
 //     7-   the datagram
 #include "artnet.h"
 #include "probes.h"
+#include "steppedclock.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -72,19 +73,6 @@ private:
     const uint8_t* data;
     size_t size;
     size_t position = 0;
-};
-
-// The hold clock as the input steps it.
-class StepClock : public ElapsedClock
-{
-public:
-    void restart() override { start = now; }
-    qint64 elapsed() const override { return now - start; }
-    void step(qint64 ms) { now += ms; }
-
-private:
-    qint64 now = 0;
-    qint64 start = 0;
 };
 
 // Any interface but loopback could carry a poll reply off this machine.
@@ -144,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     {
         artnet node;
-        auto* clock = new StepClock;
+        auto* clock = new TestSupport::SteppedClock;
         node.setSyncClock(clock);
         node.setPollReplyEnabled(true);
         if (!ArtnetProbe::pollReplyEnabled(node) || !ArtnetProbe::socket(node)) {
