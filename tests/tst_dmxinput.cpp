@@ -348,16 +348,14 @@ private slots:
         node.setDmxBuffer(refused.data(), 2048, 0);
         node.setPixelBuffer(refusedPixels.data(), 2000, 0);
 
-        // Replies go to port 6454 of the poller's address, where this socket is bound beside the
-        // node's wildcard one.
-        QUdpSocket poller;
-        QVERIFY(poller.bind(kController, kArtNetPort, QAbstractSocket::ShareAddress));
-        QCOMPARE(poller.writeDatagram(artPoll(), QHostAddress::LocalHost, kArtNetPort), qint64(14));
+        Poller poller(kController);
+        QVERIFY(poller.isBound());
+        QVERIFY(poller.poll());
         QVERIFY(settle(node));
 
         QByteArray seen;
-        while (poller.hasPendingDatagrams()) {
-            const QByteArray reply = poller.receiveDatagram().data();
+        while (poller.socket.hasPendingDatagrams()) {
+            const QByteArray reply = poller.socket.receiveDatagram().data();
             QCOMPARE(reply.size(), qsizetype(240));
             QCOMPARE(reply.left(10), QByteArray("Art-Net\0\x00\x21", 10));
             seen += reply.mid(173, 1) + reply.mid(211, 1) + reply.mid(190, 4);

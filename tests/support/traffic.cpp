@@ -49,9 +49,9 @@ QByteArray artSync(quint16 opCode, quint8 hold, const QByteArray& id)
     return header(opCode, id) + bytes({hold, 0});
 }
 
-Controller::Controller(const QHostAddress& address, quint16 port)
+Controller::Controller(const QHostAddress& address, quint16 port, QAbstractSocket::BindMode mode)
 {
-    socket.bind(address, port);
+    socket.bind(address, port, mode);
 }
 
 bool Controller::isBound() const
@@ -62,6 +62,17 @@ bool Controller::isBound() const
 qint64 Controller::send(const QByteArray& datagram, const QHostAddress& to, quint16 port)
 {
     return socket.writeDatagram(datagram, to, port);
+}
+
+Poller::Poller(const QHostAddress& address)
+    : Controller(address, kArtNetPort, QAbstractSocket::ShareAddress)
+{
+}
+
+bool Poller::poll()
+{
+    const QByteArray datagram = artPoll();
+    return send(datagram) == datagram.size();
 }
 
 bool settle(artnet& node)

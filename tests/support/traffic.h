@@ -34,12 +34,23 @@ class Controller
 {
 public:
     explicit Controller(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost),
-                        quint16 port = 0);
+                        quint16 port = 0,
+                        QAbstractSocket::BindMode mode = QAbstractSocket::DefaultForPlatform);
     bool isBound() const;
     qint64 send(const QByteArray& datagram,
                 const QHostAddress& to = QHostAddress(QHostAddress::LocalHost),
                 quint16 port = kArtNetPort);
     QUdpSocket socket;
+};
+
+// A controller on this host that polls the node. The node answers to port 6454 of the poller's
+// address, where this socket is bound beside the node's wildcard one and so receives the replies.
+class Poller : public Controller
+{
+public:
+    explicit Poller(const QHostAddress& address);
+    // Sends an ArtPoll to the node on loopback; true if it went out whole.
+    bool poll();
 };
 
 // Lets the node read and handle everything already sent to it; false if it did not within 5 s.
