@@ -3,13 +3,9 @@
 #include "aboutinfo.h"
 #include "aboutprobes.h"
 #include "chronolume_config.h"
-#include "mainwindow.h"
-#include "popupwatcher.h"
+#include "programfixture.h"
 #include "sandbox.h"
 #include "settingsstore.h"
-#include "updateprobes.h"
-#include "updateservice.h"
-#include "windowprobes.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -136,26 +132,22 @@ private slots:
         QFETCH(int, quits);
         QFETCH(QList<QByteArray>, requests);
 
-        UpdateService service;
-        service.answers = {{{"version:1.0.2\n"}}};
-        PopupWatcher watcher;
-        MainWindow window;
+        Program program({{{"version:1.0.2\n"}}});
+        MainWindow& window = program.window;
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         // Whatever a command does starts within the key press: a box is shown and closed, a quit
         // is asked for, a check is armed. Only the start-up check waits, half a minute away.
-        const CheckSoftwareUpdate* checker = MainWindowProbe::updateChecker(window);
-        QVERIFY(checker);
         QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), 0);
-        QCOMPARE(watcher.boxes, QStringList());
-        QCOMPARE(CheckSoftwareUpdateProbe::pendingChecks(*checker).size(), 1);
-        QVERIFY(!CheckSoftwareUpdateProbe::reply(*checker));
+        QCOMPARE(program.watcher.boxes, QStringList());
+        QCOMPARE(CheckSoftwareUpdateProbe::pendingChecks(program.checker()).size(), 1);
+        QVERIFY(!CheckSoftwareUpdateProbe::reply(program.checker()));
 
         openContextMenu(window);
         QCOMPARE(quitsDuring([&] { QTest::keySequence(&window, keys); }), quits);
         // A check's box follows the service's answer: by then its request has arrived.
-        QTRY_COMPARE(watcher.boxes, boxes);
-        QCOMPARE(service.requestLines, requests);
+        QTRY_COMPARE(program.watcher.boxes, boxes);
+        QCOMPARE(program.service.requestLines, requests);
     }
 
     void aboutShowsOneWindowThatGoesWithTheMainWindow()

@@ -2,13 +2,9 @@
 // what reaches the service, what the user is told for each kind of answer, and checks that
 // overlap with each other, with an open message box or with the end of the program.
 #include "chronolume_config.h"
-#include "mainwindow.h"
-#include "popupwatcher.h"
+#include "programfixture.h"
 #include "sandbox.h"
 #include "settingsstore.h"
-#include "updateprobes.h"
-#include "updateservice.h"
-#include "windowprobes.h"
 
 #include <QPointer>
 #include <QtTest>
@@ -40,27 +36,6 @@ Answers body(const QList<QByteArray>& parts, int status = 200, bool endless = fa
 {
     return {{parts, status, endless}};
 }
-
-// The program as the user has it, with a stand-in service that gives these answers; the
-// service is made first and goes last, after the window's requests.
-struct Program
-{
-    explicit Program(const Answers& answers) { service.answers = answers; }
-    UpdateService service;
-    PopupWatcher watcher;
-    MainWindow window;
-
-    CheckSoftwareUpdate& checker() const { return *MainWindowProbe::updateChecker(window); }
-    // As the Search Updates action does it: the slot's form without argument.
-    bool check() { return QMetaObject::invokeMethod(&window, "CheckForSoftwareUpdate"); }
-    // The running request has ended, and with it every box it brought: the boxes are shown
-    // from the reply's own signals, which return only once the watcher has closed them.
-    bool ended() const
-    {
-        const QNetworkReply* reply = CheckSoftwareUpdateProbe::reply(checker());
-        return reply && reply->isFinished();
-    }
-};
 
 } // namespace
 
