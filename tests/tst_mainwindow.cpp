@@ -230,8 +230,8 @@ private slots:
     }
 
     // What each variant shows at the first refresh, and still once the senders have long fallen
-    // silent: no time-out brings the no-signal texts back. The same timecodes again build
-    // no texts; a new one is drawn by the first refresh after it arrived, not on receipt. Resized,
+    // silent: no time-out brings the no-signal texts back. The same timecodes again build no
+    // texts; a new one is drawn by the first refresh after it arrived, not on receipt. Resized,
     // the text variant fits its font anew; the seven-segment numbers scale by themselves.
     void display()
     {
