@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <algorithm>
 #include <functional>
 
 using namespace TestSupport;
@@ -62,15 +61,8 @@ void checkFillsTwoThirds(const QLabel& label)
                                                     .arg(inside.width())
                                                     .arg(inside.height())));
 
-    const QStringList lines = text.split(QLatin1Char('\n'));
     const auto reaches = [&](int size) {
-        const QFontMetrics metrics(QFont(font.family(), size, QFont::Bold));
-        int widest = 0;
-        for (const QString& line : lines)
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        const int stacked =
-            int(lines.size()) * metrics.height() + int(lines.size() - 1) * metrics.leading();
-        return stacked >= (2 * label.height()) / 3 || widest >= (2 * label.width()) / 3;
+        return FitReference::reaches(font.family(), text, size, label.size());
     };
     QCOMPARE(font, QFont(font.family(), font.pointSize(), QFont::Bold));
     QVERIFY(font.pointSize() > 22);
