@@ -385,6 +385,7 @@ private slots:
     {
         QTest::addColumn<int>("senders");
         QTest::addColumn<QSize>("asked");
+        QTest::newRow("two senders, 1900 x 300") << 2 << QSize(1900, 300);
         QTest::newRow("two senders, 1900 x 400") << 2 << QSize(1900, 400);
         QTest::newRow("three senders, 1000 x 600") << 3 << QSize(1000, 600);
     }
