@@ -1,7 +1,8 @@
 // The window as the user sees it: the setting that picks the display and the widgets it is made
 // of, the node it creates and how it configures it, its title and refresh timer; and what it
 // shows, fed by real ArtTimeCode datagrams on loopback and refreshed by its own 41 ms timer, in
-// both variants, with the text variant's font fitting when the window is resized.
+// both variants, with the text variant's font fitting when the window is resized or a sender
+// joins, and its search for the size held against trying every size.
 #include "capture.h"
 #include "chronolume_config.h"
 #include "fitreference.h"
