@@ -147,9 +147,6 @@ void artnet::receiveOwnUniverse(const DmxFrame& frame)
 
 void artnet::receiveDmx(const DmxFrame& frame)
 {
-    // Held for the whole placement: the caller may swap its buffer from another thread, and
-    // every size used below must belong to the buffer that is written.
-    QMutexLocker lock(dmxMutex);
     if (!dmxBuffer || dmxBufferSize == 0)
         return;
     const DmxRules::Placement placement = DmxRules::placeUniverse(

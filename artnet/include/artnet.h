@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkAddressEntry>
@@ -86,8 +87,9 @@ public:
     void setPollReplyEnabled(bool enabled);
     // The names ArtPollReply reports, cut to their fields when sent.
     void setNames(const QString& shortName, const QString& longName);
-    // The last timecode and address of the index-th sender, in the order first heard. Opens the
-    // socket first; false without a record pointer, without a socket or past the last sender.
+    // The last timecode and address of the index-th sender, in the order first heard; the node
+    // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
+    // without a record pointer, without a socket or past the last sender.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
 
     // Local networks.
@@ -166,6 +168,7 @@ private:
     void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender);
     void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
     void sendPollReply(const QHostAddress& sender);
+    // The three steps of a received ArtDmx, each with dmxMutex held.
     void receiveOwnUniverse(const ArtNetPacket::DmxFrame& frame);
     void receiveDmx(const ArtNetPacket::DmxFrame& frame);
     void receivePixels(const ArtNetPacket::DmxFrame& frame);
@@ -198,6 +201,9 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
+    // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
+    // sender does not walk the list.
+    QHash<quint32, qsizetype> timecodeSenderIndex;
     bool timecodeReceived = false;
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;
