@@ -142,7 +142,8 @@ public:
     void disableSending();
     // One datagram to port 6454 of the destination, or of the first local network's broadcast
     // address without one: the socket's result, kSendError without a socket, kSendNoData,
-    // kSendEmptyOrNoNetwork.
+    // kSendEmptyOrNoNetwork. An IPv4-mapped destination (::ffff:a.b.c.d) is sent to as a.b.c.d;
+    // any other IPv6 destination gives kSendError.
     qint64 sendDatagram(const char* data, quint16 length, const QHostAddress* destination);
     // One ArtDmx of 2 to 512 slots, then repeated every 500 ms to the same destination (every
     // local network's broadcast address without one) until the next one is sent. kSendError for
