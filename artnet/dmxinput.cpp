@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 
 #include <cstring>
+#include <new>
 
 using namespace ArtNetPacket;
 
@@ -18,7 +19,9 @@ bool artnet::enableDmxInput()
     if (!openSocket())
         return false;
     if (!universeData)
-        universeData = new quint8[kDmxMaxSlots]();
+        universeData = new (std::nothrow) quint8[kDmxMaxSlots]();
+    if (!universeData)
+        return false;
     dmxInputReady = true;
     return true;
 }
@@ -65,7 +68,10 @@ void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUnive
             return;
         if (!enableDmxInput())
             return;
-        quint8* shadow = new quint8[size]();
+        // A size the machine cannot hold is refused; the earlier registration stays.
+        quint8* shadow = new (std::nothrow) quint8[size]();
+        if (!shadow)
+            return;
         QMutexLocker lock(dmxMutex);
         dmxBuffer = buffer;
         dmxBufferSize = size;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,38 @@ QByteArray untouched(int pixels)
 {
     return QByteArray("\xAA\xBB\xCC", 3).repeated(pixels);
 }
+
+// While it exists, the process may map at most 512 MiB more than it has mapped now.
+class AddressSpaceLimit
+{
+public:
+    AddressSpaceLimit()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly) || getrlimit(RLIMIT_AS, &saved) != 0)
+            return;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (!line.startsWith("VmSize:"))
+                continue;
+            const rlim_t mapped = line.mid(7).trimmed().split(' ').first().toULongLong() * 1024;
+            rlimit limited = saved;
+            limited.rlim_cur = mapped + (rlim_t(512) << 20);
+            set = setrlimit(RLIMIT_AS, &limited) == 0;
+        }
+    }
+    ~AddressSpaceLimit()
+    {
+        if (set)
+            setrlimit(RLIMIT_AS, &saved);
+    }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+    bool isSet() const { return set; }
+
+private:
+    rlimit saved{};
+    bool set = false;
+};
 
 // Sends every datagram from the controller address and lets the node handle them.
 void deliver(artnet& node, const QByteArrayList& datagrams)
@@ -290,6 +323,29 @@ private slots:
         }
         caller.join();
         QVERIFY2(written > 0, "no replaced buffer ever received data: the race was not run");
+    }
+
+    // A buffer whose shadow cannot be allocated is refused, without an exception, and the
+    // earlier registration goes on receiving. The address space is limited for the call, so
+    // nearly 4 GiB cannot be had on any machine.
+    void unallocatableBufferIsRefused()
+    {
+        artnet node;
+        std::vector<quint8> buffer(1024, quint8(kUntouched)), other(16, quint8(kUntouched));
+        node.setDmxBuffer(buffer.data(), 1024, 512);
+        {
+            const AddressSpaceLimit limit;
+            QVERIFY2(limit.isSet(), "the address space could not be limited");
+            node.setDmxBuffer(other.data(), 0xFFFFFFF0u, 512);
+        }
+        quint8* registered = nullptr;
+        quint32 size = 0;
+        node.getDmxBuffer(&registered, &size);
+        QCOMPARE(registered, buffer.data());
+        QCOMPARE(size, 1024u);
+        deliver(node, {artDmx(1, pattern(1, 512))});
+        QCOMPARE(bytes(buffer), patched(QByteArray(1024, kUntouched), 512, pattern(1, 512)));
+        QCOMPARE(bytes(other), QByteArray(16, kUntouched));
     }
 
     // ArtPollReply counts the ports of the registered buffers, four to a reply, numbered from the

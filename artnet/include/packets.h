@@ -135,6 +135,10 @@ inline constexpr int kDmxMaxSlots = 512;
 inline constexpr int kDmxMinSendSlots = 2;
 inline constexpr int kDmxImageSize = kDmxHeaderSize + kDmxMaxSlots; // 530
 
+// The 15-bit Port-Address (Net, Sub-Net, Universe) names this many universes: no node has more
+// ports to report.
+inline constexpr quint32 kPortAddressCount = 32768;
+
 // Sync extension (0x5101 / 0x5202).
 inline constexpr int kSyncHoldOffset = 12; // signed byte
 
