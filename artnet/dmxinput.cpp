@@ -28,6 +28,8 @@ bool artnet::enableDmxInput()
 
 void artnet::disableDmxInput()
 {
+    // A caller may be reading the own universe from its thread.
+    QMutexLocker lock(dmxMutex);
     if (universeData) {
         universeDataLength = 0;
         delete[] universeData;
@@ -41,6 +43,8 @@ bool artnet::setUniverse(quint16 universeNumber)
     const std::optional<quint16> portAddress = DmxRules::portAddressOf(universeNumber);
     if (!portAddress)
         return false;
+    // The own universe's length is read under the lock by callers on other threads.
+    QMutexLocker lock(dmxMutex);
     if (*portAddress != universe) {
         universe = *portAddress;
         universeDataLength = 0;
@@ -54,6 +58,7 @@ bool artnet::readUniverse(quint8* destination, quint16* length)
         return false;
     if (!destination || !length || *length == 0)
         return false;
+    QMutexLocker lock(dmxMutex);
     if (*length > universeDataLength)
         *length = universeDataLength;
     std::memcpy(destination, universeData, *length);
@@ -90,6 +95,7 @@ void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUnive
 
 void artnet::getDmxBuffer(quint8** buffer, quint32* size)
 {
+    QMutexLocker lock(dmxMutex);
     if (buffer)
         *buffer = dmxBuffer;
     if (size)
@@ -98,7 +104,10 @@ void artnet::getDmxBuffer(quint8** buffer, quint32* size)
 
 bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
 {
-    if (!value || !dmxBuffer)
+    if (!value)
+        return false;
+    QMutexLocker lock(dmxMutex);
+    if (!dmxBuffer)
         return false;
     const std::optional<quint64> position =
         DmxRules::valuePosition(universeIndex, channel, dmxChannelsPerUniverse, dmxBufferSize);
@@ -115,10 +124,12 @@ void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUn
             return;
         if (!enableDmxInput())
             return;
+        QMutexLocker lock(dmxMutex);
         pixelBuffer = colors;
         pixelCount = count;
         pixelChannelsPerUniverse = channelsPerUniverse;
     } else {
+        QMutexLocker lock(dmxMutex);
         pixelBuffer = nullptr;
         pixelCount = 0;
         pixelChannelsPerUniverse = 512;

@@ -95,8 +95,13 @@ void artnet::sendPollReply(const QHostAddress& sender)
         return;
     const InterfaceEntry& entry = interfaces->at(index);
 
-    const quint32 ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
-                                                pixelChannelsPerUniverse, dmxInputReady);
+    quint32 ports = 0;
+    {
+        // The buffers may be registered from another thread meanwhile.
+        QMutexLocker lock(dmxMutex);
+        ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
+                                      pixelChannelsPerUniverse, dmxInputReady);
+    }
     const quint64 first = universe;
     const quint64 end = first + ports;
     if (!lastPoll)
