@@ -124,6 +124,10 @@ private slots:
         QTest::newRow("channel 512 of W 512: none") << 0 << 512 << 512 << 1024 << -1;
         QTest::newRow("universe 1 at W 510") << 1 << 509 << 510 << 1020 << 1019;
         QTest::newRow("past the buffer: none") << 2 << 0 << 512 << 1024 << -1;
+        // Past 511 channels a universe's block is 512 bytes apart, where placeUniverse puts it.
+        QTest::newRow("W 600: universe 1 channel 38 at 512 + 38") << 1 << 38 << 600 << 1200 << 550;
+        QTest::newRow("W 600: the last of 512 channels") << 0 << 511 << 600 << 1200 << 511;
+        QTest::newRow("W 600: channel 550 none") << 0 << 550 << 600 << 1200 << -1;
     }
 
     void readsValues()
