@@ -75,6 +75,7 @@ constexpr int kCountedTimecodeEvery = 1000;       // streamed and paced loads: 2
 constexpr quint32 kFirstKnownSender = 0x7F000201; // 127.0.2.1
 constexpr int kKnownSenders = 256;                // as many as the node keeps
 constexpr int kKnownSenderBursts = 400;
+constexpr int kKnownSenderRuns = 3;
 
 bool onlyLoopback()
 {
@@ -718,8 +719,10 @@ int main(int argc, char* argv[])
 
     const Result streamedRef = streamedReference(senders, kStreamedDatagrams);
     const Result streamed = streamedNode(senders, kStreamedDatagrams, 0);
-    printPair("streamed as fast as one sender thread goes, one ArtTimeCode in 100", streamed,
-              streamedRef);
+    const std::string streamedLoad =
+        "streamed as fast as one sender thread goes, one ArtTimeCode in " +
+        std::to_string(kCountedTimecodeEvery);
+    printPair(streamedLoad.c_str(), streamed, streamedRef);
 
     const Result paced = streamedNode(senders, 2 * kPacedRate, kPacedRate);
     std::fprintf(out, "paced at %d a second to the node, %d datagrams over %.2f s:\n", kPacedRate,
@@ -731,9 +734,14 @@ int main(int argc, char* argv[])
     std::fprintf(out, "  ArtTimeCode lost at %d a second: %lld of %lld\n", kPacedRate,
                  paced.timecodesLost, senders.timecodesSent.load());
 
+    // The lowest of a few alternating runs: what another process takes from this core only
+    // ever adds.
     knownSenderCost(kKnownSenders); // pages in the senders' part of the path
-    const double oneSender = knownSenderCost(1);
-    const double manySenders = knownSenderCost(kKnownSenders);
+    double oneSender = 1, manySenders = 1;
+    for (int run = 0; run < kKnownSenderRuns; ++run) {
+        oneSender = std::min(oneSender, knownSenderCost(1));
+        manySenders = std::min(manySenders, knownSenderCost(kKnownSenders));
+    }
     std::fprintf(out, "ArtTimeCode from known senders, %d per wakeup:\n", kQueuedBurst);
     std::fprintf(out, "  one sender   %6.0f ns CPU per datagram\n", oneSender * 1e9);
     std::fprintf(out, "  %d senders  %6.0f ns CPU per datagram\n", kKnownSenders,
