@@ -67,30 +67,22 @@ bool artnet::readUniverse(quint8* destination, quint16* length)
 
 void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUniverse)
 {
+    // A universe of no channels cannot be placed, and would divide the port count by 0.
+    if (buffer && (channelsPerUniverse == 0 || !enableDmxInput()))
+        return;
+    // A size the machine cannot hold is refused; the earlier registration stays.
+    quint8* shadow = nullptr;
     if (buffer) {
-        // A universe of no channels cannot be placed, and would divide the port count by 0.
-        if (channelsPerUniverse == 0)
-            return;
-        if (!enableDmxInput())
-            return;
-        // A size the machine cannot hold is refused; the earlier registration stays.
-        quint8* shadow = new (std::nothrow) quint8[size]();
+        shadow = new (std::nothrow) quint8[size]();
         if (!shadow)
             return;
-        QMutexLocker lock(dmxMutex);
-        dmxBuffer = buffer;
-        dmxBufferSize = size;
-        dmxChannelsPerUniverse = channelsPerUniverse;
-        delete[] shadowBuffer;
-        shadowBuffer = shadow;
-    } else {
-        QMutexLocker lock(dmxMutex);
-        dmxBuffer = nullptr;
-        dmxBufferSize = 0;
-        dmxChannelsPerUniverse = 512;
-        delete[] shadowBuffer;
-        shadowBuffer = nullptr;
     }
+    QMutexLocker lock(dmxMutex);
+    dmxBuffer = buffer;
+    dmxBufferSize = buffer ? size : 0;
+    dmxChannelsPerUniverse = buffer ? channelsPerUniverse : kDmxMaxSlots;
+    delete[] shadowBuffer;
+    shadowBuffer = shadow;
 }
 
 void artnet::getDmxBuffer(quint8** buffer, quint32* size)
@@ -119,21 +111,12 @@ bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
 
 void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse)
 {
-    if (colors) {
-        if (channelsPerUniverse == 0)
-            return;
-        if (!enableDmxInput())
-            return;
-        QMutexLocker lock(dmxMutex);
-        pixelBuffer = colors;
-        pixelCount = count;
-        pixelChannelsPerUniverse = channelsPerUniverse;
-    } else {
-        QMutexLocker lock(dmxMutex);
-        pixelBuffer = nullptr;
-        pixelCount = 0;
-        pixelChannelsPerUniverse = 512;
-    }
+    if (colors && (channelsPerUniverse == 0 || !enableDmxInput()))
+        return;
+    QMutexLocker lock(dmxMutex);
+    pixelBuffer = colors;
+    pixelCount = colors ? count : 0;
+    pixelChannelsPerUniverse = colors ? channelsPerUniverse : kDmxMaxSlots;
 }
 
 void artnet::setSyncClock(ElapsedClock* clock)
