@@ -290,5 +290,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(PacketsTest)
+QTEST_GUILESS_MAIN(PacketsTest)
 #include "tst_packets.moc"

@@ -162,10 +162,11 @@ Header readHeader(const char* data, int size);
 // (fewer than kTimeCodeMinimumSize bytes). Bytes after Type are not read.
 std::optional<TimecodeRecord> readTimeCode(const char* data, int size);
 
-// A received ArtDmx, read through a work area of kDmxImageSize bytes that holds the datagram's
-// first bytes. Nothing for a datagram that ends inside the header (fewer than kDmxDataOffset
-// bytes); otherwise `length` is the Length field, capped at one universe, or the slots that
-// arrived, whichever is fewer: a Length field is never trusted over the datagram's size.
+// A received ArtDmx, read through the caller's work area of kDmxImageSize bytes, which takes the
+// datagram's first bytes: `data` points into it. Nothing for a datagram that ends inside the
+// header (fewer than kDmxDataOffset bytes); otherwise `length` is the Length field, capped at
+// one universe, or the slots that arrived, whichever is fewer: a Length field is never trusted
+// over the datagram's size.
 struct DmxFrame
 {
     quint16 universe = 0; // 15-bit Port-Address: SubUni low, Net high
