@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 
 #include <cstring>
+#include <new>
 
 using namespace ArtNetPacket;
 
@@ -18,13 +19,17 @@ bool artnet::enableDmxInput()
     if (!openSocket())
         return false;
     if (!universeData)
-        universeData = new quint8[kDmxMaxSlots]();
+        universeData = new (std::nothrow) quint8[kDmxMaxSlots]();
+    if (!universeData)
+        return false;
     dmxInputReady = true;
     return true;
 }
 
 void artnet::disableDmxInput()
 {
+    // A caller may be reading the own universe from its thread.
+    QMutexLocker lock(dmxMutex);
     if (universeData) {
         universeDataLength = 0;
         delete[] universeData;
@@ -38,6 +43,8 @@ bool artnet::setUniverse(quint16 universeNumber)
     const std::optional<quint16> portAddress = DmxRules::portAddressOf(universeNumber);
     if (!portAddress)
         return false;
+    // The own universe's length is read under the lock by callers on other threads.
+    QMutexLocker lock(dmxMutex);
     if (*portAddress != universe) {
         universe = *portAddress;
         universeDataLength = 0;
@@ -51,6 +58,7 @@ bool artnet::readUniverse(quint8* destination, quint16* length)
         return false;
     if (!destination || !length || *length == 0)
         return false;
+    QMutexLocker lock(dmxMutex);
     if (*length > universeDataLength)
         *length = universeDataLength;
     std::memcpy(destination, universeData, *length);
@@ -62,7 +70,13 @@ void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUnive
     // A universe of no channels cannot be placed, and would divide the port count by 0.
     if (buffer && (channelsPerUniverse == 0 || !enableDmxInput()))
         return;
-    quint8* shadow = buffer ? new quint8[size]() : nullptr;
+    // A size the machine cannot hold is refused; the earlier registration stays.
+    quint8* shadow = nullptr;
+    if (buffer) {
+        shadow = new (std::nothrow) quint8[size]();
+        if (!shadow)
+            return;
+    }
     QMutexLocker lock(dmxMutex);
     dmxBuffer = buffer;
     dmxBufferSize = buffer ? size : 0;
@@ -73,6 +87,7 @@ void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUnive
 
 void artnet::getDmxBuffer(quint8** buffer, quint32* size)
 {
+    QMutexLocker lock(dmxMutex);
     if (buffer)
         *buffer = dmxBuffer;
     if (size)
@@ -81,7 +96,10 @@ void artnet::getDmxBuffer(quint8** buffer, quint32* size)
 
 bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
 {
-    if (!value || !dmxBuffer)
+    if (!value)
+        return false;
+    QMutexLocker lock(dmxMutex);
+    if (!dmxBuffer)
         return false;
     const std::optional<quint64> position =
         DmxRules::valuePosition(universeIndex, channel, dmxChannelsPerUniverse, dmxBufferSize);
@@ -95,6 +113,7 @@ void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUn
 {
     if (colors && (channelsPerUniverse == 0 || !enableDmxInput()))
         return;
+    QMutexLocker lock(dmxMutex);
     pixelBuffer = colors;
     pixelCount = colors ? count : 0;
     pixelChannelsPerUniverse = colors ? channelsPerUniverse : kDmxMaxSlots;
@@ -128,9 +147,6 @@ void artnet::receiveOwnUniverse(const DmxFrame& frame)
 
 void artnet::receiveDmx(const DmxFrame& frame)
 {
-    // Held for the whole placement: the caller may swap its buffer from another thread, and
-    // every size used below must belong to the buffer that is written.
-    QMutexLocker lock(dmxMutex);
     if (!dmxBuffer || dmxBufferSize == 0)
         return;
     const DmxRules::Placement placement = DmxRules::placeUniverse(

@@ -56,9 +56,13 @@ void writePixels(QColor* pixels, quint32 count, const quint8* data, quint16 leng
 std::optional<quint64> valuePosition(quint16 universeIndex, quint16 channel,
                                      quint16 channelsPerUniverse, quint32 bufferSize)
 {
-    if (channel >= channelsPerUniverse)
+    // Read where placeUniverse writes: past kLargestPackedChannels a universe's block is 512
+    // bytes apart and holds no more.
+    const quint16 stride =
+        channelsPerUniverse <= kLargestPackedChannels ? channelsPerUniverse : quint16(kDmxMaxSlots);
+    if (channel >= stride)
         return std::nullopt;
-    const quint64 position = quint64(universeIndex) * channelsPerUniverse + channel;
+    const quint64 position = quint64(universeIndex) * stride + channel;
     if (position >= bufferSize)
         return std::nullopt;
     return position;

@@ -73,10 +73,12 @@ Header readHeader(const char* data, int size)
     return header;
 }
 
-TimecodeRecord readTimeCode(const char* data, int size)
+std::optional<TimecodeRecord> readTimeCode(const char* data, int size)
 {
-    quint8 packet[kTimeCodeSize];
-    copyPadded(packet, kTimeCodeSize, data, size);
+    // Zeros for the missing fields would show a false time.
+    if (size < kTimeCodeMinimumSize)
+        return std::nullopt;
+    const auto* packet = reinterpret_cast<const quint8*>(data);
     TimecodeRecord record;
     record.frames = packet[kTimeCodeFramesOffset];
     record.seconds = packet[kTimeCodeSecondsOffset];
@@ -86,15 +88,17 @@ TimecodeRecord readTimeCode(const char* data, int size)
     return record;
 }
 
-DmxFrame readDmx(const char* data, int size, quint8* image)
+std::optional<DmxFrame> readDmx(const char* data, int size, quint8* image)
 {
+    if (size < kDmxDataOffset)
+        return std::nullopt;
     copyPadded(image, kDmxImageSize, data, size);
     DmxFrame frame;
     frame.universe = quint16(image[kDmxSubUniOffset] | (image[kDmxNetOffset] << 8));
     // Length is BE, unlike the rest of the protocol; the work area holds no more than one
-    // universe.
+    // universe, and slots that never arrived are not data.
     const int length = (image[kDmxLengthHiOffset] << 8) | image[kDmxLengthLoOffset];
-    frame.length = quint16(std::min(length, kDmxMaxSlots));
+    frame.length = quint16(std::min({length, kDmxMaxSlots, size - kDmxDataOffset}));
     frame.data = image + kDmxDataOffset;
     return frame;
 }

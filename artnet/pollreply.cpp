@@ -4,6 +4,8 @@
 #include "diagnostics.h"
 #include "packets.h"
 
+#include <QMutexLocker>
+
 #include <algorithm>
 #include <cstring>
 
@@ -54,11 +56,13 @@ quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32
     const quint32 dmxPorts = ceilDiv(dmxBufferSize, dmxChannelsPerUniverse);
     const quint32 pixelPorts = quint32(ceilDiv(
         quint32(qMin<quint64>(3ull * pixelCount, 0xFFFFFFFFull)), pixelChannelsPerUniverse));
+    quint32 ports = dmxPorts;
     if (dmxPorts < pixelPorts)
-        return pixelPorts;
-    if (dmxPorts < quint32(dmxInputReady ? 1 : 0))
-        return 1;
-    return dmxPorts;
+        ports = pixelPorts;
+    else if (dmxPorts < quint32(dmxInputReady ? 1 : 0))
+        ports = 1;
+    // However large the buffers, Art-Net has no more universes to report.
+    return std::min(ports, kPortAddressCount);
 }
 
 void parseMac(QString text, quint8 mac[6])
@@ -91,8 +95,13 @@ void artnet::sendPollReply(const QHostAddress& sender)
         return;
     const InterfaceEntry& entry = interfaces->at(index);
 
-    const quint32 ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
-                                                pixelChannelsPerUniverse, dmxInputReady);
+    quint32 ports = 0;
+    {
+        // The buffers may be registered from another thread meanwhile.
+        QMutexLocker lock(dmxMutex);
+        ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
+                                      pixelChannelsPerUniverse, dmxInputReady);
+    }
     const quint64 first = universe;
     const quint64 end = first + ports;
     if (!lastPoll)

@@ -6,6 +6,7 @@
 #include "packets.h"
 
 #include <QDebug>
+#include <QMutexLocker>
 #include <QUdpSocket>
 
 #include <atomic>
@@ -21,9 +22,14 @@ enum Notice {
     SyncPostNotice,
     TimecodeNotice,
     MadrixSyncPostNotice,
+    SenderLimitNotice,
     NoticeCount // also: no notice
 };
-std::atomic<bool> firstNotice[NoticeCount] = {true, true, true, true};
+std::atomic<bool> firstNotice[NoticeCount] = {true, true, true, true, true};
+
+// However many addresses a network shows, the node keeps no more senders than this: the window
+// lists every one, and a flood of new addresses must not take over the node's memory and time.
+constexpr qsizetype kMaxTimecodeSenders = 256;
 
 void noticeOnce(Notice notice, const char* text)
 {
@@ -95,10 +101,15 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
             if (!universeData)
                 return;
             quint8 image[kDmxImageSize];
-            const DmxFrame frame = readDmx(data, size, image);
-            receiveOwnUniverse(frame);
-            receiveDmx(frame);
-            receivePixels(frame);
+            const std::optional<DmxFrame> frame = readDmx(data, size, image);
+            if (!frame)
+                return;
+            // One lock for all three: the caller may register, replace or read its buffers from
+            // another thread, and every size used must belong to what is written.
+            QMutexLocker lock(dmxMutex);
+            receiveOwnUniverse(*frame);
+            receiveDmx(*frame);
+            receivePixels(*frame);
             return;
         }
         case kOpSyncPre:
@@ -106,8 +117,8 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
             receiveSync(header.id, header.opCode, datagram);
             return;
         case kOpTimeCode:
-            noticeOnce(TimecodeNotice, "receiving Art-Net TIMECODE ...");
-            storeTimecode(readTimeCode(data, size), sender);
+            if (const std::optional<TimecodeRecord> record = readTimeCode(data, size))
+                storeTimecode(*record, sender);
             return;
         default:
             ArtNetOutput::text(QStringLiteral("receive not implemented OpCode at time 0x%1\n")
@@ -135,18 +146,27 @@ void artnet::receiveSync(PacketId id, quint16 opCode, const QByteArray& datagram
 
 void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender)
 {
+    // The socket is IPv4: a sender is known by its IPv4 address, in whichever form it is handed
+    // over (also ::ffff:a.b.c.d). No other sender can have sent the datagram.
+    bool isIpv4 = false;
+    const quint32 address = sender.toIPv4Address(&isIpv4);
+    if (!isIpv4)
+        return;
+    // Written for the first timecode taken: the limit drops none before 256 were.
+    noticeOnce(TimecodeNotice, "receiving Art-Net TIMECODE ...");
+
     if (!timecodeSources)
         timecodeSources = new QList<TimecodeSource>;
-
-    bool matched = false;
-    for (TimecodeSource& source : *timecodeSources) {
-        if (source.sender == sender) {
-            source.timecode = record;
-            matched = true;
-        }
+    const auto known = timecodeSenderIndex.constFind(address);
+    if (known != timecodeSenderIndex.constEnd()) {
+        (*timecodeSources)[*known].timecode = record;
+        return;
     }
-    if (!matched) {
-        timecodeSources->append(TimecodeSource{record, sender});
-        timecodeReceived = true;
+    if (timecodeSources->size() >= kMaxTimecodeSenders) {
+        noticeOnce(SenderLimitNotice, "timecode sender limit of 256 reached, new senders ignored");
+        return;
     }
+    timecodeSenderIndex.insert(address, timecodeSources->size());
+    timecodeSources->append(TimecodeSource{record, sender});
+    timecodeReceived = true;
 }

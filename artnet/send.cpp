@@ -68,8 +68,18 @@ qint64 artnet::sendDatagram(const char* data, quint16 length, const QHostAddress
     // Without an open socket there is nothing to write through: a socket error, not a crash.
     if (!socket)
         return kSendError;
-    if (destination)
+    if (destination) {
+        // The socket is IPv4 only. Dual-stack sockets hand their callers IPv4 addresses as
+        // ::ffff:a.b.c.d, which reach the same host; a real IPv6 address fails as a socket
+        // error, kSendError.
+        if (destination->protocol() == QAbstractSocket::IPv6Protocol) {
+            bool isIpv4 = false;
+            const quint32 ipv4 = destination->toIPv4Address(&isIpv4);
+            if (isIpv4)
+                return socket->writeDatagram(data, length, QHostAddress(ipv4), kPort);
+        }
         return socket->writeDatagram(data, length, *destination, kPort);
+    }
     if (!interfaces || interfaces->isEmpty())
         return kSendEmptyOrNoNetwork;
     return socket->writeDatagram(data, length, interfaces->first().address.broadcast(), kPort);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,38 @@ QByteArray untouched(int pixels)
 {
     return QByteArray("\xAA\xBB\xCC", 3).repeated(pixels);
 }
+
+// While it exists, the process may map at most 512 MiB more than it has mapped now.
+class AddressSpaceLimit
+{
+public:
+    AddressSpaceLimit()
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly) || getrlimit(RLIMIT_AS, &saved) != 0)
+            return;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (!line.startsWith("VmSize:"))
+                continue;
+            const rlim_t mapped = line.mid(7).trimmed().split(' ').first().toULongLong() * 1024;
+            rlimit limited = saved;
+            limited.rlim_cur = mapped + (rlim_t(512) << 20);
+            set = setrlimit(RLIMIT_AS, &limited) == 0;
+        }
+    }
+    ~AddressSpaceLimit()
+    {
+        if (set)
+            setrlimit(RLIMIT_AS, &saved);
+    }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+    bool isSet() const { return set; }
+
+private:
+    rlimit saved{};
+    bool set = false;
+};
 
 // Sends every datagram from the controller address and lets the node handle them; false if a
 // datagram could not be sent whole or the node did not read them.
@@ -109,10 +142,22 @@ private slots:
         row("Length 0 copies nothing, Length 3 three bytes", 1, 1024, 512, 0,
             {artDmx(1, p2, 0), artDmx(0, p1, 3)}, patched(u1024, 0, p1.left(3)), none, p1.left(3));
         // The node reuses one receive buffer: the longer datagram before must not show through.
-        const QByteArray p2Padded = p2.left(10) + QByteArray(10, 0);
-        row("Length 600 copies one universe, a Length past the datagram's end reads zeros", 1, 1024,
-            512, 0, {artDmx(0, pattern(1, 600)), artDmx(1, p2.left(10), 20)},
-            patched(patched(u1024, 0, p1), 512, p2Padded), none, p1);
+        row("Length 600 copies one universe, a Length past the datagram's end only what came", 1,
+            1024, 512, 0, {artDmx(0, pattern(1, 600)), artDmx(1, p2.left(10), 20)},
+            patched(patched(u1024, 0, p1), 512, p2.left(10)), none, p1);
+        // Slots that never arrived keep what the frame before wrote, in the caller's bytes, the
+        // pixels and the own universe, whose length is what came.
+        const QByteArray fullFrames = patched(patched(u1024, 0, p1), 512, p3);
+        const QByteArray fullPixels =
+            patched(patched(untouched(200), 0, p1.left(510)), 3 * 170, p3.left(90));
+        row("a 20-byte ArtDmx that claims 512 slots writes its two", 1, 1024, 512, 200,
+            {artDmx(0, p1), artDmx(1, p3), artDmx(0, p2.left(2), 512), artDmx(1, p2.left(4), 512)},
+            patched(patched(fullFrames, 0, p2.left(2)), 512, p2.left(4)),
+            patched(patched(fullPixels, 0, p2.left(2)), 3 * 170, p2.left(4)), p2.left(2));
+        row("an ArtDmx cut inside its header is dropped; the bare header brings no slot", 1, 1024,
+            512, 0,
+            {artDmx(0, p1), artDmx(0, p2).left(13), artDmx(0, p2).left(17), artDmx(1, p2).left(18)},
+            patched(u1024, 0, p1), none, p1, {0, 0, 0, 1, 0, 512});
         // Universe 2 first, so that two bytes too many from universe 1 would show.
         row("W 510: universe k fills from byte 510·k and pixel 170·k", 1, 1530, 510, 600,
             {artDmx(2, p2), artDmx(1, p1)},
@@ -122,10 +167,12 @@ private slots:
         row("W 2: two bytes per universe, the last cut, no pixel", 1, 5, 2, 8,
             {artDmx(0, p1), artDmx(1, p2), artDmx(2, p3)}, QByteArray("\x11\x12\x21\x22\x31", 5),
             untouched(8), p1);
+        // getDmxValue reads where the blocks were placed, and no channel past a universe's 512.
         row("W 600: blocks every 512 bytes, pixels every 200, both cut at the end", 1, 1200, 600,
             300, {artDmx(1, p1), artDmx(2, p2)},
             patched(patched(QByteArray(1200, kUntouched), 512, p1), 1024, p2.left(176)),
-            patched(untouched(300), 3 * 200, p1.left(300)), none);
+            patched(untouched(300), 3 * 200, p1.left(300)), none,
+            {1, 38, 550, 0, 550, -1, 1, 511, 1023, 2, 175, 1199, 2, 176, -1, 0, 511, 511});
         row("Length 7: pixels 0 and 1 in full, only red of 2; Length 8 adds green", 1, 0, 0, 180,
             {artDmx(0, p1, 7), artDmx(1, p2, 8)}, none,
             patched(patched(untouched(180), 0, p1.left(7)), 3 * 170, p2.left(8)), p1.left(7),
@@ -304,6 +351,29 @@ private slots:
         QCOMPARE(halfWritten.load(), 0);
         QCOMPARE(writtenAfterwards.load(), 0);
         QVERIFY2(written > 0, "no replaced buffer ever received data: the race was not run");
+    }
+
+    // A buffer whose shadow cannot be allocated is refused, without an exception, and the
+    // earlier registration goes on receiving. The address space is limited for the call, so
+    // nearly 4 GiB cannot be had on any machine.
+    void unallocatableBufferIsRefused()
+    {
+        artnet node;
+        std::vector<quint8> buffer(1024, quint8(kUntouched)), other(16, quint8(kUntouched));
+        node.setDmxBuffer(buffer.data(), 1024, 512);
+        {
+            const AddressSpaceLimit limit;
+            QVERIFY2(limit.isSet(), "the address space could not be limited");
+            node.setDmxBuffer(other.data(), 0xFFFFFFF0u, 512);
+        }
+        quint8* registered = nullptr;
+        quint32 size = 0;
+        node.getDmxBuffer(&registered, &size);
+        QCOMPARE(registered, buffer.data());
+        QCOMPARE(size, 1024u);
+        QVERIFY(deliver(node, {artDmx(1, pattern(1, 512))}));
+        QCOMPARE(bytes(buffer), patched(QByteArray(1024, kUntouched), 512, pattern(1, 512)));
+        QCOMPARE(bytes(other), QByteArray(16, kUntouched));
     }
 
     // ArtPollReply counts the ports of the registered buffers, four to a reply, numbered from the

@@ -105,6 +105,10 @@ private slots:
         QCOMPARE(position(0, 512, 512, 1024), -1);   // no channel 512
         QCOMPARE(position(1, 509, 510, 1020), 1019); // universe 1 at W 510
         QCOMPARE(position(2, 0, 512, 1024), -1);     // past the buffer
+        // Past 511 channels a universe's block is 512 bytes apart, where placeUniverse puts it.
+        QCOMPARE(position(1, 38, 600, 1200), 550);  // universe 1, channel 38 of W 600
+        QCOMPARE(position(0, 511, 600, 1200), 511); // the last of its 512 channels
+        QCOMPARE(position(0, 550, 600, 1200), -1);  // no channel 550
 
         QCOMPARE((QList<bool>{holdExpired(2999), holdExpired(3000), holdExpired(3001)}),
                  (QList<bool>{false, false, true}));

@@ -16,6 +16,26 @@ class NoticesTest : public QObject
 private slots:
     void init() { REQUIRE_PRIVATE_NETWORK(); }
 
+    // Runs first: the timecode notice is kept for the first timecode the node accepts, so
+    // fragments before it (a 13-byte packet, one without its Type byte) write nothing.
+    void fragmentsWriteNoNotice()
+    {
+        const QByteArray timecode = artTimeCode(1, 2, 3, 4, 1);
+        Controller controller{QHostAddress(QStringLiteral("127.0.0.4"))};
+        qint64 sent = 0;
+        OutputCapture capture;
+        {
+            artnet node;
+            node.openSocket();
+            for (const QByteArray& fragment : {timecode.left(13), timecode.left(18)})
+                sent += controller.send(fragment);
+            settle(node);
+        }
+        const QStringList lines = capture.lines();
+        QCOMPARE(sent, qint64(13 + 18));
+        QCOMPARE(lines.filter(QStringLiteral("receiving")), QStringList());
+    }
+
     // A second node in the same process, fed by another sender, stays quiet.
     void eachNoticeOncePerProcess()
     {

@@ -157,18 +157,22 @@ private slots:
             QCOMPARE(int(header.opCode), opCode);
     }
 
-    // Short packets read as zeros past their end, the work areas never past the datagram.
+    // A timecode needs its Type byte; short sync and poll packets read as zeros past their end,
+    // the work areas never past the datagram.
     void readsWhatTheNodeActsOn()
     {
         const QByteArray timecode = kArtNetHeader + hex("0097 000e 0000 18 3b 3a 17 03 00");
         const auto time = [](const QByteArray& datagram) {
-            const TimecodeRecord r = readTimeCode(datagram.constData(), int(datagram.size()));
-            return QList<int>{r.frames, r.seconds, r.minutes, r.hours, r.type};
+            const std::optional<TimecodeRecord> r =
+                readTimeCode(datagram.constData(), int(datagram.size()));
+            return r ? QList<int>{r->frames, r->seconds, r->minutes, r->hours, r->type}
+                     : QList<int>();
         };
         QCOMPARE(time(timecode), (QList<int>{24, 59, 58, 23, 3}));
         QCOMPARE(time(timecode + "more"), (QList<int>{24, 59, 58, 23, 3}));
-        QCOMPARE(time(timecode.left(18)), (QList<int>{24, 59, 58, 23, 0}));
-        QCOMPARE(time(timecode.left(13)), (QList<int>{0, 0, 0, 0, 0}));
+        QCOMPARE(time(timecode.left(19)), (QList<int>{24, 59, 58, 23, 3}));
+        QCOMPARE(time(timecode.left(18)), QList<int>());
+        QCOMPARE(time(timecode.left(13)), QList<int>());
 
         const QByteArray sync = kArtNetHeader + hex("0151 000e ff");
         QCOMPARE(readSyncHold(sync.constData(), 13), qint16(-1));
@@ -197,9 +201,14 @@ private slots:
             << header + hex("34 12 0003 112233") << 0x1234 << hex("112233");
         QTest::newRow("Length 600 is one universe")
             << header + hex("00 00 0258") + QByteArray(600, 'd') << 0 << QByteArray(512, 'd');
-        QTest::newRow("a Length past the datagram's end reads zeros")
-            << header + hex("01 00 0006 1122") << 1 << hex("1122 0000 0000");
+        QTest::newRow("a Length past the datagram's end: only the slots that came")
+            << header + hex("01 00 0006 1122") << 1 << hex("1122");
         QTest::newRow("Length 0") << header + hex("01 00 0000 1122") << 1 << QByteArray();
+        QTest::newRow("the bare header: no slot")
+            << header + hex("01 00 0200") << 1 << QByteArray();
+        // universe -1: nothing read.
+        QTest::newRow("cut inside the header: nothing")
+            << header + hex("01 00 02") << -1 << QByteArray();
     }
 
     void readsDmx()
@@ -209,9 +218,13 @@ private slots:
         QFETCH(QByteArray, data);
         quint8 image[kDmxImageSize];
         std::memset(image, 0xEE, sizeof image); // what an earlier datagram left there
-        const DmxFrame frame = readDmx(datagram.constData(), int(datagram.size()), image);
-        QCOMPARE(int(frame.universe), universe);
-        QCOMPARE(bytes(frame.data, frame.length).toHex(' '), data.toHex(' '));
+        const std::optional<DmxFrame> frame =
+            readDmx(datagram.constData(), int(datagram.size()), image);
+        QCOMPARE(frame.has_value(), universe >= 0);
+        if (!frame)
+            return;
+        QCOMPARE(int(frame->universe), universe);
+        QCOMPARE(bytes(frame->data, frame->length).toHex(' '), data.toHex(' '));
     }
 
     void readsPollReplies_data()

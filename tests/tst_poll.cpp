@@ -172,6 +172,37 @@ private slots:
         }
     }
 
+    // However large the buffers, no more ports are reported than Art-Net has universes, 32,768:
+    // a million pixels at one channel a universe would otherwise answer every poll with 750,000
+    // replies.
+    void portCountStopsAtTheUniverseSpace_data()
+    {
+        QTest::addColumn<quint32>("dmxSize");
+        QTest::addColumn<int>("dmxChannels");
+        QTest::addColumn<quint32>("pixels");
+        QTest::addColumn<int>("pixelChannels");
+        QTest::addColumn<quint32>("ports");
+        QTest::newRow("32,768 universes of DMX") << 32768u * 512 << 512 << 0u << 512 << 32768u;
+        QTest::newRow("a byte more counts no further")
+            << 32768u * 512 + 1 << 512 << 0u << 512 << 32768u;
+        QTest::newRow("4 GiB at one channel a universe") << 0xFFFFFFFFu << 1 << 0u << 512 << 32768u;
+        QTest::newRow("a million pixels at one channel a universe")
+            << 0u << 512 << 1000000u << 1 << 32768u;
+        QTest::newRow("below the limit, pixels as ever") << 512u << 512 << 5000u << 3 << 5000u;
+    }
+
+    void portCountStopsAtTheUniverseSpace()
+    {
+        QFETCH(quint32, dmxSize);
+        QFETCH(int, dmxChannels);
+        QFETCH(quint32, pixels);
+        QFETCH(int, pixelChannels);
+        QFETCH(quint32, ports);
+        QCOMPARE(ArtNetPoll::portCount(dmxSize, quint16(dmxChannels), pixels,
+                                       quint16(pixelChannels), true),
+                 ports);
+    }
+
     void pollGoesToEveryNetwork()
     {
         QCOMPARE(node->sendPoll(), qint64(28));

@@ -9,6 +9,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 using namespace TestSupport;
 
 namespace {
@@ -51,9 +54,13 @@ private slots:
             {artTimeCode(1, 1, 1, 1, 0), artTimeCode(2, 2, 2, 2, 3)}, {"127.0.0.2: 2 2 2 2 3"}, {},
             {}, 0, {0, 2});
         const QByteArray tc = artTimeCode(5, 6, 7, 8, 1);
-        row("12 bytes are not examined; 13 and 16 leave the missing fields zero",
-            {tc.left(12), tc.left(13), tc.left(16)},
-            {"127.0.0.3: 0 0 0 0 0", "127.0.0.2: 5 6 0 0 0"}, {}, {}, 0, {0, 1, 0});
+        // Type is the last field, in byte 18: anything shorter is a fragment.
+        row("a timecode without its Type byte makes no entry and changes none",
+            {tc, artTimeCode(9, 9, 9, 9, 2).left(18), tc.left(12), tc.left(13), tc.left(18)},
+            {"127.0.0.2: 5 6 7 8 1"}, {}, {}, 0, {0, 0, 1, 1, 1});
+        row("19 bytes are a whole timecode, a 20th byte is not read",
+            {tc.left(19), patched(artTimeCode(9, 8, 7, 6, 3), 19, "\xEE")},
+            {"127.0.0.3: 5 6 7 8 1", "127.0.0.2: 9 8 7 6 3"}, {}, {}, 0, {1, 0});
         // No NUL after the id, lower case id, an upper case letter, the last letter, no id.
         row("an id wrong in any byte is dropped without a trace",
             {patched(tc, 7, " "), patched(tc, 0, "a"), patched(tc, 1, "R"), patched(tc, 6, "x"),
@@ -122,6 +129,61 @@ private slots:
         }
         QCOMPARE(seen, stored);
         QVERIFY(!node.getTimecode(&record, &sender, -1));
+    }
+
+    // A flood of new addresses cannot take the node over: it keeps 256 senders in the order
+    // first heard, drops a timecode from any new address after them while the known ones go on
+    // updating, and says so once per run, however many nodes reach the limit.
+    void sendersStopAt256()
+    {
+        constexpr quint32 kFirst = 0x7F000100; // 127.0.1.0, then 257 more addresses
+        constexpr int kAddresses = 258;
+        std::vector<std::unique_ptr<Controller>> senders;
+        for (int i = 0; i < kAddresses; ++i) {
+            senders.push_back(std::make_unique<Controller>(QHostAddress(kFirst + quint32(i))));
+            QVERIFY(senders.back()->isBound());
+        }
+        // What each sender sent last: frames and seconds carry its number.
+        const auto timecode = [](int i, quint8 minutes) {
+            return artTimeCode(quint8(i), quint8(i >> 8), minutes, 0, 1);
+        };
+        QStringList kept;
+        for (int i = 0; i < 256; ++i) {
+            kept << QString::asprintf("127.0.1.%d: %d %d %d 0 1", i, i % 256, i / 256,
+                                      i == 0 || i == 255 ? 7 : 0);
+        }
+
+        // Two nodes in turn; the limit line is written once per run of the program.
+        QList<QStringList> seen(2);
+        qint64 sent = 0;
+        OutputCapture capture;
+        for (QStringList& entries : seen) {
+            artnet node;
+            node.openSocket();
+            // In parts, so the node's receive buffer never overflows.
+            for (int i = 0; i < kAddresses; ++i) {
+                sent += senders[size_t(i)]->send(timecode(i, 0));
+                if (i % 64 == 63)
+                    settle(node);
+            }
+            for (int i : {0, 255, 256})
+                sent += senders[size_t(i)]->send(timecode(i, 7));
+            settle(node);
+
+            TimecodeRecord record;
+            QHostAddress sender;
+            for (int i = 0; node.getTimecode(&record, &sender, i); ++i) {
+                entries << QString::asprintf("%s: %d %d %d %d %d", qPrintable(sender.toString()),
+                                             record.frames, record.seconds, record.minutes,
+                                             record.hours, record.type);
+            }
+        }
+        const QStringList lines = capture.lines();
+        QCOMPARE(sent, qint64(2 * 20 * (kAddresses + 3)));
+        QCOMPARE(seen[0], kept);
+        QCOMPARE(seen[1], kept);
+        QCOMPARE(lines.filter(QStringLiteral("limit")),
+                 QStringList{"timecode sender limit of 256 reached, new senders ignored"});
     }
 
     // A poll is kept, zero-filled to its full size, only while the node answers polls.

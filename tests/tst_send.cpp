@@ -136,6 +136,37 @@ private slots:
         QCOMPARE(sorted(describe(peer->receive(int(received.size())))), sorted(received));
     }
 
+    // ::ffff:a.b.c.d, the form dual-stack sockets give their callers, reaches the same host as
+    // a.b.c.d; a real IPv6 address cannot be reached from the node's IPv4 socket and fails as a
+    // socket error.
+    void destinationForms_data()
+    {
+        QTest::addColumn<QHostAddress>("destination");
+        QTest::addColumn<bool>("reached");
+        QTest::newRow("IPv4") << kVeth1.peer << true;
+        QTest::newRow("IPv4-mapped IPv6")
+            << QHostAddress(QStringLiteral("::ffff:10.60.0.1")) << true;
+        QTest::newRow("IPv6 loopback") << QHostAddress(QHostAddress::LocalHostIPv6) << false;
+        QTest::newRow("IPv6") << QHostAddress(QStringLiteral("2001:db8::1")) << false;
+    }
+
+    void destinationForms()
+    {
+        QFETCH(QHostAddress, destination);
+        QFETCH(bool, reached);
+        const QByteArray timecode = artTimeCode(24, 59, 58, 23, 3);
+        const TimecodeRecord record{24, 59, 58, 23, 3};
+        const qint64 sent = reached ? 20 : -1;
+        QVERIFY(node->openSocket());
+        QCOMPARE(node->sendDatagram(timecode.constData(), 20, &destination), sent);
+        QCOMPARE(node->sendDmx(kSlots, 2, 5, 0, &destination), sent);
+        QCOMPARE(node->sendTimecode(&record, &destination), sent);
+        const QStringList received{fromNode(kVeth1.peer, timecode),
+                                   fromNode(kVeth1.peer, artDmx(5, kData.left(2))),
+                                   fromNode(kVeth1.peer, timecode)};
+        QCOMPARE(describe(peer->receive(reached ? 3 : 0)), reached ? received : QStringList());
+    }
+
     void withoutSocketEverySendFails()
     {
         // Port 6454 is taken without sharing, so the node cannot open its socket.

@@ -127,17 +127,15 @@ Stream makeStream()
     };
     const QByteArray timecode = artTimeCode(1, 2, 3, 4, 1);
     const QByteArray madrix("MadrixN\0", 8);
-    // Handled and stored: a valid ArtTimeCode, and one cut short (13 to 19 bytes) whose missing
-    // fields read as zero.
+    // Handled and stored: a valid ArtTimeCode, and one without the pad byte after Type.
     std::vector<QByteArray> valid;
     for (int n = 0; n < 64; ++n)
         valid.push_back(artTimeCode(quint8(n % 30), quint8(n % 60), quint8(n / 2), quint8(n / 8),
                                     quint8(n % 4)));
-    for (int size = 13; size < 20; ++size)
-        valid.push_back(timecode.left(size));
-    // Never stored, and silent.
+    valid.push_back(timecode.left(19));
+    // Never stored, and silent: fragments up to one without Type, and wrong ids.
     std::vector<QByteArray> malformed;
-    for (int size = 0; size <= 12; ++size)
+    for (int size = 0; size < 19; ++size)
         malformed.push_back(timecode.left(size));
     malformed.insert(malformed.end(), {patched(timecode, 0, "art-net"), patched(timecode, 7, " "),
                                        header(0x9700, madrix) + timecode.mid(12),
@@ -174,11 +172,11 @@ Stream makeStream()
         {1, {artPoll()}, &stream.polls},
         {304, malformed, nullptr}};
 
-    // First the malformed timecodes of every valid sender (down to a bare 12-byte header), then
-    // their first valid ones in an order of their own: the malformed ones must not have made
-    // them known.
+    // First a fragment from every valid sender (from one without its Type byte down to 11
+    // bytes), then their first valid ones in an order of their own: the fragments must not have
+    // made them known.
     for (int s = kValidSenders - 1; s >= 0; --s)
-        stream.plan.push_back({s, malformed[size_t(12 - s)]});
+        stream.plan.push_back({s, malformed[size_t(18 - s)]});
     stream.firstHeard.resize(kValidSenders);
     std::iota(stream.firstHeard.begin(), stream.firstHeard.end(), 0);
     std::shuffle(stream.firstHeard.begin(), stream.firstHeard.end(), random);

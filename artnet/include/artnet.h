@@ -2,14 +2,18 @@
 // answers to ArtPoll, DMX input into caller buffers and the sending of ArtDmx and ArtTimeCode.
 //
 // Threads: every operation runs on the thread the node lives on, the one whose event loop reads
-// its socket and fires its send timer, unless its comment names others. The only lock,
-// dmxMutex, guards the caller's DMX buffer against its registration and the copies into it.
+// its socket and fires its send timer, unless its comment says "Any thread". The only lock,
+// dmxMutex, guards the caller's DMX buffer, its pixels and the own universe's copy against
+// their registration, the copies into them and the reads of them. Enabling DMX input opens the
+// socket, so it happens on the node's thread (enableDmxInput, or the first registration or
+// readUniverse there) before another thread registers or reads.
 #pragma once
 
 #include "packets.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkAddressEntry>
@@ -86,8 +90,9 @@ public:
     void setPollReplyEnabled(bool enabled);
     // The names ArtPollReply reports, cut to their fields when sent.
     void setNames(const QString& shortName, const QString& longName);
-    // The last timecode and address of the index-th sender, in the order first heard. Opens the
-    // socket first; false without a record pointer, without a socket or past the last sender.
+    // The last timecode and address of the index-th sender, in the order first heard; the node
+    // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
+    // without a record pointer, without a socket or past the last sender.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
 
     // Local networks.
@@ -111,20 +116,24 @@ public:
     // Sets the node's own universe from a number counted from 1; false, and no change, for 0.
     bool setUniverse(quint16 universeNumber);
     // Copies at most *length bytes of the own universe's last data and sets *length to what was
-    // copied. Enables DMX input; false without it, without a destination or for length 0.
+    // copied. Enables DMX input; false without it, without a destination or for length 0. Any
+    // thread once DMX input is enabled.
     bool readUniverse(quint8* destination, quint16* length);
     // Registers the caller's buffer for universe after universe from the own one on, or removes
-    // it (null). Refused at 0 channels. Any thread may call it while DMX input is enabled;
+    // it (null). Refused at 0 channels, and when its shadow copy cannot be allocated; a refused
+    // call leaves the earlier registration as it was. Any thread once DMX input is enabled;
     // removing a buffer needs nothing enabled. Once it returns, the previous buffer is the
     // caller's again.
     void setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUniverse);
-    // The registered buffer and its size. Node's thread only: takes no lock.
+    // The registered buffer and its size, as one pair. Any thread.
     void getDmxBuffer(quint8** buffer, quint32* size);
-    // One byte of the registered buffer, universes counted from the buffer's start; false
-    // outside it or for a channel past the channels per universe. Takes no lock.
+    // One byte of the registered buffer, universes counted from the buffer's start, read where
+    // the received data was placed; false outside the buffer or for a channel past the channels
+    // per universe (past 512 when a universe has more). Any thread.
     bool getDmxValue(quint16 universeIndex, quint16 channel, quint8* value);
     // Registers the caller's pixels, three channels each, or removes them (null). Refused at 0
-    // channels; the channels given count ports only. Takes no lock.
+    // channels; the channels given count ports only, at most 32,768 of them. Any thread once
+    // DMX input is enabled; once it returns, the previous array is the caller's again.
     void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse);
     // Publishes what a hold collected into the caller's buffer and restarts the hold's clock.
     // Any thread.
@@ -140,7 +149,8 @@ public:
     void disableSending();
     // One datagram to port 6454 of the destination, or of the first local network's broadcast
     // address without one: the socket's result, kSendError without a socket, kSendNoData,
-    // kSendEmptyOrNoNetwork.
+    // kSendEmptyOrNoNetwork. An IPv4-mapped destination (::ffff:a.b.c.d) is sent to as a.b.c.d;
+    // any other IPv6 destination gives kSendError.
     qint64 sendDatagram(const char* data, quint16 length, const QHostAddress* destination);
     // One ArtDmx of 2 to 512 slots, then repeated every 500 ms to the same destination (every
     // local network's broadcast address without one) until the next one is sent. kSendError for
@@ -166,6 +176,7 @@ private:
     void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender);
     void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
     void sendPollReply(const QHostAddress& sender);
+    // The three steps of a received ArtDmx, each with dmxMutex held.
     void receiveOwnUniverse(const ArtNetPacket::DmxFrame& frame);
     void receiveDmx(const ArtNetPacket::DmxFrame& frame);
     void receivePixels(const ArtNetPacket::DmxFrame& frame);
@@ -198,6 +209,9 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
+    // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
+    // sender does not walk the list.
+    QHash<quint32, qsizetype> timecodeSenderIndex;
     bool timecodeReceived = false;
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;

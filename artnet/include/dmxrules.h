@@ -47,7 +47,9 @@ PixelSpan placePixels(quint16 universe, quint16 ownUniverse, quint16 channelsPer
 void writePixels(QColor* pixels, quint32 count, const quint8* data, quint16 length);
 
 // The byte of the caller's buffer that holds a channel of a universe counted from the buffer's
-// start, whatever the node's own universe; nothing for a channel past W or a byte past the end.
+// start, whatever the node's own universe, where placeUniverse put it: k·W + channel up to
+// kLargestPackedChannels, k·512 + channel from there on. Nothing for a channel past W (past 512
+// from there on) or a byte past the end.
 std::optional<quint64> valuePosition(quint16 universeIndex, quint16 channel,
                                      quint16 channelsPerUniverse, quint32 bufferSize);
 

@@ -119,6 +119,8 @@ inline constexpr int kTimeCodeMinutesOffset = 16;
 inline constexpr int kTimeCodeHoursOffset = 17;
 inline constexpr int kTimeCodeTypeOffset = 18;
 inline constexpr int kTimeCodePadOffset = 19;
+// Type is the last field read: a shorter ArtTimeCode is a fragment.
+inline constexpr int kTimeCodeMinimumSize = kTimeCodeTypeOffset + 1;
 
 // ArtDmx. Received packets are copied into a work area of header plus one full universe.
 inline constexpr int kDmxSequenceOffset = 12;
@@ -131,6 +133,10 @@ inline constexpr int kDmxDataOffset = 18; // the header is everything before it
 inline constexpr int kDmxMaxSlots = 512;
 inline constexpr int kDmxMinSendSlots = 2;
 inline constexpr int kDmxImageSize = kDmxDataOffset + kDmxMaxSlots; // 530
+
+// The 15-bit Port-Address (Net, Sub-Net, Universe) names this many universes: no node has more
+// ports to report.
+inline constexpr quint32 kPortAddressCount = 32768;
 
 // Sync extension (0x5101 / 0x5202).
 inline constexpr int kSyncHoldOffset = 12; // signed byte
@@ -152,19 +158,22 @@ struct Header
 // bytes than ID and OpCode are no packet (PacketId::None).
 Header readHeader(const char* data, int size);
 
-// The five timecode bytes. A short packet leaves its missing fields zero; no value is limited.
-TimecodeRecord readTimeCode(const char* data, int size);
+// The five timecode bytes, no value limited; nothing for a fragment that ends before Type
+// (fewer than kTimeCodeMinimumSize bytes). Bytes after Type are not read.
+std::optional<TimecodeRecord> readTimeCode(const char* data, int size);
 
 // A received ArtDmx, read through the caller's work area of kDmxImageSize bytes, which takes the
-// datagram's first bytes and zeros past its end: `data` points into it and `length` bytes can
-// always be read there, zeros where the Length field claims more than was carried.
+// datagram's first bytes: `data` points into it. Nothing for a datagram that ends inside the
+// header (fewer than kDmxDataOffset bytes); otherwise `length` is the Length field, capped at
+// one universe, or the slots that arrived, whichever is fewer: a Length field is never trusted
+// over the datagram's size.
 struct DmxFrame
 {
     quint16 universe = 0; // 15-bit Port-Address: SubUni low, Net high
-    quint16 length = 0;   // Length as the sender wrote it, capped at one universe
+    quint16 length = 0;   // slots carried: min(Length, kDmxMaxSlots, size - kDmxDataOffset)
     const quint8* data = nullptr;
 };
-DmxFrame readDmx(const char* data, int size, quint8* image);
+std::optional<DmxFrame> readDmx(const char* data, int size, quint8* image);
 
 // The hold byte of a sync packet, signed on the wire: 0xFF is -1, which holds like any non-zero
 // value.

@@ -13,7 +13,8 @@ namespace ArtNetPoll {
 int answeringEntry(const QList<InterfaceEntry>& entries, const QHostAddress& poller);
 
 // Ports the node reports: enough for the larger of the DMX and the pixel buffer, and one port
-// for the own universe when DMX input is on without a buffer.
+// for the own universe when DMX input is on without a buffer; never more than the
+// kPortAddressCount universes Art-Net has.
 quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32 pixelCount,
                   quint16 pixelChannelsPerUniverse, bool dmxInputReady);
 

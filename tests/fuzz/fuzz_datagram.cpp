@@ -16,7 +16,8 @@
 //   then datagram records until the input ends, each
 //     0-3  sender IPv4 address, first octet first
 //     4    hold clock step before this datagram, in units of 16 ms (255 steps past the expiry)
-//     5-6  datagram length; a length beyond the input's end takes what is left
+//     5-6  datagram length in the low 15 bits; a length beyond the input's end takes what is
+//          left. The top bit gives the sender in its IPv4-mapped IPv6 form, ::ffff:a.b.c.d.
 //     7-   the datagram
 #include "artnet.h"
 #include "probes.h"
@@ -40,6 +41,7 @@
 namespace {
 
 constexpr qint64 kClockStepMs = 16;
+constexpr quint16 kMappedSender = 0x8000;
 
 // Reads little-endian numbers and byte runs; past the end it yields zeros and empty runs.
 class Reader
@@ -145,10 +147,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         node.setPixelBuffer(pixelArray.data(), pixels, pixelChannels);
 
         while (!input.atEnd()) {
-            const QHostAddress sender(input.ipv4());
+            const quint32 ipv4 = input.ipv4();
             clock->step(input.byte() * kClockStepMs);
+            const quint16 lengthField = input.le16();
+            QHostAddress sender(ipv4);
+            if (lengthField & kMappedSender) {
+                Q_IPV6ADDR mapped{};
+                mapped[10] = mapped[11] = 0xFF;
+                for (int i = 0; i < 4; ++i)
+                    mapped[12 + i] = quint8(ipv4 >> (24 - 8 * i));
+                sender.setAddress(mapped);
+            }
             const uint8_t* bytes = nullptr;
-            const size_t length = input.take(input.le16(), &bytes);
+            const size_t length = input.take(lengthField & ~kMappedSender, &bytes);
             // A copy of its own, exactly sized: a read past the datagram's end is caught
             // instead of landing in the next record.
             std::unique_ptr<char[]> copy(new char[length]);
