@@ -29,7 +29,7 @@ private slots:
             node.openSocket();
             for (const QByteArray& fragment : {timecode.left(13), timecode.left(18)})
                 sent += controller.send(fragment);
-            settle(node);
+            QVERIFY(settle(node));
         }
         const QStringList lines = capture.lines();
         QCOMPARE(sent, qint64(13 + 18));

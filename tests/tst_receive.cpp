@@ -164,11 +164,11 @@ private slots:
             for (int i = 0; i < kAddresses; ++i) {
                 sent += senders[size_t(i)]->send(timecode(i, 0));
                 if (i % 64 == 63)
-                    settle(node);
+                    QVERIFY(settle(node));
             }
             for (int i : {0, 255, 256})
                 sent += senders[size_t(i)]->send(timecode(i, 7));
-            settle(node);
+            QVERIFY(settle(node));
 
             TimecodeRecord record;
             QHostAddress sender;

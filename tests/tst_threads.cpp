@@ -38,18 +38,18 @@ bool uniform(const quint8* bytes, int size)
     return true;
 }
 
-// Sends frames of every universe from the node's own thread until done is set.
-int sendFramesUntil(artnet& node, const std::atomic<bool>& done)
+// Sends frames of every universe from the node's own thread until done is set; false as soon
+// as the node leaves a frame unread.
+[[nodiscard]] bool sendFramesUntil(artnet& node, const std::atomic<bool>& done)
 {
     Controller controller(kController);
-    int frames = 0;
-    while (!done) {
+    for (int frames = 0; !done; ++frames) {
         for (quint16 universe = 0; universe < kUniverses; ++universe)
             controller.send(artDmx(universe, frame(frames)));
-        settle(node);
-        ++frames;
+        if (!settle(node))
+            return false;
     }
-    return frames;
+    return true;
 }
 
 // The colour the node never writes: its components differ, and no frame has two values.
@@ -103,8 +103,9 @@ private slots:
             node.setPixelBuffer(nullptr, 0, 0);
             done = true;
         });
-        sendFramesUntil(node, done);
+        const bool delivered = sendFramesUntil(node, done);
         caller.join();
+        QVERIFY(delivered);
         QCOMPARE(spoiled.load(), 0);
         QVERIFY2(reached > 0, "no array ever received a frame: the race was not run");
     }
@@ -151,9 +152,10 @@ private slots:
             }
             done = true;
         });
-        sendFramesUntil(node, done);
+        const bool delivered = sendFramesUntil(node, done);
         registrar.join();
         reader.join();
+        QVERIFY(delivered);
         QCOMPARE(torn.load(), 0);
         QVERIFY2(seen > 0, "the own universe was never read while frames came");
     }
