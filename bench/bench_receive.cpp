@@ -20,10 +20,10 @@
 // to run anywhere else. The last line is "ratio: 0.NN", the node's rate over the reference
 // reader's for queued bursts.
 #include "artnet.h"
+#include "isolation.h"
 #include "probes.h"
 
 #include <QCoreApplication>
-#include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -67,32 +67,6 @@ constexpr int kStreamedDatagrams = 200000;
 constexpr int kPacedRate = 100000;
 constexpr int kTimecodeEvery = 16;         // queued loads: one ArtTimeCode in 16
 constexpr int kCountedTimecodeEvery = 100; // streamed and paced loads
-
-bool onlyLoopback()
-{
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        if (interface.type() != QNetworkInterface::Loopback)
-            return false;
-    }
-    return true;
-}
-
-// Runs this program again in a network namespace of its own. Returns only if that failed.
-void reexecIsolated(int argc, char* argv[])
-{
-    std::vector<char*> args;
-    args.push_back(const_cast<char*>("unshare"));
-    args.push_back(const_cast<char*>("-n"));
-    args.push_back(const_cast<char*>("--"));
-    args.push_back(const_cast<char*>("sh"));
-    args.push_back(const_cast<char*>("-c"));
-    args.push_back(const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\""));
-    for (int i = 0; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    setenv("CHRONOLUME_BENCH_ISOLATED", "1", 1);
-    execvp("unshare", args.data());
-}
 
 double threadCpuSeconds()
 {
