@@ -6,7 +6,21 @@
 #include "timecodecount.h"
 #include "timecodesender.h"
 
+#include <sched.h>
+
 namespace {
+
+// A frame is due every 33 to 42 ms and takes microseconds to send, but on a busy machine the
+// ordinary scheduler can keep a woken process waiting for several milliseconds, or a whole
+// period. So the stream asks for the lowest real-time priority where the system grants it (to
+// root, or under an rtprio limit) and runs as any other process where it does not. Children do
+// not inherit it.
+void preferPromptWakeups()
+{
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &priority);
+}
 
 QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
 {
@@ -59,6 +73,7 @@ int runSend(const QStringList& arguments)
     }
 
     const std::atomic<bool>& stop = Console::installStopSignals();
+    preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();
     const qint64 startNumber = TimecodeCount::toFrameNumber(options.start);
     qint64 failed = 0;
