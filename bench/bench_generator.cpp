@@ -203,13 +203,8 @@ double measure(Receiver& receiver, const char* rate, quint8 type)
 
 int main(int argc, char* argv[])
 {
-    if (!onlyLoopback()) {
-        if (!getenv("CHRONOLUME_BENCH_ISOLATED"))
-            reexecIsolated(argc, argv);
-        std::fprintf(stderr, "refusing to run: networks other than loopback are attached, and "
-                             "no private network namespace could be made (run as root)\n");
+    if (!ensureIsolated(argc, argv))
         return 1;
-    }
     QCoreApplication application(argc, argv);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     Receiver receiver;

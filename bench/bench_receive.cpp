@@ -564,13 +564,8 @@ void printPair(const char* load, const Result& node, const Result& reference)
 
 int main(int argc, char* argv[])
 {
-    if (!onlyLoopback()) {
-        if (!getenv("CHRONOLUME_BENCH_ISOLATED"))
-            reexecIsolated(argc, argv);
-        std::fprintf(stderr, "refusing to run: networks other than loopback are attached, and "
-                             "no private network namespace could be made (run as root)\n");
+    if (!ensureIsolated(argc, argv))
         return 1;
-    }
     out = fdopen(dup(STDOUT_FILENO), "w");
     dup2(STDERR_FILENO, STDOUT_FILENO);
     setvbuf(out, nullptr, _IOLBF, 0);

@@ -4,6 +4,7 @@
 
 #include <QNetworkInterface>
 
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 #include <vector>
@@ -32,4 +33,18 @@ inline void reexecIsolated(int argc, char* argv[])
     args.push_back(nullptr);
     setenv("CHRONOLUME_BENCH_ISOLATED", "1", 1);
     execvp("unshare", args.data());
+}
+
+// True where this process may send: loopback is its only network. Elsewhere the program runs
+// itself again in a namespace of its own and does not return; if that fails, it says why and
+// returns false.
+inline bool ensureIsolated(int argc, char* argv[])
+{
+    if (onlyLoopback())
+        return true;
+    if (!getenv("CHRONOLUME_BENCH_ISOLATED"))
+        reexecIsolated(argc, argv);
+    std::fprintf(stderr, "refusing to run: networks other than loopback are attached, and "
+                         "no private network namespace could be made (run as root)\n");
+    return false;
 }

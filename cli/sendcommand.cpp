@@ -24,21 +24,21 @@ void preferPromptWakeups()
 
 QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
 {
-    return QStringLiteral("%1  %2 fps  %3 frames sent")
+    return CliText::tr("%1  %2 fps  %3 frames sent")
         .arg(timecodeText(record), rateName(type))
         .arg(sent);
 }
 
 QString summaryText(const PacingResult& result, qint64 failed, quint8 type)
 {
-    QString text = QStringLiteral("sent %1 frames in %2 s at %3 fps")
+    QString text = CliText::tr("sent %1 frames in %2 s at %3 fps")
                        .arg(result.sent)
                        .arg(double(result.elapsedNs) / 1e9, 0, 'f', 3)
                        .arg(rateName(type));
     if (result.skipped > 0)
-        text += QStringLiteral(", %1 skipped").arg(result.skipped);
+        text += CliText::tr(", %1 skipped").arg(result.skipped);
     if (failed > 0)
-        text += QStringLiteral(", %1 failed").arg(failed);
+        text += CliText::tr(", %1 failed").arg(failed);
     return text + QLatin1Char('\n');
 }
 
@@ -61,8 +61,8 @@ int runSend(const QStringList& arguments)
     if (destinations.isEmpty()) {
         destinations = localBroadcastAddresses();
         if (destinations.isEmpty()) {
-            Console::error(QStringLiteral("send: no local IPv4 network to broadcast to; give "
-                                          "--to ADDRESS (--to 127.0.0.1 for this machine)"));
+            Console::error(CliText::tr("send: no local IPv4 network to broadcast to; give "
+                                       "--to ADDRESS (--to 127.0.0.1 for this machine)"));
             return ExitStatus::kFailure;
         }
     }
@@ -94,7 +94,7 @@ int runSend(const QStringList& arguments)
         Console::writeOut(QStringLiteral("\n"));
     Console::writeOut(summaryText(result, failed, options.type));
     if (failed > 0) {
-        Console::error(QStringLiteral("send: %1 of %2 frames failed; the first failure: %3")
+        Console::error(CliText::tr("send: %1 of %2 frames failed; the first failure: %3")
                            .arg(failed)
                            .arg(result.sent)
                            .arg(sender.errorText()));
