@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -103,7 +104,11 @@ private:
                     arrival.ns = qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
                 }
             }
-            arrival.timecode = readTimeCode(reinterpret_cast<const char*>(data), int(size));
+            const std::optional<TimecodeRecord> timecode =
+                readTimeCode(reinterpret_cast<const char*>(data), int(size));
+            if (!timecode)
+                continue;
+            arrival.timecode = *timecode;
             arrivals.push_back(arrival);
         }
     }
