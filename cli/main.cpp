@@ -1,0 +1,87 @@
+// chronolume-cli: Chronolume's companion program for the command line, with subcommands in the
+// style of git and ip.
+#include "commands.h"
+#include "console.h"
+
+#include "chronolume_config.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+struct Command
+{
+    const char* name;
+    int (*run)(const QStringList& arguments);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+    {"send", runSend, "send ArtTimeCode at a steady frame rate"},
+};
+
+QString programVersion()
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(chronolume::kVersionMajor)
+        .arg(chronolume::kVersionMinor)
+        .arg(chronolume::kVersionPatch);
+}
+
+void printHelp()
+{
+    QString text = QStringLiteral("Usage: chronolume-cli <command> [options]\n"
+                                  "       chronolume-cli <command> --help\n"
+                                  "\n"
+                                  "Art-Net timecode from the command line.\n"
+                                  "\n"
+                                  "Commands:\n");
+    for (const Command& command : kCommands)
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(QLatin1String(command.name), -8)
+                    .arg(QLatin1String(command.summary));
+    text += QStringLiteral("\n"
+                           "Options:\n"
+                           "  -h, --help     Show this help and exit.\n"
+                           "  -v, --version  Show the version and exit.\n");
+    Console::writeOut(text);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("chronolume-cli"));
+    QCoreApplication::setApplicationVersion(programVersion());
+
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.isEmpty()) {
+        Console::error(QStringLiteral("no command given (try \"chronolume-cli --help\")"));
+        return ExitStatus::kUsage;
+    }
+    const QString& first = arguments.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") ||
+        first == QLatin1String("help")) {
+        printHelp();
+        return ExitStatus::kOk;
+    }
+    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        Console::writeOut(QStringLiteral("chronolume-cli %1\n").arg(programVersion()));
+        return ExitStatus::kOk;
+    }
+    for (const Command& command : kCommands) {
+        if (first == QLatin1String(command.name))
+            return command.run(arguments.mid(1));
+    }
+    if (first.startsWith(QLatin1Char('-')))
+        Console::error(
+            QStringLiteral("unknown option \"%1\" (try \"chronolume-cli --help\")").arg(first));
+    else
+        Console::error(
+            QStringLiteral("unknown command \"%1\" (try \"chronolume-cli --help\")").arg(first));
+    return ExitStatus::kUsage;
+}
