@@ -1,0 +1,49 @@
+// The Art-Net nodes that answered a poll, each listed once, and the lines they are printed in.
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+namespace NodeList {
+
+// What one ArtPollReply says about its node, universes already combined from Net, Sub-Net and
+// each port's switch into 15-bit Port-Addresses.
+struct Node
+{
+    QHostAddress ip;
+    int bindIndex = 0;
+    QString shortName;
+    QString longName;
+    quint16 oem = 0;
+    quint8 versionHi = 0;
+    quint8 versionLo = 0;
+    int ports = 0;
+    QList<int> universesOut;
+    QList<int> universesIn;
+    std::array<quint8, 6> mac{};
+};
+
+// The 15-bit Port-Address of one port: Net (7 bits), Sub-Net (4) and the port's universe (4).
+int portAddress(quint8 net, quint8 subNet, quint8 universe);
+
+// Nodes in the order first heard; a node that answers again (the same IP and BindIndex, as when
+// its own poll echoes or two polls go out) replaces its earlier answer in place.
+class Collected
+{
+public:
+    void add(const Node& node);
+    const QList<Node>& nodes() const { return all; }
+
+private:
+    QList<Node> all;
+};
+
+QString macText(const std::array<quint8, 6>& mac);
+QString jsonLine(const Node& node);
+QStringList tableLines(const QList<Node>& nodes);
+
+} // namespace NodeList
