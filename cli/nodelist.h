@@ -30,6 +30,10 @@ struct Node
 // The 15-bit Port-Address of one port: Net (7 bits), Sub-Net (4) and the port's universe (4).
 int portAddress(quint8 net, quint8 subNet, quint8 universe);
 
+// Reads an ArtPollReply as received from sender; false when it is too short to describe a node.
+// The reply's own IP field names the node; sender stands in when that field is 0.0.0.0.
+bool fromReply(const QByteArray& datagram, const QHostAddress& sender, Node* node);
+
 // Nodes in the order first heard; a node that answers again (the same IP and BindIndex, as when
 // its own poll echoes or two polls go out) replaces its earlier answer in place.
 class Collected
