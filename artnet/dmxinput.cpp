@@ -1,6 +1,7 @@
 // DMX input: the own universe, the caller's multi-universe buffer with its sync-driven hold, and
 // the mapping of received data onto the caller's pixels.
 #include "artnet.h"
+#include "dmxrules.h"
 #include "packets.h"
 
 #include <QColor>
@@ -9,14 +10,6 @@
 #include <cstring>
 
 using namespace ArtNetPacket;
-
-namespace {
-
-// A hold that no sync packet has renewed for longer than this is given up, so a controller that
-// stops sending syncs cannot freeze the caller's buffer.
-constexpr qint64 kHoldExpiryMs = 3000;
-
-} // namespace
 
 bool artnet::enableDmxInput()
 {
@@ -42,11 +35,11 @@ void artnet::disableDmxInput()
 
 bool artnet::setUniverse(quint16 universeNumber)
 {
-    if (universeNumber == 0)
+    const std::optional<quint16> portAddress = DmxRules::portAddressOf(universeNumber);
+    if (!portAddress)
         return false;
-    const quint16 portAddress = quint16(universeNumber - 1);
-    if (portAddress != universe) {
-        universe = portAddress;
+    if (*portAddress != universe) {
+        universe = *portAddress;
         universeDataLength = 0;
     }
     return true;
@@ -99,13 +92,13 @@ void artnet::getDmxBuffer(quint8** buffer, quint32* size)
 
 bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
 {
-    if (!value || !dmxBuffer || channel >= dmxChannelsPerUniverse)
+    if (!value || !dmxBuffer)
         return false;
-    // Any universe whose byte lies inside the caller's buffer can be read.
-    const quint64 position = quint64(universeIndex) * dmxChannelsPerUniverse + channel;
-    if (position >= dmxBufferSize)
+    const std::optional<quint64> position =
+        DmxRules::valuePosition(universeIndex, channel, dmxChannelsPerUniverse, dmxBufferSize);
+    if (!position)
         return false;
-    *value = dmxBuffer[position];
+    *value = dmxBuffer[*position];
     return true;
 }
 
@@ -144,67 +137,44 @@ void artnet::commitDmx()
         std::memcpy(dmxBuffer, shadowBuffer, dmxBufferSize);
 }
 
-void artnet::receiveOwnUniverse(const quint8* image)
+void artnet::receiveOwnUniverse(const DmxFrame& frame)
 {
-    if (dmxUniverse(image) != universe)
+    if (frame.universe != universe)
         return;
-    const quint16 length = dmxLength(image);
-    std::memcpy(universeData, image + kDmxDataOffset, length);
-    universeDataLength = length;
+    std::memcpy(universeData, frame.data, frame.length);
+    universeDataLength = frame.length;
 }
 
-void artnet::receiveDmx(const quint8* image)
+void artnet::receiveDmx(const DmxFrame& frame)
 {
     // Held for the whole placement: the caller may swap its buffer from another thread, and
     // every size used below must belong to the buffer that is written.
     QMutexLocker lock(dmxMutex);
-    const quint16 packetUniverse = dmxUniverse(image);
-    if (!dmxBuffer || dmxBufferSize == 0 || packetUniverse < universe)
+    if (!dmxBuffer || dmxBufferSize == 0)
         return;
-
-    const quint64 block = quint16(packetUniverse - universe);
-    const quint16 channels = dmxChannelsPerUniverse;
-    const quint64 start = channels <= 511 ? block * channels : block * kDmxMaxSlots;
+    const DmxRules::Placement placement = DmxRules::placeUniverse(
+        frame.universe, universe, dmxChannelsPerUniverse, frame.length, dmxBufferSize);
     // A block beyond the buffer copies nothing, but still counts as traffic for the hold.
-    const quint64 room = start < dmxBufferSize ? dmxBufferSize - start : 0;
-    const quint64 count = qMin<quint64>(qMin<quint64>(dmxLength(image), channels), room);
-
-    if (dmxHold != 0 && syncClock->elapsed() > kHoldExpiryMs)
-        dmxHold = 0;
-
-    if (count == 0)
+    if (!placement.addressed)
         return;
-    const quint8* data = image + kDmxDataOffset;
-    std::memcpy(shadowBuffer + start, data, count);
+    if (dmxHold != 0 && DmxRules::holdExpired(syncClock->elapsed()))
+        dmxHold = 0;
+    if (placement.count == 0)
+        return;
+    std::memcpy(shadowBuffer + placement.start, frame.data, placement.count);
     // Outside a hold the frame goes straight to the caller; the shadow keeps the same bytes so
     // that a later sync publishes this data and not an older frame.
     if (dmxHold == 0)
-        std::memcpy(dmxBuffer + start, data, count);
+        std::memcpy(dmxBuffer + placement.start, frame.data, placement.count);
 }
 
-void artnet::receivePixels(const quint8* image)
+void artnet::receivePixels(const DmxFrame& frame)
 {
-    const quint16 packetUniverse = dmxUniverse(image);
-    if (!pixelBuffer || pixelCount == 0 || packetUniverse < universe)
+    if (!pixelBuffer || pixelCount == 0)
         return;
-
-    const quint64 block = quint16(packetUniverse - universe);
-    const quint32 pixelsPerUniverse = qMin<quint32>(dmxChannelsPerUniverse / 3, kDmxMaxSlots);
-    const quint16 length = dmxLength(image);
-    const quint64 first = block * pixelsPerUniverse;
-    if (pixelsPerUniverse == 0 || length == 0 || first >= pixelCount)
+    const DmxRules::PixelSpan span = DmxRules::placePixels(
+        frame.universe, universe, dmxChannelsPerUniverse, frame.length, pixelCount);
+    if (span.count == 0)
         return;
-
-    const quint8* data = image + kDmxDataOffset;
-    for (quint32 i = 0; i < pixelsPerUniverse && first + i < pixelCount; ++i) {
-        const quint32 byte = 3 * i;
-        if (byte >= length)
-            break;
-        QColor& pixel = pixelBuffer[first + i];
-        pixel.setRed(data[byte]);
-        if (byte + 1 < length)
-            pixel.setGreen(data[byte + 1]);
-        if (byte + 2 < length)
-            pixel.setBlue(data[byte + 2]);
-    }
+    DmxRules::writePixels(pixelBuffer + span.first, span.count, frame.data, frame.length);
 }

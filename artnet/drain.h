@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QUdpSocket>
 #include <QtGlobal>
 
 #ifdef Q_OS_LINUX
@@ -107,5 +108,42 @@ private:
     QHostAddress sender;
 };
 #endif
+
+// Reads a socket's whole queue at every wakeup, by the fastest means the system offers: where
+// recvmmsg exists, a whole burst per system call, where the socket's own reads take one call per
+// datagram and a failing one, with its error text, to find the queue empty. Elsewhere, the
+// socket's reads until one fails. Made with the socket and deleted with it: on Linux it holds
+// the batch's slots.
+class SocketReader
+{
+public:
+    // Hands every pending datagram to handle(QByteArray& datagram, const QHostAddress& sender),
+    // in arrival order. The datagram is a view of a reused buffer, valid during the call only.
+    template <typename Handle> void read(QUdpSocket& socket, Handle&& handle)
+    {
+#ifdef Q_OS_LINUX
+        // The socket's notifier watches the descriptor again only after a read through the
+        // socket, so the first datagram of every wakeup is read that way. An empty queue
+        // (someone else read it) or an error ends the wakeup there, recorded by the socket as
+        // always; only the socket's notifier ever watches the descriptor.
+        if (!readOneDatagram(socket, buffer, handle))
+            return;
+        // A real socket error: the socket's own reads record it and end the drain as they
+        // always did.
+        if (!batch.drain(int(socket.socketDescriptor()), handle))
+            drainDatagrams(socket, buffer, handle);
+#else
+        drainDatagrams(socket, buffer, handle);
+#endif
+    }
+
+private:
+    // Reused by every read through the socket, so a busy network costs no allocation per
+    // datagram.
+    QByteArray buffer;
+#ifdef Q_OS_LINUX
+    BatchReader batch;
+#endif
+};
 
 } // namespace ArtNetReceive

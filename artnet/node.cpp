@@ -49,8 +49,9 @@ artnet::~artnet()
         disableDmxInput();
     if (socketReady)
         closeSocket();
-    delete batchReader;
-    batchReader = nullptr;
+    // A socket whose connection failed is not closed, but its reader goes all the same.
+    delete reader;
+    reader = nullptr;
 
     // A holder still inside a copy must finish before the mutex goes away.
     dmxMutex->lock();
@@ -109,25 +110,18 @@ bool artnet::openSocket()
     // Only takes effect once bound.
     socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
 
-#ifdef Q_OS_LINUX
-    // recvmmsg reads a whole burst per system call, where the socket's own reads take one call
-    // per datagram and a failing one, with its error text, to find the queue empty. The
-    // socket's notifier still wakes the node, so only one notifier ever watches the descriptor.
-    batchReader = new ArtNetReceive::BatchReader;
-    socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readBatches));
-#else
+    if (!reader)
+        reader = new ArtNetReceive::SocketReader;
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
-#endif
     return true;
 }
 
 void artnet::closeSocket()
 {
-    delete batchReader;
-    batchReader = nullptr;
+    delete reader;
+    reader = nullptr;
     if (socket) {
         disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage);
-        disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readBatches);
         socket->close();
         delete socket;
         socket = nullptr;

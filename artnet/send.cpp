@@ -1,6 +1,7 @@
 // The output side: datagrams to an address or to the local broadcast addresses, ArtDmx with its
 // 500 ms repeat, and ArtTimeCode.
 #include "artnet.h"
+#include "dmxrules.h"
 #include "packets.h"
 
 #include <QTimer>
@@ -27,13 +28,8 @@ bool artnet::enableSending()
         return true;
 
     if (!dmxTemplate) {
-        dmxTemplate = new quint8[kDmxImageSize]();
-        std::memcpy(dmxTemplate + kIdOffset, kArtNetId, kIdSize);
-        dmxTemplate[kOpCodeOffset] = quint8(kOpDmx & 0xFF);
-        dmxTemplate[kOpCodeOffset + 1] = quint8(kOpDmx >> 8);
-        dmxTemplate[kProtVerHiOffset] = kProtVerHi;
-        dmxTemplate[kProtVerLoOffset] = kProtVerLo;
-        // Sequence, Physical, SubUni, Net, Length and the data stay 0.
+        dmxTemplate = new quint8[kDmxImageSize];
+        writeDmxTemplate(dmxTemplate);
     }
     if (!lastPacket) {
         lastPacket = new quint8[kDmxImageSize]();
@@ -66,42 +62,52 @@ void artnet::disableSending()
 qint64 artnet::sendDatagram(const char* data, quint16 length, const QHostAddress* destination)
 {
     if (!data)
-        return -2;
+        return kSendNoData;
     if (length == 0)
-        return -3;
+        return kSendEmptyOrNoNetwork;
     // Without an open socket there is nothing to write through: a socket error, not a crash.
     if (!socket)
-        return -1;
+        return kSendError;
     if (destination)
         return socket->writeDatagram(data, length, *destination, kPort);
     if (!interfaces || interfaces->isEmpty())
-        return -3;
+        return kSendEmptyOrNoNetwork;
     return socket->writeDatagram(data, length, interfaces->first().address.broadcast(), kPort);
+}
+
+qint64 artnet::sendToEveryNetwork(
+    const char* data, quint16 length,
+    const std::function<void(const InterfaceEntry&, const QHostAddress&, qint64)>& sent)
+{
+    qint64 total = 0;
+    if (!interfaces)
+        return total;
+    for (const InterfaceEntry& entry : *interfaces) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        const qint64 result = sendDatagram(data, length, &broadcast);
+        total += result;
+        if (sent)
+            sent(entry, broadcast, result);
+    }
+    return total;
 }
 
 qint64 artnet::sendDmx(const quint8* data, quint16 length, quint8 subUni, quint8 net,
                        const QHostAddress* destination)
 {
     if (!enableSending() || !data || length < kDmxMinSendSlots || length > kDmxMaxSlots)
-        return -1;
+        return kSendError;
 
     std::array<quint8, kDmxImageSize> packet;
-    std::memcpy(packet.data(), dmxTemplate, kDmxHeaderSize);
-    packet[kDmxSubUniOffset] = subUni;
-    packet[kDmxNetOffset] = net;
-    packet[kDmxLengthHiOffset] = quint8(length >> 8);
-    packet[kDmxLengthLoOffset] = quint8(length & 0xFF);
-    std::memcpy(packet.data() + kDmxDataOffset, data, length);
-    const quint16 packetLength = quint16(kDmxHeaderSize + length);
-
-    const qint64 sent =
-        sendDatagram(reinterpret_cast<const char*>(packet.data()), packetLength, destination);
+    const int packetLength = writeDmx(packet.data(), dmxTemplate, subUni, net, data, length);
+    const qint64 sent = sendDatagram(reinterpret_cast<const char*>(packet.data()),
+                                     quint16(packetLength), destination);
     // A failed send leaves the previous frame repeating.
     if (sent < 0)
-        return -1;
+        return kSendError;
 
-    std::memcpy(lastPacket, packet.data(), packetLength);
-    lastPacketLength = packetLength;
+    std::memcpy(lastPacket, packet.data(), size_t(packetLength));
+    lastPacketLength = quint16(packetLength);
     lastPacketValid = true;
     if (destination) {
         if (lastDestination)
@@ -118,15 +124,15 @@ qint64 artnet::sendDmx(const quint8* data, quint16 length, quint8 subUni, quint8
 qint64 artnet::sendDmxUniverse(const quint8* data, quint16 length, quint16 universeNumber,
                                const QHostAddress* destination)
 {
-    if (universeNumber == 0)
-        return 0;
-    const quint16 portAddress = quint16(universeNumber - 1);
-    const quint8 subUni = quint8(portAddress % 256);
-    const quint8 net = quint8(portAddress / 256);
+    const std::optional<quint16> portAddress = DmxRules::portAddressOf(universeNumber);
+    if (!portAddress)
+        return kSendNothingSent;
+    const quint8 subUni = quint8(*portAddress & 0xFF);
+    const quint8 net = quint8(*portAddress >> 8);
     if (destination)
         return sendDmx(data, length, subUni, net, destination);
     if (!interfaces || interfaces->isEmpty())
-        return 0;
+        return kSendNothingSent;
     // The first network's broadcast address becomes the repeat destination as well.
     const QHostAddress broadcast = interfaces->first().address.broadcast();
     return sendDmx(data, length, subUni, net, &broadcast);
@@ -135,48 +141,29 @@ qint64 artnet::sendDmxUniverse(const quint8* data, quint16 length, quint16 unive
 qint64 artnet::sendDataTimeout()
 {
     if (!lastPacketValid)
-        return -1;
+        return kSendError;
     const char* packet = reinterpret_cast<const char*>(lastPacket);
     if (lastDestination)
         return sendDatagram(packet, lastPacketLength, lastDestination);
-    if (interfaces) {
-        for (const InterfaceEntry& entry : *interfaces) {
-            const QHostAddress broadcast = entry.address.broadcast();
-            sendDatagram(packet, lastPacketLength, &broadcast);
-        }
-    }
-    return -1;
+    // Errors of the repeats are not reported: the next tick tries again.
+    sendToEveryNetwork(packet, lastPacketLength);
+    return kSendError;
 }
 
 qint64 artnet::sendTimecode(const TimecodeRecord* timecode, const QHostAddress* destination)
 {
     if (!timecode || !enableSending())
-        return -1;
+        return kSendError;
     if (!discoverInterfaces())
-        return -1;
+        return kSendError;
 
-    std::array<quint8, kTimeCodeSize> packet{};
-    std::memcpy(packet.data(), dmxTemplate, kDmxHeaderSize);
-    packet[kOpCodeOffset] = quint8(kOpTimeCode & 0xFF);
-    packet[kOpCodeOffset + 1] = quint8(kOpTimeCode >> 8);
-    packet[kTimeCodeFiller1Offset] = 0;
-    packet[kTimeCodeStreamIdOffset] = 0;
-    packet[kTimeCodeFramesOffset] = timecode->frames;
-    packet[kTimeCodeSecondsOffset] = timecode->seconds;
-    packet[kTimeCodeMinutesOffset] = timecode->minutes;
-    packet[kTimeCodeHoursOffset] = timecode->hours;
-    packet[kTimeCodeTypeOffset] = timecode->type;
-    // The pad byte after Type stays 0.
+    std::array<quint8, kTimeCodeSize> packet;
+    writeTimeCode(packet.data(), *timecode);
     const char* data = reinterpret_cast<const char*>(packet.data());
 
     if (destination)
         return sendDatagram(data, kTimeCodeSize, destination);
     if (interfaces->isEmpty())
-        return -1;
-    qint64 total = 0;
-    for (const InterfaceEntry& entry : *interfaces) {
-        const QHostAddress broadcast = entry.address.broadcast();
-        total += sendDatagram(data, kTimeCodeSize, &broadcast);
-    }
-    return total;
+        return kSendError;
+    return sendToEveryNetwork(data, kTimeCodeSize);
 }

@@ -20,7 +20,6 @@
 // to run anywhere else. The last line is "ratio: 0.NN", the node's rate over the reference
 // reader's for queued bursts.
 #include "artnet.h"
-#include "probes.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>
@@ -35,13 +34,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
-#include <sys/poll.h> // not <poll.h>: the node has a header of that name
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -151,6 +151,32 @@ long long receiveQueueBytes(quint16 port)
             return std::stoll(queues.substr(colon + 1), nullptr, 16);
     }
     return -1;
+}
+
+// The descriptor of this process's UDP socket bound to port, found as any process would find
+// it: among its own open descriptors. -1 if there is none.
+int boundSocket(quint16 port)
+{
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds)
+        return -1;
+    int found = -1;
+    while (const dirent* entry = readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        int type = 0;
+        socklen_t typeSize = sizeof type;
+        if (fd > 0 && fd != dirfd(fds) &&
+            getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_DGRAM &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port) {
+            found = fd;
+            break;
+        }
+    }
+    closedir(fds);
+    return found;
 }
 
 int pendingBytes(int fd)
@@ -397,7 +423,11 @@ struct Node
             std::fprintf(stderr, "cannot bind port %u\n", unsigned(kNodePort));
             std::exit(1);
         }
-        fd = int(ArtnetProbe::socket(node)->socketDescriptor());
+        fd = boundSocket(kNodePort);
+        if (fd < 0) {
+            std::fprintf(stderr, "the node's socket is not among this process's descriptors\n");
+            std::exit(1);
+        }
     }
     void drainWhatIsQueued()
     {
@@ -433,14 +463,15 @@ struct Node
     long long countedStored()
     {
         long long stored = 0;
-        const QList<TimecodeSource>* sources = ArtnetProbe::timecodeSources(node);
-        for (const TimecodeSource& source : sources ? *sources : QList<TimecodeSource>()) {
-            const quint32 address = source.sender.toIPv4Address();
+        TimecodeRecord record;
+        QHostAddress sender;
+        for (int index = 0; node.getTimecode(&record, &sender, index); ++index) {
+            const quint32 address = sender.toIPv4Address();
             if (address < kFirstCountedSender)
                 continue;
             const quint32 k = ((address - kFirstCountedSender) / 256) * 253 +
                               (address - kFirstCountedSender) % 256;
-            if (Senders::countedSender(k) == address && timecodeNumber(source.timecode) == k)
+            if (Senders::countedSender(k) == address && timecodeNumber(record) == k)
                 ++stored;
         }
         return stored;

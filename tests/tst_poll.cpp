@@ -3,7 +3,7 @@
 #include "artnet.h"
 #include "capture.h"
 #include "peernet.h"
-#include "poll.h"
+#include "pollreply.h"
 #include "probes.h"
 #include "sandbox.h"
 

@@ -3,7 +3,6 @@
 
 #include "artnet.h"
 
-#include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -20,24 +19,5 @@ quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32
 
 // Hexadecimal pairs of a hardware-address text, colons ignored; missing pairs stay zero.
 void parseMac(QString text, quint8 mac[6]);
-
-struct ReplyFields
-{
-    quint32 ip = 0;
-    quint8 versionHi = 0;
-    quint8 versionLo = 0;
-    quint8 oemHi = 0;
-    quint8 oemLo = 0;
-    QString shortName;
-    QString longName;
-    QString nodeReport;
-    quint8 numPorts = 0;       // 0 to 4
-    quint32 firstUniverse = 0; // Port-Address of the first port of this reply
-    quint8 mac[6] = {};
-    quint8 bindIndex = 0;
-};
-
-QByteArray buildPollReply(const ReplyFields& fields);
-QByteArray buildPoll();
 
 } // namespace ArtNetPoll

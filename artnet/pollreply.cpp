@@ -1,5 +1,5 @@
 // ArtPoll and ArtPollReply: how the node lets controllers find it, and how it polls them.
-#include "poll.h"
+#include "pollreply.h"
 #include "artnet.h"
 #include "diagnostics.h"
 #include "packets.h"
@@ -18,20 +18,6 @@ quint32 ceilDiv(quint32 value, quint16 divisor)
     if (divisor == 0)
         return 0;
     return value / divisor + (value % divisor ? 1 : 0);
-}
-
-void writeHeader(QByteArray& packet, quint16 op)
-{
-    std::memcpy(packet.data() + kIdOffset, kArtNetId, kIdSize);
-    packet[kOpCodeOffset] = char(op & 0xFF);
-    packet[kOpCodeOffset + 1] = char(op >> 8);
-}
-
-// 8-bit text cut one short of its field, so that a NUL always ends it.
-void writeName(QByteArray& packet, int offset, int fieldSize, const QString& text)
-{
-    const QByteArray bytes = text.toLatin1().left(fieldSize - 1);
-    std::memcpy(packet.data() + offset, bytes.constData(), size_t(bytes.size()));
 }
 
 int hexDigit(QChar c)
@@ -91,48 +77,6 @@ void parseMac(QString text, quint8 mac[6])
     }
 }
 
-QByteArray buildPollReply(const ReplyFields& fields)
-{
-    QByteArray packet(kPollReplySize, '\0');
-    writeHeader(packet, kOpPollReply);
-    // IP address, first octet first.
-    packet[kPollReplyIpOffset + 0] = char(fields.ip >> 24);
-    packet[kPollReplyIpOffset + 1] = char(fields.ip >> 16);
-    packet[kPollReplyIpOffset + 2] = char(fields.ip >> 8);
-    packet[kPollReplyIpOffset + 3] = char(fields.ip);
-    // Port, LE.
-    packet[kPollReplyPortOffset] = char(kPort & 0xFF);
-    packet[kPollReplyPortOffset + 1] = char(kPort >> 8);
-    packet[kPollReplyVersInfoHOffset] = char(fields.versionHi);
-    packet[kPollReplyVersInfoLOffset] = char(fields.versionLo);
-    packet[kPollReplyOemHiOffset] = char(fields.oemHi);
-    packet[kPollReplyOemLoOffset] = char(fields.oemLo);
-    writeName(packet, kPollReplyShortNameOffset, kPollReplyShortNameSize, fields.shortName);
-    writeName(packet, kPollReplyLongNameOffset, kPollReplyLongNameSize, fields.longName);
-    writeName(packet, kPollReplyNodeReportOffset, kPollReplyNodeReportSize, fields.nodeReport);
-    packet[kPollReplyNumPortsLoOffset] = char(fields.numPorts);
-    for (int i = 0; i < kPollReplyMaxPorts; ++i) {
-        // Every port is typed and marked as outputting, however many are counted.
-        packet[kPollReplyPortTypesOffset + i] = char(kPortTypeArtNetOutput);
-        packet[kPollReplyGoodOutputOffset + i] = char(kGoodOutputTransmitting);
-        if (i < fields.numPorts)
-            packet[kPollReplySwOutOffset + i] = char((fields.firstUniverse + quint32(i)) & 0xFF);
-    }
-    std::memcpy(packet.data() + kPollReplyMacOffset, fields.mac, kPollReplyMacSize);
-    packet[kPollReplyBindIndexOffset] = char(fields.bindIndex);
-    return packet;
-}
-
-QByteArray buildPoll()
-{
-    QByteArray packet(kPollSize, '\0');
-    writeHeader(packet, kOpPoll);
-    packet[kProtVerHiOffset] = char(kProtVerHi);
-    packet[kProtVerLoOffset] = char(kProtVerLo);
-    // TalkToMe and Priority stay 0.
-    return packet;
-}
-
 } // namespace ArtNetPoll
 
 void artnet::sendPollReply(const QHostAddress& sender)
@@ -153,7 +97,7 @@ void artnet::sendPollReply(const QHostAddress& sender)
     if (!lastPoll)
         return;
 
-    ArtNetPoll::ReplyFields fields;
+    PollReplyFields fields;
     fields.ip = entry.address.ip().toIPv4Address();
     fields.versionHi = versionHi;
     fields.versionLo = versionLo;
@@ -172,7 +116,7 @@ void artnet::sendPollReply(const QHostAddress& sender)
         fields.numPorts = quint8(ports == 0 ? 0 : qMin<quint64>(end - start, 4));
         fields.firstUniverse = quint32(start);
         fields.bindIndex = quint8(k & 0xFF);
-        const QByteArray reply = ArtNetPoll::buildPollReply(fields);
+        const QByteArray reply = pollReplyPacket(fields);
         if (sendDatagram(reply.constData(), quint16(reply.size()), &sender) >= 0) {
             ArtNetOutput::line(QStringLiteral("PollReply to ") + senderText +
                                QStringLiteral(" from ") + fromText + QStringLiteral(" SubId ") +
@@ -184,19 +128,17 @@ void artnet::sendPollReply(const QHostAddress& sender)
 qint64 artnet::sendPoll()
 {
     qint64 total = 0;
-    if (!interfaces)
-        return total;
-    const QByteArray poll = ArtNetPoll::buildPoll();
-    for (const InterfaceEntry& entry : *interfaces) {
-        const QHostAddress broadcast = entry.address.broadcast();
-        const qint64 sent = sendDatagram(poll.constData(), quint16(poll.size()), &broadcast);
-        if (sent >= 0) {
+    const QByteArray poll = pollPacket();
+    sendToEveryNetwork(
+        poll.constData(), quint16(poll.size()),
+        [&total](const InterfaceEntry& entry, const QHostAddress& broadcast, qint64 sent) {
+            if (sent < 0)
+                return;
             total += sent;
             ArtNetOutput::line(QStringLiteral("Poll to ") + broadcast.toString() +
                                QStringLiteral(" from ") + entry.address.ip().toString() +
                                QStringLiteral("/") + entry.address.netmask().toString());
-        }
-    }
+        });
     return total;
 }
 

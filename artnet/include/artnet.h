@@ -1,0 +1,228 @@
+// The Art-Net node: one UDP socket on port 6454, the timecode heard from every sender, the
+// answers to ArtPoll, DMX input into caller buffers and the sending of ArtDmx and ArtTimeCode.
+//
+// Threads: every operation runs on the thread the node lives on, the one whose event loop reads
+// its socket and fires its send timer, unless its comment names others. The only lock,
+// dmxMutex, guards the caller's DMX buffer against its registration and the copies into it.
+#pragma once
+
+#include "packets.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkAddressEntry>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QColor;
+class QMutex;
+class QTimer;
+class QUdpSocket;
+
+namespace ArtNetReceive {
+class SocketReader;
+}
+
+struct TimecodeSource
+{
+    TimecodeRecord timecode;
+    QHostAddress sender; // the port is not kept: two programs on one host share an entry
+};
+
+// One usable local IPv4 network.
+struct InterfaceEntry
+{
+    QNetworkAddressEntry address;
+    QString mac; // "00:1A:2B:3C:4D:5E" as Qt writes it, all zero when the adapter has none
+};
+
+// Milliseconds since the last restart. The DMX hold measures its expiry with one of these;
+// a test hands the node a clock it can step by hand.
+class ElapsedClock
+{
+public:
+    virtual ~ElapsedClock();
+    virtual void restart();
+    virtual qint64 elapsed() const;
+
+private:
+    QElapsedTimer timer;
+};
+
+class artnet : public QObject
+{
+    Q_OBJECT
+
+public:
+    // What the send operations return besides a byte count from the socket.
+    // The socket failed or is missing, the arguments were refused or sending could not be set
+    // up. The repeat timer's slot returns it too when there is nothing to repeat, and after a
+    // repeat to every local network, whose results it does not gather.
+    static constexpr qint64 kSendError = -1;
+    // sendDatagram was given no data.
+    static constexpr qint64 kSendNoData = -2;
+    // sendDatagram was given 0 bytes, or no destination while no local network is known.
+    static constexpr qint64 kSendEmptyOrNoNetwork = -3;
+    // sendDmxUniverse was given universe 0, or no destination while no local network is known.
+    static constexpr qint64 kSendNothingSent = 0;
+
+    // Discovers the local networks (writing a line per address); opens no socket.
+    artnet();
+    // Releases sending, DMX input and the socket; waits for a DMX copy another thread is in.
+    ~artnet() override;
+
+    // Lifecycle and socket.
+    // Binds port 6454 (shared unless shareBind is false and a plain bind succeeds) and reads it
+    // from the event loop. True when bound; false when binding failed (tried again next call)
+    // or an earlier socket lost its connection.
+    bool openSocket();
+    // Stops reading and deletes the socket. Only the destructor needs it.
+    void closeSocket();
+    // Answers ArtPoll while enabled; enabling opens the socket and fails silently without it.
+    void setPollReplyEnabled(bool enabled);
+    // The names ArtPollReply reports, cut to their fields when sent.
+    void setNames(const QString& shortName, const QString& longName);
+    // The last timecode and address of the index-th sender, in the order first heard. Opens the
+    // socket first; false without a record pointer, without a socket or past the last sender.
+    bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
+
+    // Local networks.
+    // Builds the list of local IPv4 networks once, writing a line per address; always true.
+    bool discoverInterfaces();
+
+    // Poll.
+    // Sends ArtPoll to every local network's broadcast address, writing a line for each sent;
+    // returns the bytes sent, 0 when none was.
+    qint64 sendPoll();
+    // The index-th local network's address as text; a null string past the list.
+    QString interfaceIp(int index);
+    // Six bytes from a hardware-address text's hexadecimal pairs; missing pairs stay 0.
+    void macFromString(QString text, quint8 mac[6]);
+
+    // DMX input.
+    // Opens the socket and starts taking ArtDmx; false without a socket.
+    bool enableDmxInput();
+    // Stops taking ArtDmx; the registered buffers stay.
+    void disableDmxInput();
+    // Sets the node's own universe from a number counted from 1; false, and no change, for 0.
+    bool setUniverse(quint16 universeNumber);
+    // Copies at most *length bytes of the own universe's last data and sets *length to what was
+    // copied. Enables DMX input; false without it, without a destination or for length 0.
+    bool readUniverse(quint8* destination, quint16* length);
+    // Registers the caller's buffer for universe after universe from the own one on, or removes
+    // it (null). Refused at 0 channels. Any thread may call it while DMX input is enabled;
+    // removing a buffer needs nothing enabled. Once it returns, the previous buffer is the
+    // caller's again.
+    void setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUniverse);
+    // The registered buffer and its size. Node's thread only: takes no lock.
+    void getDmxBuffer(quint8** buffer, quint32* size);
+    // One byte of the registered buffer, universes counted from the buffer's start; false
+    // outside it or for a channel past the channels per universe. Takes no lock.
+    bool getDmxValue(quint16 universeIndex, quint16 channel, quint8* value);
+    // Registers the caller's pixels, three channels each, or removes them (null). Refused at 0
+    // channels; the channels given count ports only. Takes no lock.
+    void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse);
+    // Publishes what a hold collected into the caller's buffer and restarts the hold's clock.
+    // Any thread.
+    void commitDmx();
+    // Takes ownership; replaces the clock the hold expiry is measured with.
+    void setSyncClock(ElapsedClock* clock);
+
+    // Sending. The results are a byte count from the socket or one of the kSend values.
+    // Opens the socket and creates the ArtDmx template and the 500 ms repeat; false without a
+    // socket.
+    bool enableSending();
+    // Releases what enableSending created. Only the destructor needs it.
+    void disableSending();
+    // One datagram to port 6454 of the destination, or of the first local network's broadcast
+    // address without one: the socket's result, kSendError without a socket, kSendNoData,
+    // kSendEmptyOrNoNetwork.
+    qint64 sendDatagram(const char* data, quint16 length, const QHostAddress* destination);
+    // One ArtDmx of 2 to 512 slots, then repeated every 500 ms to the same destination (every
+    // local network's broadcast address without one) until the next one is sent. kSendError for
+    // refused arguments or a failed send, which leaves the previous frame repeating.
+    qint64 sendDmx(const quint8* data, quint16 length, quint8 subUni, quint8 net,
+                   const QHostAddress* destination);
+    // sendDmx for a universe counted from 1, to the first local network's broadcast address
+    // without a destination; kSendNothingSent for universe 0 or no local network.
+    qint64 sendDmxUniverse(const quint8* data, quint16 length, quint16 universeNumber,
+                           const QHostAddress* destination);
+    // One ArtTimeCode to the destination, or to every local network's broadcast address without
+    // one (the sum of the results); kSendError without a record, a socket or a network.
+    qint64 sendTimecode(const TimecodeRecord* timecode, const QHostAddress* destination);
+
+private slots:
+    qint64 sendDataTimeout();
+    void readPackage();
+
+private:
+    friend class ArtnetProbe; // test access to the node's private state
+
+    void handlePackage(QByteArray& datagram, const QHostAddress& sender);
+    void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender);
+    void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
+    void sendPollReply(const QHostAddress& sender);
+    void receiveOwnUniverse(const ArtNetPacket::DmxFrame& frame);
+    void receiveDmx(const ArtNetPacket::DmxFrame& frame);
+    void receivePixels(const ArtNetPacket::DmxFrame& frame);
+    qint64 sendToEveryNetwork(
+        const char* data, quint16 length,
+        const std::function<void(const InterfaceEntry&, const QHostAddress&, qint64)>& sent = {});
+
+public:
+    bool shareBind = true; // bind with address sharing, so other Art-Net programs can coexist
+
+private:
+    QUdpSocket* socket = nullptr;
+    quint8* dmxTemplate = nullptr;
+    QList<InterfaceEntry>* interfaces = nullptr;
+    bool socketReady = false;
+    bool interfacesKnown = false;
+    bool sendingReady = false;
+    bool dmxInputReady = false;
+    QHostAddress* lastDestination = nullptr;
+    quint8* lastPacket = nullptr;
+    quint16 lastPacketLength = 0;
+    bool lastPacketValid = false;
+    quint8* universeData = nullptr;
+    quint16 universeDataLength = 0;
+    quint16 universe = 0;
+
+public:
+    quint8 oemHi = 0x00;
+    quint8 oemLo = 0xFF;
+
+private:
+    QList<TimecodeSource>* timecodeSources = nullptr;
+    bool timecodeReceived = false;
+    QTimer* sendTimer = nullptr;
+    quint8* receiveHeader = nullptr;
+    quint8* lastPoll = nullptr;
+    QMutex* dmxMutex = nullptr;
+    quint8* dmxBuffer = nullptr;
+    quint8* shadowBuffer = nullptr;
+    quint32 dmxBufferSize = 0;
+    quint16 dmxChannelsPerUniverse = 512;
+    qint16 dmxHold = 0;
+    ElapsedClock* syncClock = nullptr;
+    QColor* pixelBuffer = nullptr;
+    quint32 pixelCount = 0;
+    quint16 pixelChannelsPerUniverse = 512;
+
+public:
+    quint8 versionHi = 0;
+    quint8 versionLo = 0;
+
+private:
+    QString shortName;
+    QString longName;
+    QString nodeReport;
+    bool pollReplyEnabled = false;
+
+    // Reads the socket's queue at every wakeup; exists only while the socket does.
+    ArtNetReceive::SocketReader* reader = nullptr;
+};
