@@ -9,6 +9,7 @@
 #include <QUdpSocket>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 using namespace ArtNetPacket;
@@ -90,6 +91,8 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
             return;
         case kOpPollReply:
             ArtNetOutput::line(QStringLiteral("Art-Net PollReply"));
+            if (observer)
+                observer->pollReplyReceived(datagram, sender);
             return;
         case kOpDmx: {
             if (!universeData)
@@ -149,4 +152,20 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         timecodeSources->append(TimecodeSource{record, sender});
         timecodeReceived = true;
     }
+    if (observer)
+        observer->timecodeReceived(record, sender,
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+}
+
+ArtNetObserver::~ArtNetObserver() = default;
+
+void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, qint64) {}
+
+void ArtNetObserver::pollReplyReceived(const QByteArray&, const QHostAddress&) {}
+
+void artnet::setObserver(ArtNetObserver* newObserver)
+{
+    observer = newObserver;
 }
