@@ -1,7 +1,6 @@
 // chronolume-cli monitor: how steady every sender's timecode is, as it arrives.
 #include "commands.h"
 #include "console.h"
-#include "diagnostics.h"
 #include "timecodehealth.h"
 
 #include "artnet.h"
@@ -138,7 +137,7 @@ int runMonitor(const QStringList& arguments)
     }
 
     // The node's own diagnostic lines would mix with the table and the JSON lines.
-    ArtNetOutput::setQuiet(true);
+    artnet::setDiagnosticLines(false);
     TimecodeHealth::Monitor monitor;
     HealthObserver observer(monitor);
     artnet node; // shares the port, as the window does, so both can run side by side

@@ -3,55 +3,31 @@
 
 #include "packets.h"
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 
 namespace NodeList {
 
-int portAddress(quint8 net, quint8 subNet, quint8 universe)
-{
-    return ((net & 0x7F) << 8) | ((subNet & 0x0F) << 4) | (universe & 0x0F);
-}
-
 bool fromReply(const QByteArray& datagram, const QHostAddress& sender, Node* node)
 {
-    using namespace ArtNetPacket;
-    // Replies of older nodes end after the MAC address; what they leave out reads as zero.
-    constexpr int kShortest = kPollReplyMacOffset + kPollReplyMacSize;
-    if (!node || datagram.size() < kShortest)
+    const std::optional<ArtNetPacket::PollReplyInfo> reply =
+        ArtNetPacket::readPollReply(datagram.constData(), int(datagram.size()));
+    if (!node || !reply)
         return false;
-    QByteArray image(kPollReplySize, '\0');
-    std::memcpy(image.data(), datagram.constData(),
-                size_t(qMin<qsizetype>(datagram.size(), kPollReplySize)));
-    const auto byte = [&image](int offset) { return quint8(image.at(offset)); };
-    const auto text = [&image](int offset, int size) {
-        const QByteArray field = image.mid(offset, size);
-        const qsizetype end = field.indexOf('\0');
-        return QString::fromLatin1(end < 0 ? field : field.left(end));
-    };
-
     Node n;
-    const quint32 ip = (quint32(byte(kPollReplyIpOffset)) << 24) |
-                       (quint32(byte(kPollReplyIpOffset + 1)) << 16) |
-                       (quint32(byte(kPollReplyIpOffset + 2)) << 8) | byte(kPollReplyIpOffset + 3);
-    n.ip = ip != 0 ? QHostAddress(ip) : QHostAddress(sender.toIPv4Address());
-    n.bindIndex = byte(kPollReplyBindIndexOffset);
-    n.shortName = text(kPollReplyShortNameOffset, kPollReplyShortNameSize);
-    n.longName = text(kPollReplyLongNameOffset, kPollReplyLongNameSize);
-    n.oem = quint16((byte(kPollReplyOemHiOffset) << 8) | byte(kPollReplyOemLoOffset));
-    n.versionHi = byte(kPollReplyVersInfoHOffset);
-    n.versionLo = byte(kPollReplyVersInfoLOffset);
-    n.ports = qMin<int>(byte(kPollReplyNumPortsLoOffset), kPollReplyMaxPorts);
-    const quint8 net = byte(kPollReplyNetSwitchOffset);
-    const quint8 subNet = byte(kPollReplySubSwitchOffset);
-    for (int port = 0; port < n.ports; ++port) {
-        const quint8 type = byte(kPollReplyPortTypesOffset + port);
-        if (type & kPortTypeOutput)
-            n.universesOut.append(portAddress(net, subNet, byte(kPollReplySwOutOffset + port)));
-        if (type & kPortTypeInput)
-            n.universesIn.append(portAddress(net, subNet, byte(kPollReplySwInOffset + port)));
-    }
-    for (int i = 0; i < kPollReplyMacSize; ++i)
-        n.mac[size_t(i)] = byte(kPollReplyMacOffset + i);
+    n.ip = reply->ip != 0 ? QHostAddress(reply->ip) : QHostAddress(sender.toIPv4Address());
+    n.bindIndex = reply->bindIndex;
+    n.shortName = reply->shortName;
+    n.longName = reply->longName;
+    n.oem = quint16((reply->oemHi << 8) | reply->oemLo);
+    n.versionHi = reply->versionHi;
+    n.versionLo = reply->versionLo;
+    n.ports = reply->numPorts;
+    for (const quint16 universe : reply->outputUniverses)
+        n.universesOut.append(universe);
+    for (const quint16 universe : reply->inputUniverses)
+        n.universesIn.append(universe);
+    std::copy(std::begin(reply->mac), std::end(reply->mac), n.mac.begin());
     *node = n;
     return true;
 }

@@ -10,8 +10,7 @@
 
 namespace NodeList {
 
-// What one ArtPollReply says about its node, universes already combined from Net, Sub-Net and
-// each port's switch into 15-bit Port-Addresses.
+// What one ArtPollReply says about its node, as listed: universes are 15-bit Port-Addresses.
 struct Node
 {
     QHostAddress ip;
@@ -27,10 +26,7 @@ struct Node
     std::array<quint8, 6> mac{};
 };
 
-// The 15-bit Port-Address of one port: Net (7 bits), Sub-Net (4) and the port's universe (4).
-int portAddress(quint8 net, quint8 subNet, quint8 universe);
-
-// Reads an ArtPollReply as received from sender; false when it is too short to describe a node.
+// Reads an ArtPollReply as received from sender; false when it is not one, or too short.
 // The reply's own IP field names the node; sender stands in when that field is 0.0.0.0.
 bool fromReply(const QByteArray& datagram, const QHostAddress& sender, Node* node);
 

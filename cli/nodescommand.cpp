@@ -4,7 +4,6 @@
 #include "nodelist.h"
 
 #include "artnet.h"
-#include "diagnostics.h"
 #include "packets.h"
 
 #include <QCommandLineParser>
@@ -93,7 +92,7 @@ int runNodes(const QStringList& arguments)
                                       "program that bound the port last")
                            .arg(ArtNetPacket::kPort));
 
-    ArtNetOutput::setQuiet(true); // before the node writes the networks it finds
+    artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
     artnet node;
     node.setObserver(&collector);

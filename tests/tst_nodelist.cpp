@@ -1,5 +1,4 @@
-// The list `nodes` prints: each node once per IP and BindIndex, Port-Addresses combined from
-// their three parts, and the JSON and table lines.
+// The list `nodes` prints: each node once per IP and BindIndex, and the JSON and table lines.
 #include "nodelist.h"
 
 #include <QtTest>
@@ -62,26 +61,49 @@ private slots:
         QCOMPARE(listed(collected), expected);
     }
 
-    void portAddresses_data()
+    // What a reply says, as listed; the reply's own IP names the node, the sender only when
+    // the reply leaves its IP 0.0.0.0. Older nodes end their replies after the MAC.
+    void readsReplies_data()
     {
-        QTest::addColumn<int>("net");
-        QTest::addColumn<int>("subNet");
-        QTest::addColumn<int>("universe");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("all zero") << 0 << 0 << 0 << 0;
-        QTest::newRow("universe is the low nibble") << 0 << 0 << 5 << 5;
-        QTest::newRow("Sub-Net is the next nibble") << 0 << 3 << 5 << 0x35;
-        QTest::newRow("Net is the high 7 bits") << 0x12 << 3 << 5 << 0x1235;
-        QTest::newRow("the highest Port-Address") << 0x7F << 0xF << 0xF << 32767;
-        QTest::newRow("bits outside each field are ignored") << 0xFF << 0xF3 << 0xF5 << 0x7F35;
+        QByteArray reply(239, '\0');
+        reply.replace(0, 10, QByteArray("Art-Net\0\x00\x21", 10));        // ID, OpCode 0x2100 LE
+        reply.replace(10, 4, QByteArray("\x0a\x00\x00\x05", 4));          // IP 10.0.0.5
+        reply.replace(16, 6, QByteArray("\x03\x01\x01\x02\x7f\xf0", 6));  // 3.1, Net 1, Sub 2, OEM
+        reply.replace(26, 4, QByteArray("Dim1"));                         // ShortName
+        reply.replace(44, 5, QByteArray("Dim 1"));                        // LongName
+        reply.replace(172, 2, QByteArray("\x00\x03", 2));                 // NumPorts 3
+        reply.replace(174, 4, QByteArray("\xc0\x80\x40\x80", 4));         // PortTypes
+        reply.replace(186, 4, QByteArray("\x07\x08\x09\x0a", 4));         // SwIn
+        reply.replace(190, 4, QByteArray("\x01\x02\x03\x04", 4));         // SwOut
+        reply.replace(201, 6, QByteArray("\xaa\xbb\xcc\xdd\xee\xff", 6)); // MAC
+        reply[211] = 4;                                                   // BindIndex
+
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QString>("listed"); // empty: not read
+        const QString line = QStringLiteral(
+            "{\"ip\":\"%1\",\"bind_index\":%2,\"short_name\":\"Dim1\",\"long_name\":\"Dim 1\","
+            "\"oem\":32752,\"version\":\"3.1\",\"ports\":3,\"universes_out\":[289,290],"
+            "\"universes_in\":[295,297],\"mac\":\"aa:bb:cc:dd:ee:ff\"}");
+        QTest::newRow("a full reply: ports beyond NumPorts are not listed")
+            << reply << line.arg("10.0.0.5").arg(4);
+        QTest::newRow("no IP in the reply: the sender's")
+            << QByteArray(reply).replace(10, 4, QByteArray(4, '\0')) << line.arg("10.9.9.9").arg(4);
+        QTest::newRow("an older reply ends after the MAC: BindIndex 0")
+            << reply.left(207) << line.arg("10.0.0.5").arg(0);
+        QTest::newRow("a reply that ends inside the MAC is not read")
+            << reply.left(206) << QString();
+        QTest::newRow("an ArtPoll is not a reply")
+            << QByteArray(reply).replace(9, 1, QByteArray("\x20")) << QString();
     }
-    void portAddresses()
+    void readsReplies()
     {
-        QFETCH(int, net);
-        QFETCH(int, subNet);
-        QFETCH(int, universe);
-        QFETCH(int, expected);
-        QCOMPARE(portAddress(quint8(net), quint8(subNet), quint8(universe)), expected);
+        QFETCH(QByteArray, datagram);
+        QFETCH(QString, listed);
+        Node n;
+        const bool read = fromReply(datagram, QHostAddress(QStringLiteral("10.9.9.9")), &n);
+        QCOMPARE(read, !listed.isEmpty());
+        if (read)
+            QCOMPARE(jsonLine(n), listed);
     }
 
     void printedForms()
