@@ -99,16 +99,20 @@ void countStep(SenderStats& stats, const TimecodeRecord& previous, const Timecod
 
 void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs)
 {
+    // Called for every ArtTimeCode: the senders are told apart by a plain number.
+    const quint32 ip = sender.toIPv4Address();
     SenderStats* stats = nullptr;
-    for (SenderStats& known : all) {
-        if (known.sender == sender) {
-            stats = &known;
+    SenderStats* const known = all.data();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        if (known[i].ip == ip) {
+            stats = &known[i];
             break;
         }
     }
     if (!stats) {
         SenderStats first;
         first.sender = sender;
+        first.ip = ip;
         first.last = record;
         first.frames = 1;
         first.firstArrivalNs = arrivalNs;

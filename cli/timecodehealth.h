@@ -47,6 +47,7 @@ private:
 struct SenderStats
 {
     QHostAddress sender;
+    quint32 ip = 0; // the sender, as the node reports it: IPv4 only
     TimecodeRecord last;
     qint64 frames = 0;
     qint64 missing = 0;
