@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <chrono>
@@ -302,6 +303,28 @@ private slots:
         QVERIFY(!run.out.contains('\x1b'));
         QVERIFY(!run.out.contains('\r'));
         QCOMPARE(run.process.exitCode(), 0);
+    }
+
+    // On a terminal (here the pseudo-terminal of script(1)) the table stands still: each redraw
+    // goes back up over the last one and clears what it overwrites.
+    void tableRedrawnOnATerminal()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty())
+            QSKIP("script(1) is not installed");
+        QProcess terminal;
+        terminal.start(QStringLiteral("script"),
+                       {QStringLiteral("-qec"),
+                        QStringLiteral("%1 monitor --for 2.5").arg(QStringLiteral(CHRONOLUME_CLI)),
+                        QStringLiteral("/dev/null")});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 25)));
+        QVERIFY(terminal.waitForFinished(20000));
+        const QByteArray out = terminal.readAllStandardOutput();
+        QVERIFY2(out.startsWith("\rwaiting for ArtTimeCode on UDP port 6454\x1b[K"), out.left(80));
+        // Two lines (header and sender) drawn over again, many times over 2.5 s.
+        QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
+        QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 fps  25"));
+        QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
     }
 
     void badInput_data()
