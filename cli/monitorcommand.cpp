@@ -1,4 +1,5 @@
 // chronolume-cli monitor: how steady every sender's timecode is, as it arrives.
+#include "commandline.h"
 #include "commands.h"
 #include "console.h"
 #include "timecodehealth.h"
@@ -6,7 +7,6 @@
 #include "artnet.h"
 #include "packets.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -91,12 +91,6 @@ private:
 int runMonitor(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QCoreApplication::translate(
-        "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, for every sender, "
-                   "the rate, lost, repeated and jumping frames, the jitter and stops."));
-    const QCommandLineOption help(
-        {QStringLiteral("h"), QStringLiteral("help")},
-        QCoreApplication::translate("monitor", "Show this help and exit."));
     const QCommandLineOption json(
         QStringLiteral("json"),
         QCoreApplication::translate("monitor", "One JSON object per sender and line, once a "
@@ -106,27 +100,19 @@ int runMonitor(const QStringList& arguments)
         QCoreApplication::translate("monitor", "End after SECONDS (otherwise at SIGINT or "
                                                "SIGTERM)."),
         QStringLiteral("SECONDS"));
-    parser.addOption(help);
-    parser.addOption(json);
-    parser.addOption(forSeconds);
-    if (!parser.parse(QStringList(QStringLiteral("chronolume-cli monitor")) + arguments)) {
-        Console::error(QStringLiteral("monitor: ") + parser.errorText());
-        return ExitStatus::kUsage;
-    }
-    if (parser.isSet(help)) {
-        Console::writeOut(parser.helpText());
-        return ExitStatus::kOk;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        Console::error(QStringLiteral("monitor: unexpected argument \"%1\"")
-                           .arg(parser.positionalArguments().first()));
-        return ExitStatus::kUsage;
-    }
+    int status = ExitStatus::kOk;
+    if (!CommandLine::parse(parser, QStringLiteral("monitor"),
+                            QCoreApplication::translate(
+                                "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, "
+                                           "for every sender, the rate, lost, repeated and jumping "
+                                           "frames, the jitter and stops."),
+                            {json, forSeconds}, arguments, &status))
+        return status;
     qint64 runNs = 0;
     if (parser.isSet(forSeconds)) {
         bool ok = false;
         const double seconds = parser.value(forSeconds).toDouble(&ok);
-        // Up to a year; beyond that the nanoseconds would not fit.
+        // A year at most: anything longer is a slip of the keyboard.
         if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 366.0 * 86400) {
             Console::error(QStringLiteral("monitor: --for needs a positive number of seconds, "
                                           "not \"%1\"")

@@ -1,4 +1,5 @@
 // chronolume-cli nodes: polls every local IPv4 network and lists the Art-Net nodes that answer.
+#include "commandline.h"
 #include "commands.h"
 #include "console.h"
 #include "nodelist.h"
@@ -6,7 +7,6 @@
 #include "artnet.h"
 #include "packets.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -46,11 +46,6 @@ bool portHeldElsewhere()
 int runNodes(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QCoreApplication::translate(
-        "nodes", "Sends ArtPoll on every local IPv4 network and lists every node that answers, "
-                 "once per address and BindIndex."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QCoreApplication::translate("nodes", "Show this help and exit."));
     const QCommandLineOption json(
         QStringLiteral("json"),
         QCoreApplication::translate("nodes", "One JSON object per node and line."));
@@ -59,22 +54,14 @@ int runNodes(const QStringList& arguments)
         QCoreApplication::translate("nodes", "Collect answers for MS milliseconds (default %1).")
             .arg(kDefaultWaitMs),
         QStringLiteral("MS"), QString::number(kDefaultWaitMs));
-    parser.addOption(help);
-    parser.addOption(json);
-    parser.addOption(wait);
-    if (!parser.parse(QStringList(QStringLiteral("chronolume-cli nodes")) + arguments)) {
-        Console::error(QStringLiteral("nodes: ") + parser.errorText());
-        return ExitStatus::kUsage;
-    }
-    if (parser.isSet(help)) {
-        Console::writeOut(parser.helpText());
-        return ExitStatus::kOk;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        Console::error(QStringLiteral("nodes: unexpected argument \"%1\"")
-                           .arg(parser.positionalArguments().first()));
-        return ExitStatus::kUsage;
-    }
+    int status = ExitStatus::kOk;
+    if (!CommandLine::parse(parser, QStringLiteral("nodes"),
+                            QCoreApplication::translate(
+                                "nodes", "Sends ArtPoll on every local IPv4 network and lists "
+                                         "every node that answers, once per address and "
+                                         "BindIndex."),
+                            {json, wait}, arguments, &status))
+        return status;
     bool ok = false;
     const int waitMs = parser.value(wait).toInt(&ok);
     if (!ok || waitMs <= 0 || waitMs > kMaxWaitMs) {

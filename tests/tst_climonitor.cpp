@@ -327,6 +327,16 @@ private slots:
         QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
     }
 
+    void helpOnStandardOutput()
+    {
+        MonitorRun run({QStringLiteral("--help")});
+        QVERIFY(run.finish(false));
+        QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY2(run.out.startsWith("Usage: chronolume-cli monitor [options]\n"), run.out);
+        QVERIFY(run.out.contains("--for <SECONDS>"));
+        QCOMPARE(run.err, QByteArray());
+    }
+
     void badInput_data()
     {
         QTest::addColumn<QStringList>("arguments");
