@@ -1,0 +1,92 @@
+#include "framepacer.h"
+#include "timecodecount.h"
+
+#include <ctime>
+#include <numeric>
+
+namespace {
+
+constexpr qint64 kNsPerSecond = 1000000000;
+
+} // namespace
+
+FrameSchedule::FrameSchedule(qint64 periodNumerator, qint64 periodDenominator)
+{
+    // Reduced, n × numerator stays within 64 bits for centuries of frames.
+    const qint64 ns = periodNumerator * kNsPerSecond;
+    const qint64 divisor = std::gcd(ns, periodDenominator);
+    numeratorNs = ns / divisor;
+    denominator = periodDenominator / divisor;
+}
+
+FrameSchedule FrameSchedule::forType(quint8 type)
+{
+    if (type == 2)
+        return FrameSchedule(1001, 30000);
+    return FrameSchedule(1, qMax(1, TimecodeCount::nominalFps(type)));
+}
+
+qint64 FrameSchedule::deadline(qint64 n) const
+{
+    return n * numeratorNs / denominator;
+}
+
+qint64 FrameSchedule::frameDue(qint64 now, qint64 next) const
+{
+    // A frame is stale once the next one's deadline has passed too. Start near the frame whose
+    // deadline is now rather than walking every frame of a long stall.
+    qint64 frame = qMax(next, now * denominator / numeratorNs - 1);
+    while (now > deadline(frame + 1))
+        ++frame;
+    return frame;
+}
+
+PacingClock::~PacingClock() = default;
+
+qint64 MonotonicClock::now()
+{
+    timespec time;
+    clock_gettime(CLOCK_MONOTONIC, &time);
+    return qint64(time.tv_sec) * kNsPerSecond + time.tv_nsec;
+}
+
+void MonotonicClock::sleepUntil(qint64 deadline)
+{
+    timespec time;
+    time.tv_sec = time_t(deadline / kNsPerSecond);
+    time.tv_nsec = long(deadline % kNsPerSecond);
+    // An interrupting signal ends the sleep early (EINTR); the caller looks at its stop flag.
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &time, nullptr);
+}
+
+PacingResult runPaced(const FrameSchedule& schedule, PacingClock& clock, qint64 frameCount,
+                      const std::atomic<bool>& stop, const std::function<void(qint64)>& send)
+{
+    PacingResult result;
+    const qint64 start = clock.now();
+    qint64 next = 0;
+    while (!stop.load() && (frameCount < 0 || next < frameCount)) {
+        clock.sleepUntil(start + schedule.deadline(next));
+        if (stop.load())
+            break;
+        const qint64 now = clock.now() - start;
+        if (now < schedule.deadline(next))
+            continue; // woken early
+        qint64 frame = schedule.frameDue(now, next);
+        if (frameCount >= 0 && frame >= frameCount) {
+            // The whole rest of the run went stale while we slept.
+            result.skipped += frameCount - next;
+            next = frameCount;
+            break;
+        }
+        result.skipped += frame - next;
+        send(frame);
+        ++result.sent;
+        next = frame + 1;
+    }
+    // A counted run lasts its frames' whole periods, so --duration 10 takes ten seconds.
+    if (!stop.load() && frameCount >= 0)
+        clock.sleepUntil(start + schedule.deadline(frameCount));
+    result.elapsedNs = clock.now() - start;
+    return result;
+}

@@ -1,0 +1,93 @@
+#include "timecodesender.h"
+#include "interfaces.h"
+#include "packets.h"
+
+#include <QUdpSocket>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace ArtNetPacket;
+
+QByteArray artTimeCodePacket(const TimecodeRecord& record)
+{
+    QByteArray packet(kTimeCodeSize, '\0');
+    char* bytes = packet.data();
+    std::memcpy(bytes + kIdOffset, kArtNetId, kIdSize);
+    bytes[kOpCodeOffset] = char(kOpTimeCode & 0xFF); // OpCode, LE
+    bytes[kOpCodeOffset + 1] = char(kOpTimeCode >> 8);
+    bytes[kProtVerHiOffset] = char(kProtVerHi);
+    bytes[kProtVerLoOffset] = char(kProtVerLo);
+    // Filler1, StreamId and the pad after Type stay 0.
+    bytes[kTimeCodeFramesOffset] = char(record.frames);
+    bytes[kTimeCodeSecondsOffset] = char(record.seconds);
+    bytes[kTimeCodeMinutesOffset] = char(record.minutes);
+    bytes[kTimeCodeHoursOffset] = char(record.hours);
+    bytes[kTimeCodeTypeOffset] = char(record.type);
+    return packet;
+}
+
+QList<QHostAddress> localBroadcastAddresses()
+{
+    const InterfaceDiscovery::Result found =
+        InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters());
+    QList<QHostAddress> addresses;
+    for (const InterfaceEntry& entry : found.entries) {
+        // Discovery never lists a loopback address as a network of its own; one in the list is
+        // the stand-in for "no network at all".
+        if (entry.address.ip().isLoopback())
+            continue;
+        const QHostAddress broadcast = entry.address.broadcast();
+        if (!addresses.contains(broadcast))
+            addresses.append(broadcast);
+    }
+    return addresses;
+}
+
+TimecodeSender::TimecodeSender(QList<QHostAddress> destinationList)
+    : destinations(std::move(destinationList))
+{
+}
+
+TimecodeSender::~TimecodeSender()
+{
+    delete socket;
+    socket = nullptr;
+}
+
+bool TimecodeSender::open()
+{
+    if (socket)
+        return true;
+    socket = new QUdpSocket;
+    if (!socket->bind(QHostAddress::AnyIPv4, 0)) {
+        firstError = QStringLiteral("cannot open a UDP socket: %1").arg(socket->errorString());
+        delete socket;
+        socket = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool TimecodeSender::send(const TimecodeRecord& record)
+{
+    if (!socket)
+        return false;
+    const QByteArray packet = artTimeCodePacket(record);
+    bool allSent = true;
+    for (const QHostAddress& destination : std::as_const(destinations)) {
+        errno = 0;
+        if (socket->writeDatagram(packet, destination, kPort) == packet.size())
+            continue;
+        // Qt words most send errors alike; the system's text says what went wrong.
+        const int systemError = errno;
+        allSent = false;
+        if (firstError.isEmpty()) {
+            const QString reason = systemError != 0
+                                       ? QString::fromLocal8Bit(std::strerror(systemError))
+                                       : socket->errorString();
+            firstError = QStringLiteral("to %1: %2").arg(destination.toString(), reason);
+        }
+    }
+    return allSent;
+}
