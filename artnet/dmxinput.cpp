@@ -59,27 +59,16 @@ bool artnet::readUniverse(quint8* destination, quint16* length)
 
 void artnet::setDmxBuffer(quint8* buffer, quint32 size, quint16 channelsPerUniverse)
 {
-    if (buffer) {
-        // A universe of no channels cannot be placed, and would divide the port count by 0.
-        if (channelsPerUniverse == 0)
-            return;
-        if (!enableDmxInput())
-            return;
-        quint8* shadow = new quint8[size]();
-        QMutexLocker lock(dmxMutex);
-        dmxBuffer = buffer;
-        dmxBufferSize = size;
-        dmxChannelsPerUniverse = channelsPerUniverse;
-        delete[] shadowBuffer;
-        shadowBuffer = shadow;
-    } else {
-        QMutexLocker lock(dmxMutex);
-        dmxBuffer = nullptr;
-        dmxBufferSize = 0;
-        dmxChannelsPerUniverse = 512;
-        delete[] shadowBuffer;
-        shadowBuffer = nullptr;
-    }
+    // A universe of no channels cannot be placed, and would divide the port count by 0.
+    if (buffer && (channelsPerUniverse == 0 || !enableDmxInput()))
+        return;
+    quint8* shadow = buffer ? new quint8[size]() : nullptr;
+    QMutexLocker lock(dmxMutex);
+    dmxBuffer = buffer;
+    dmxBufferSize = buffer ? size : 0;
+    dmxChannelsPerUniverse = buffer ? channelsPerUniverse : kDmxMaxSlots;
+    delete[] shadowBuffer;
+    shadowBuffer = shadow;
 }
 
 void artnet::getDmxBuffer(quint8** buffer, quint32* size)
@@ -104,19 +93,11 @@ bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
 
 void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse)
 {
-    if (colors) {
-        if (channelsPerUniverse == 0)
-            return;
-        if (!enableDmxInput())
-            return;
-        pixelBuffer = colors;
-        pixelCount = count;
-        pixelChannelsPerUniverse = channelsPerUniverse;
-    } else {
-        pixelBuffer = nullptr;
-        pixelCount = 0;
-        pixelChannelsPerUniverse = 512;
-    }
+    if (colors && (channelsPerUniverse == 0 || !enableDmxInput()))
+        return;
+    pixelBuffer = colors;
+    pixelCount = colors ? count : 0;
+    pixelChannelsPerUniverse = colors ? channelsPerUniverse : kDmxMaxSlots;
 }
 
 void artnet::setSyncClock(ElapsedClock* clock)

@@ -27,6 +27,14 @@ quint32 readBe32(const quint8* bytes)
     return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | bytes[3];
 }
 
+void writeBe32(char* bytes, quint32 value)
+{
+    bytes[0] = char(value >> 24);
+    bytes[1] = char(value >> 16);
+    bytes[2] = char(value >> 8);
+    bytes[3] = char(value);
+}
+
 // 8-bit text up to its first NUL, or the whole field when a sender left none.
 QString readName(const quint8* packet, int offset, int fieldSize)
 {
@@ -109,7 +117,7 @@ quint16 portAddress(quint8 netSwitch, quint8 subSwitch, quint8 portSwitch)
                    (portSwitch & kPortSwitchMask));
 }
 
-std::optional<PollReplyInfo> readPollReply(const char* data, int size)
+std::optional<PollReply> readPollReply(const char* data, int size)
 {
     const Header header = readHeader(data, size);
     if (header.id != PacketId::ArtNet || header.opCode != kOpPollReply ||
@@ -118,7 +126,7 @@ std::optional<PollReplyInfo> readPollReply(const char* data, int size)
 
     quint8 packet[kPollReplySize];
     copyPadded(packet, kPollReplySize, data, size);
-    PollReplyInfo info;
+    PollReply info;
     info.ip = readBe32(packet + kPollReplyIpOffset);
     info.port = readLe16(packet + kPollReplyPortOffset);
     info.versionHi = packet[kPollReplyVersInfoHOffset];
@@ -127,6 +135,7 @@ std::optional<PollReplyInfo> readPollReply(const char* data, int size)
     info.subSwitch = packet[kPollReplySubSwitchOffset];
     info.oemHi = packet[kPollReplyOemHiOffset];
     info.oemLo = packet[kPollReplyOemLoOffset];
+    info.status1 = packet[kPollReplyStatus1Offset];
     // EstaMan alone of the reply's 16-bit fields is LE.
     info.estaMan = readLe16(packet + kPollReplyEstaManOffset);
     info.shortName = readName(packet, kPollReplyShortNameOffset, kPollReplyShortNameSize);
@@ -173,13 +182,13 @@ void writeDmxTemplate(quint8* dmxTemplate)
 int writeDmx(quint8* packet, const quint8* dmxTemplate, quint8 subUni, quint8 net,
              const quint8* data, quint16 length)
 {
-    std::memcpy(packet, dmxTemplate, kDmxHeaderSize);
+    std::memcpy(packet, dmxTemplate, kDmxDataOffset); // the header
     packet[kDmxSubUniOffset] = subUni;
     packet[kDmxNetOffset] = net;
     packet[kDmxLengthHiOffset] = quint8(length >> 8);
     packet[kDmxLengthLoOffset] = quint8(length & 0xFF);
     std::memcpy(packet + kDmxDataOffset, data, length);
-    return kDmxHeaderSize + length;
+    return kDmxDataOffset + length;
 }
 
 void writeTimeCode(quint8* packet, const TimecodeRecord& timecode)
@@ -202,36 +211,38 @@ QByteArray pollPacket()
     return packet;
 }
 
-QByteArray pollReplyPacket(const PollReplyFields& fields)
+QByteArray pollReplyPacket(const PollReply& reply)
 {
-    QByteArray packet(kPollReplySize, '\0');
-    writeIdAndOpCode(reinterpret_cast<quint8*>(packet.data()), kOpPollReply);
-    // IP address, first octet first.
-    packet[kPollReplyIpOffset + 0] = char(fields.ip >> 24);
-    packet[kPollReplyIpOffset + 1] = char(fields.ip >> 16);
-    packet[kPollReplyIpOffset + 2] = char(fields.ip >> 8);
-    packet[kPollReplyIpOffset + 3] = char(fields.ip);
-    // Port, LE.
-    packet[kPollReplyPortOffset] = char(kPort & 0xFF);
-    packet[kPollReplyPortOffset + 1] = char(kPort >> 8);
-    packet[kPollReplyVersInfoHOffset] = char(fields.versionHi);
-    packet[kPollReplyVersInfoLOffset] = char(fields.versionLo);
-    packet[kPollReplyOemHiOffset] = char(fields.oemHi);
-    packet[kPollReplyOemLoOffset] = char(fields.oemLo);
-    writeName(packet, kPollReplyShortNameOffset, kPollReplyShortNameSize, fields.shortName);
-    writeName(packet, kPollReplyLongNameOffset, kPollReplyLongNameSize, fields.longName);
-    writeName(packet, kPollReplyNodeReportOffset, kPollReplyNodeReportSize, fields.nodeReport);
-    packet[kPollReplyNumPortsLoOffset] = char(fields.numPorts);
-    for (int i = 0; i < kPollReplyMaxPorts; ++i) {
-        // Every port is typed and marked as outputting, however many are counted.
-        packet[kPollReplyPortTypesOffset + i] = char(kPortTypeArtNetOutput);
-        packet[kPollReplyGoodOutputOffset + i] = char(kGoodOutputTransmitting);
-        if (i < fields.numPorts)
-            packet[kPollReplySwOutOffset + i] = char((fields.firstUniverse + quint32(i)) & 0xFF);
-    }
-    std::memcpy(packet.data() + kPollReplyMacOffset, fields.mac, kPollReplyMacSize);
-    packet[kPollReplyBindIndexOffset] = char(fields.bindIndex);
-    return packet;
+    QByteArray bytes(kPollReplySize, '\0');
+    char* packet = bytes.data();
+    writeIdAndOpCode(reinterpret_cast<quint8*>(packet), kOpPollReply);
+    writeBe32(packet + kPollReplyIpOffset, reply.ip);       // first octet first
+    packet[kPollReplyPortOffset] = char(reply.port & 0xFF); // LE
+    packet[kPollReplyPortOffset + 1] = char(reply.port >> 8);
+    packet[kPollReplyVersInfoHOffset] = char(reply.versionHi);
+    packet[kPollReplyVersInfoLOffset] = char(reply.versionLo);
+    packet[kPollReplyNetSwitchOffset] = char(reply.netSwitch);
+    packet[kPollReplySubSwitchOffset] = char(reply.subSwitch);
+    packet[kPollReplyOemHiOffset] = char(reply.oemHi);
+    packet[kPollReplyOemLoOffset] = char(reply.oemLo);
+    packet[kPollReplyStatus1Offset] = char(reply.status1);
+    packet[kPollReplyEstaManOffset] = char(reply.estaMan & 0xFF); // LE
+    packet[kPollReplyEstaManOffset + 1] = char(reply.estaMan >> 8);
+    writeName(bytes, kPollReplyShortNameOffset, kPollReplyShortNameSize, reply.shortName);
+    writeName(bytes, kPollReplyLongNameOffset, kPollReplyLongNameSize, reply.longName);
+    writeName(bytes, kPollReplyNodeReportOffset, kPollReplyNodeReportSize, reply.nodeReport);
+    packet[kPollReplyNumPortsHiOffset] = char(reply.numPorts >> 8);
+    packet[kPollReplyNumPortsLoOffset] = char(reply.numPorts & 0xFF);
+    std::memcpy(packet + kPollReplyPortTypesOffset, reply.portTypes, kPollReplyMaxPorts);
+    std::memcpy(packet + kPollReplyGoodInputOffset, reply.goodInput, kPollReplyMaxPorts);
+    std::memcpy(packet + kPollReplyGoodOutputOffset, reply.goodOutput, kPollReplyMaxPorts);
+    std::memcpy(packet + kPollReplySwInOffset, reply.swIn, kPollReplyMaxPorts);
+    std::memcpy(packet + kPollReplySwOutOffset, reply.swOut, kPollReplyMaxPorts);
+    packet[kPollReplyStyleOffset] = char(reply.style);
+    std::memcpy(packet + kPollReplyMacOffset, reply.mac, kPollReplyMacSize);
+    writeBe32(packet + kPollReplyBindIpOffset, reply.bindIp);
+    packet[kPollReplyBindIndexOffset] = char(reply.bindIndex);
+    return bytes;
 }
 
 } // namespace ArtNetPacket

@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "packets.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace ArtNetPacket;
@@ -97,27 +98,34 @@ void artnet::sendPollReply(const QHostAddress& sender)
     if (!lastPoll)
         return;
 
-    PollReplyFields fields;
-    fields.ip = entry.address.ip().toIPv4Address();
-    fields.versionHi = versionHi;
-    fields.versionLo = versionLo;
-    fields.oemHi = oemHi;
-    fields.oemLo = oemLo;
-    fields.shortName = shortName;
-    fields.longName = longName;
-    fields.nodeReport = nodeReport;
-    macFromString(entry.mac, fields.mac);
+    PollReply reply;
+    reply.ip = entry.address.ip().toIPv4Address();
+    reply.port = kPort;
+    reply.versionHi = versionHi;
+    reply.versionLo = versionLo;
+    reply.oemHi = oemHi;
+    reply.oemLo = oemLo;
+    reply.shortName = shortName;
+    reply.longName = longName;
+    reply.nodeReport = nodeReport;
+    // Every port is typed and marked as outputting, however many are counted.
+    std::fill(std::begin(reply.portTypes), std::end(reply.portTypes), kPortTypeArtNetOutput);
+    std::fill(std::begin(reply.goodOutput), std::end(reply.goodOutput), kGoodOutputTransmitting);
+    macFromString(entry.mac, reply.mac);
 
     const QString senderText = sender.toString();
     const QString fromText = entry.address.ip().toString();
     // One reply per group of four ports; a node without ports still answers once.
     quint64 k = 0;
-    for (quint64 start = first; start < end || (ports == 0 && k == 0); start += 4, ++k) {
-        fields.numPorts = quint8(ports == 0 ? 0 : qMin<quint64>(end - start, 4));
-        fields.firstUniverse = quint32(start);
-        fields.bindIndex = quint8(k & 0xFF);
-        const QByteArray reply = pollReplyPacket(fields);
-        if (sendDatagram(reply.constData(), quint16(reply.size()), &sender) >= 0) {
+    for (quint64 start = first; start < end || (ports == 0 && k == 0);
+         start += kPollReplyMaxPorts, ++k) {
+        reply.numPorts = quint8(ports == 0 ? 0 : qMin<quint64>(end - start, kPollReplyMaxPorts));
+        // SwOut carries the low byte of each counted port's universe.
+        for (int i = 0; i < kPollReplyMaxPorts; ++i)
+            reply.swOut[i] = i < reply.numPorts ? quint8((start + quint64(i)) & 0xFF) : 0;
+        reply.bindIndex = quint8(k & 0xFF);
+        const QByteArray packet = pollReplyPacket(reply);
+        if (sendDatagram(packet.constData(), quint16(packet.size()), &sender) >= 0) {
             ArtNetOutput::line(QStringLiteral("PollReply to ") + senderText +
                                QStringLiteral(" from ") + fromText + QStringLiteral(" SubId ") +
                                QString::number(k));

@@ -90,14 +90,17 @@ private slots:
         QTest::newRow("ArtDmx: 512 slots")
             << bytes(dmx, size) << dmxHeader + hex("00 00 0200 112233") + QByteArray(509, '\0');
 
-        PollReplyFields fields;
-        fields.ip = 0xC0A80105;
-        fields.versionHi = 1;
-        fields.oemHi = 0x0C;
-        fields.oemLo = 0x12;
-        fields.shortName = QStringLiteral("ABCDEFGHIJKLMNOPQRST");
-        fields.longName = QStringLiteral("Tempolis");
-        std::memcpy(fields.mac, "\x00\x1a\x2b\x3c\x4d\x5e", 6);
+        PollReply node; // as this node answers
+        node.ip = 0xC0A80105;
+        node.port = 6454;
+        node.versionHi = 1;
+        node.oemHi = 0x0C;
+        node.oemLo = 0x12;
+        node.shortName = QStringLiteral("ABCDEFGHIJKLMNOPQRST");
+        node.longName = QStringLiteral("Tempolis");
+        std::memset(node.portTypes, 0x85, 4);
+        std::memset(node.goodOutput, 0x80, 4);
+        std::memcpy(node.mac, "\x00\x1a\x2b\x3c\x4d\x5e", 6);
         QByteArray reply = kArtNetHeader + hex("0021"); // 0 ID, 8 OpCode 0x2100, no ProtVer
         reply += hex("c0a80105 3619");                  // 10 IP 192.168.1.5, 14 Port 6454 LE
         reply += hex("0100 0000 0c12");                 // 16 version, 18 switches, 20 OEM
@@ -111,14 +114,14 @@ private slots:
         reply += QByteArray(7, '\0');                   // 194 SwVideo..Spare, 200 Style
         reply += hex("001a2b3c4d5e");                   // 201 MAC
         reply += QByteArray(33, '\0'); // 207 BindIp, 211 BindIndex, 212 Status2, Filler, pad
-        QTest::newRow("ArtPollReply without ports, 240 bytes") << pollReplyPacket(fields) << reply;
-        fields.numPorts = 3;
-        fields.firstUniverse = 0x1FE;
-        fields.bindIndex = 2;
-        QTest::newRow("ArtPollReply: three ports from 0x1FE, SwOut their low bytes")
-            << pollReplyPacket(fields)
-            << patched(patched(patched(reply, 173, hex("03")), 190, hex("feff0000")), 211,
-                       hex("02"));
+        QTest::newRow("ArtPollReply as this node answers, names cut, 240 bytes")
+            << pollReplyPacket(node) << reply;
+        // Reading is checked field by field below; written back, every field is where it was,
+        // but the long name, which loses its last character to a NUL.
+        const QByteArray stranger = strangerReply();
+        QTest::newRow("ArtPollReply: every field written back where it was read")
+            << pollReplyPacket(*readPollReply(stranger.constData(), int(stranger.size())))
+            << patched(stranger, 44 + 63, hex("00")) + '\0';
     }
 
     void writesEveryPacket()
@@ -236,7 +239,7 @@ private slots:
         QFETCH(quint32, bindIp);
         QFETCH(int, bindIndex);
 
-        const std::optional<PollReplyInfo> info =
+        const std::optional<PollReply> info =
             readPollReply(datagram.constData(), int(datagram.size()));
         QCOMPARE(info.has_value(), read);
         if (!read)
@@ -274,5 +277,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(PacketsTest)
+QTEST_GUILESS_MAIN(PacketsTest)
 #include "tst_packets.moc"

@@ -228,12 +228,12 @@ private:
     quint8* dmxBuffer = nullptr;
     quint8* shadowBuffer = nullptr;
     quint32 dmxBufferSize = 0;
-    quint16 dmxChannelsPerUniverse = 512;
+    quint16 dmxChannelsPerUniverse = ArtNetPacket::kDmxMaxSlots;
     qint16 dmxHold = 0;
     ElapsedClock* syncClock = nullptr;
     QColor* pixelBuffer = nullptr;
     quint32 pixelCount = 0;
-    quint16 pixelChannelsPerUniverse = 512;
+    quint16 pixelChannelsPerUniverse = ArtNetPacket::kDmxMaxSlots;
 
 public:
     quint8 versionHi = 0;

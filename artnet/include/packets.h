@@ -46,7 +46,7 @@ inline constexpr int kHeaderSize = 12;
 // Reception: a datagram of this many bytes or fewer is ignored; only a longer one is examined.
 inline constexpr int kLargestIgnoredSize = 12;
 // The node's scratch copy of a received header is as large as an ArtDmx work area.
-inline constexpr int kReceiveHeaderSize = 530;
+inline constexpr int kReceiveHeaderSize = 530; // as large as the ArtDmx work area, kDmxImageSize
 
 // OpCodes known to the node.
 inline constexpr quint16 kOpPoll = 0x2000;
@@ -127,11 +127,10 @@ inline constexpr int kDmxSubUniOffset = 14;   // universe low byte
 inline constexpr int kDmxNetOffset = 15;      // universe high byte
 inline constexpr int kDmxLengthHiOffset = 16; // Length is BE, unlike the rest of the protocol
 inline constexpr int kDmxLengthLoOffset = 17;
-inline constexpr int kDmxDataOffset = 18;
-inline constexpr int kDmxHeaderSize = 18;
+inline constexpr int kDmxDataOffset = 18; // the header is everything before it
 inline constexpr int kDmxMaxSlots = 512;
 inline constexpr int kDmxMinSendSlots = 2;
-inline constexpr int kDmxImageSize = kDmxHeaderSize + kDmxMaxSlots; // 530
+inline constexpr int kDmxImageSize = kDmxDataOffset + kDmxMaxSlots; // 530
 
 // Sync extension (0x5101 / 0x5202).
 inline constexpr int kSyncHoldOffset = 12; // signed byte
@@ -174,8 +173,9 @@ qint16 readSyncHold(const char* data, int size);
 // The first kPollSize bytes of an ArtPoll, zero past a short datagram's end.
 void readPoll(const char* data, int size, quint8* poll);
 
-// What a node says of itself in an ArtPollReply.
-struct PollReplyInfo
+// What a node says of itself in an ArtPollReply, field by field. Written as it is (the
+// universe lists aside); read with the universe lists filled.
+struct PollReply
 {
     quint32 ip = 0; // first octet in the high byte
     quint16 port = 0;
@@ -185,8 +185,9 @@ struct PollReplyInfo
     quint8 subSwitch = 0;
     quint8 oemHi = 0;
     quint8 oemLo = 0;
+    quint8 status1 = 0;
     quint16 estaMan = 0;
-    QString shortName;
+    QString shortName; // written cut one short of its field, so that a NUL always ends it
     QString longName;
     QString nodeReport;
     quint16 numPorts = 0; // as reported; at most kPollReplyMaxPorts are described
@@ -195,16 +196,16 @@ struct PollReplyInfo
     quint8 goodOutput[kPollReplyMaxPorts] = {};
     quint8 swIn[kPollReplyMaxPorts] = {};
     quint8 swOut[kPollReplyMaxPorts] = {};
-    QList<quint16> inputUniverses;  // Port-Address of every described port that can input
-    QList<quint16> outputUniverses; // Port-Address of every described port that can output
+    QList<quint16> inputUniverses;  // read: Port-Address of every described port that can input
+    QList<quint16> outputUniverses; // read: Port-Address of every described port that can output
     quint8 style = 0;
     quint8 mac[kPollReplyMacSize] = {};
-    quint32 bindIp = 0;   // 0 when the reply ends before it
-    quint8 bindIndex = 0; // 0 when the reply ends before it
+    quint32 bindIp = 0;   // read as 0 when the reply ends before it
+    quint8 bindIndex = 0; // read as 0 when the reply ends before it
 };
 
 // Reads an ArtPollReply; nothing when the datagram is not one or ends before the MAC.
-std::optional<PollReplyInfo> readPollReply(const char* data, int size);
+std::optional<PollReply> readPollReply(const char* data, int size);
 
 // The 15-bit Port-Address of one port of a reply.
 quint16 portAddress(quint8 netSwitch, quint8 subSwitch, quint8 portSwitch);
@@ -227,24 +228,7 @@ void writeTimeCode(quint8* packet, const TimecodeRecord& timecode);
 // An ArtPoll that asks for nothing more than replies: TalkToMe and Priority 0.
 QByteArray pollPacket();
 
-// What the node writes into its ArtPollReply; every other field stays zero.
-struct PollReplyFields
-{
-    quint32 ip = 0;
-    quint8 versionHi = 0;
-    quint8 versionLo = 0;
-    quint8 oemHi = 0;
-    quint8 oemLo = 0;
-    QString shortName;
-    QString longName;
-    QString nodeReport;
-    quint8 numPorts = 0;       // 0 to kPollReplyMaxPorts
-    quint32 firstUniverse = 0; // Port-Address of the first port of this reply
-    quint8 mac[kPollReplyMacSize] = {};
-    quint8 bindIndex = 0;
-};
-
 // An ArtPollReply of kPollReplySize bytes.
-QByteArray pollReplyPacket(const PollReplyFields& fields);
+QByteArray pollReplyPacket(const PollReply& reply);
 
 } // namespace ArtNetPacket
