@@ -139,5 +139,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(NodeListTest)
+QTEST_GUILESS_MAIN(NodeListTest)
 #include "tst_nodelist.moc"

@@ -315,5 +315,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TimecodeHealthTest)
+QTEST_GUILESS_MAIN(TimecodeHealthTest)
 #include "tst_timecodehealth.moc"
