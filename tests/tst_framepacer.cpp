@@ -152,5 +152,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(FramePacerTest)
+QTEST_GUILESS_MAIN(FramePacerTest)
 #include "tst_framepacer.moc"

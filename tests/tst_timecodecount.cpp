@@ -185,5 +185,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TimecodeCountTest)
+QTEST_GUILESS_MAIN(TimecodeCountTest)
 #include "tst_timecodecount.moc"
