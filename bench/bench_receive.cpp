@@ -216,28 +216,18 @@ QByteArray artDmx(int sequence)
     return packet;
 }
 
-// The four time bytes carry a number, so the last one stored can be checked exactly.
-QByteArray artTimeCode(quint32 number, quint8 type)
+QByteArray artTimeCode(const TimecodeRecord& record)
 {
-    const TimecodeRecord record{quint8(number), quint8(number >> 8), quint8(number >> 16),
-                                quint8(number >> 24), type};
     QByteArray packet(ArtNetPacket::kTimeCodeSize, Qt::Uninitialized);
     ArtNetPacket::writeTimeCode(reinterpret_cast<quint8*>(packet.data()), record);
     return packet;
 }
 
-QByteArray artTimeCode(const TimecodeRecord& t)
+// The four time bytes carry a number, so the last one stored can be checked exactly.
+QByteArray artTimeCode(quint32 number, quint8 type)
 {
-    QByteArray packet = artHeader(0x9700);
-    packet.append(char(0)); // Filler1
-    packet.append(char(0)); // StreamId
-    packet.append(char(t.frames));
-    packet.append(char(t.seconds));
-    packet.append(char(t.minutes));
-    packet.append(char(t.hours));
-    packet.append(char(t.type));
-    packet.append(char(0));
-    return packet;
+    return artTimeCode(TimecodeRecord{quint8(number), quint8(number >> 8), quint8(number >> 16),
+                                      quint8(number >> 24), type});
 }
 
 quint32 timecodeNumber(const TimecodeRecord& record)

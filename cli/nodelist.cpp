@@ -10,7 +10,7 @@ namespace NodeList {
 
 bool fromReply(const QByteArray& datagram, const QHostAddress& sender, Node* node)
 {
-    const std::optional<ArtNetPacket::PollReplyInfo> reply =
+    const std::optional<ArtNetPacket::PollReply> reply =
         ArtNetPacket::readPollReply(datagram.constData(), int(datagram.size()));
     if (!node || !reply)
         return false;
