@@ -155,9 +155,9 @@ Header readHeader(const char* data, int size);
 // The five timecode bytes. A short packet leaves its missing fields zero; no value is limited.
 TimecodeRecord readTimeCode(const char* data, int size);
 
-// A received ArtDmx, read through a work area of kDmxImageSize bytes that holds the datagram's
-// first bytes and zeros past its end: the data is always `length` bytes long, even where the
-// Length field claims more than was carried.
+// A received ArtDmx, read through the caller's work area of kDmxImageSize bytes, which takes the
+// datagram's first bytes and zeros past its end: `data` points into it and `length` bytes can
+// always be read there, zeros where the Length field claims more than was carried.
 struct DmxFrame
 {
     quint16 universe = 0; // 15-bit Port-Address: SubUni low, Net high
