@@ -24,11 +24,11 @@
 // figures observing every ArtTimeCode, against the node alone: bursts of ArtTimeCode only, the
 // observer's worst case, the two alternating so that both see the same machine.
 #include "artnet.h"
+#include "isolation.h"
 #include "timecodecount.h"
 #include "timecodehealth.h"
 
 #include <QCoreApplication>
-#include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -74,32 +74,6 @@ constexpr int kPacedRate = 100000;
 constexpr int kTimecodeEvery = 16;         // queued loads: one ArtTimeCode in 16
 constexpr int kCountedTimecodeEvery = 100; // streamed and paced loads
 constexpr int kObserverRounds = 8;
-
-bool onlyLoopback()
-{
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        if (interface.type() != QNetworkInterface::Loopback)
-            return false;
-    }
-    return true;
-}
-
-// Runs this program again in a network namespace of its own. Returns only if that failed.
-void reexecIsolated(int argc, char* argv[])
-{
-    std::vector<char*> args;
-    args.push_back(const_cast<char*>("unshare"));
-    args.push_back(const_cast<char*>("-n"));
-    args.push_back(const_cast<char*>("--"));
-    args.push_back(const_cast<char*>("sh"));
-    args.push_back(const_cast<char*>("-c"));
-    args.push_back(const_cast<char*>("ip link set lo up && exec \"$0\" \"$@\""));
-    for (int i = 0; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    setenv("CHRONOLUME_BENCH_ISOLATED", "1", 1);
-    execvp("unshare", args.data());
-}
 
 double threadCpuSeconds()
 {
@@ -671,13 +645,8 @@ void printPair(const char* load, const Result& node, const Result& reference)
 
 int main(int argc, char* argv[])
 {
-    if (!onlyLoopback()) {
-        if (!getenv("CHRONOLUME_BENCH_ISOLATED"))
-            reexecIsolated(argc, argv);
-        std::fprintf(stderr, "refusing to run: networks other than loopback are attached, and "
-                             "no private network namespace could be made (run as root)\n");
+    if (!ensureIsolated(argc, argv))
         return 1;
-    }
     out = fdopen(dup(STDOUT_FILENO), "w");
     dup2(STDERR_FILENO, STDOUT_FILENO);
     setvbuf(out, nullptr, _IOLBF, 0);

@@ -2,9 +2,16 @@
 // each complaint, and a status line that is redrawn in place only on a terminal.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <atomic>
+
+// The context the commands' user-visible texts are translated in.
+class CliText
+{
+    Q_DECLARE_TR_FUNCTIONS(CliText)
+};
 
 namespace Console {
 

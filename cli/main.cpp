@@ -35,20 +35,20 @@ QString programVersion()
 
 void printHelp()
 {
-    QString text = QStringLiteral("Usage: chronolume-cli <command> [options]\n"
-                                  "       chronolume-cli <command> --help\n"
-                                  "\n"
-                                  "Art-Net timecode from the command line.\n"
-                                  "\n"
-                                  "Commands:\n");
+    QString text = CliText::tr("Usage: chronolume-cli <command> [options]\n"
+                               "       chronolume-cli <command> --help\n"
+                               "\n"
+                               "Art-Net timecode from the command line.\n"
+                               "\n"
+                               "Commands:\n");
     for (const Command& command : kCommands)
         text += QStringLiteral("  %1  %2\n")
                     .arg(QLatin1String(command.name), -8)
                     .arg(QLatin1String(command.summary));
-    text += QStringLiteral("\n"
-                           "Options:\n"
-                           "  -h, --help     Show this help and exit.\n"
-                           "  -v, --version  Show the version and exit.\n");
+    text += CliText::tr("\n"
+                        "Options:\n"
+                        "  -h, --help     Show this help and exit.\n"
+                        "  -v, --version  Show the version and exit.\n");
     Console::writeOut(text);
 }
 
@@ -62,7 +62,7 @@ int main(int argc, char* argv[])
 
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.isEmpty()) {
-        Console::error(QStringLiteral("no command given (try \"chronolume-cli --help\")"));
+        Console::error(CliText::tr("no command given (try \"chronolume-cli --help\")"));
         return ExitStatus::kUsage;
     }
     const QString& first = arguments.first();
@@ -81,9 +81,9 @@ int main(int argc, char* argv[])
     }
     if (first.startsWith(QLatin1Char('-')))
         Console::error(
-            QStringLiteral("unknown option \"%1\" (try \"chronolume-cli --help\")").arg(first));
+            CliText::tr("unknown option \"%1\" (try \"chronolume-cli --help\")").arg(first));
     else
         Console::error(
-            QStringLiteral("unknown command \"%1\" (try \"chronolume-cli --help\")").arg(first));
+            CliText::tr("unknown command \"%1\" (try \"chronolume-cli --help\")").arg(first));
     return ExitStatus::kUsage;
 }

@@ -1,4 +1,5 @@
 #include "timecodesender.h"
+#include "console.h"
 #include "interfaces.h"
 #include "packets.h"
 
@@ -61,7 +62,7 @@ bool TimecodeSender::open()
         return true;
     socket = new QUdpSocket;
     if (!socket->bind(QHostAddress::AnyIPv4, 0)) {
-        firstError = QStringLiteral("cannot open a UDP socket: %1").arg(socket->errorString());
+        firstError = CliText::tr("cannot open a UDP socket: %1").arg(socket->errorString());
         delete socket;
         socket = nullptr;
         return false;
