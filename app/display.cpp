@@ -8,7 +8,9 @@
 #include <QFont>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -45,6 +47,8 @@ void MainWindow::SendTimecodeTimeOut()
     const qsizetype n = readEntries.size();
     if (n == 0 || sameEntries(readEntries, shownEntries))
         return;
+    // The no-signal text is one line too: only a further sender changes the text's shape.
+    const bool newLine = n > std::max<qsizetype>(shownEntries.size(), 1);
     shownEntries.swap(readEntries);
 
     const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
@@ -67,6 +71,14 @@ void MainWindow::SendTimecodeTimeOut()
     }
     if (sourceLabel)
         sourceLabel->setText(texts.source);
+
+    // A new line needs room the font was not fitted for. The labels below have grown by a line
+    // too, so the layout gives the timecode label its new size first.
+    if (newLine && timecodeLabel) {
+        if (mainLayout)
+            mainLayout->activate();
+        fitTimecodeFont();
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -74,7 +86,13 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     // The seven-segment display scales its digits by itself.
     if (!event || !timecodeLabel)
         return;
+    fitTimecodeFont();
+}
 
+void MainWindow::fitTimecodeFont()
+{
+    if (!timecodeLabel)
+        return;
     const int height = timecodeLabel->height();
     const int width = timecodeLabel->width();
     const QString family = timecodeLabel->font().family();

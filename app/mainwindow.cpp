@@ -80,6 +80,9 @@ void MainWindow::buildCentralWidget()
         timecodeLabel = new QLabel(this);
         timecodeLabel->setAlignment(Qt::AlignCenter);
         timecodeLabel->setText(tr("--:--:--:--"));
+        // The fitted font follows the window's size and must not decide it: a label as large as
+        // its font would raise the window's minimum size, and the layout would grow the window.
+        timecodeLabel->setMinimumSize(1, 1);
         rateLabel = new QLabel(this);
         rateLabel->setAlignment(Qt::AlignCenter);
         rateLabel->setText(tr("-- fps"));

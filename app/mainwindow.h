@@ -43,6 +43,7 @@ private:
     void buildCentralWidget();
     void closeAboutWindow();
     void createActions();
+    void fitTimecodeFont();
 
     artnet* artnetNode = nullptr;
     QMenu* contextMenu = nullptr;

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace TimecodeText {
 
@@ -11,6 +14,25 @@ namespace {
 constexpr int kFirstTriedSize = 23;
 constexpr int kLastTriedSize = 999;
 constexpr int kSmallestSize = 22;
+
+// What the label needs for its text at one point size: its lines stacked as the label lays them
+// out, a line spacing apart, and its widest line.
+struct Extent
+{
+    qint64 height = 0;
+    qint64 width = 0;
+};
+
+Extent extentAt(const QString& family, const QStringList& lines, int size)
+{
+    const QFontMetrics metrics(QFont(family, size, QFont::Bold, false));
+    Extent extent;
+    extent.height =
+        qint64(metrics.height()) * lines.size() + qint64(metrics.leading()) * (lines.size() - 1);
+    for (const QString& line : lines)
+        extent.width = std::max<qint64>(extent.width, metrics.horizontalAdvance(line));
+    return extent;
+}
 
 QString leadingZero(quint8 value)
 {
@@ -63,15 +85,46 @@ int fittedPointSize(const QString& family, const QString& text, int height, int 
 {
     const int heightLimit = (2 * height) / 3;
     const int widthLimit = (2 * width) / 3;
-    for (int size = kFirstTriedSize;; ++size) {
-        const QFontMetrics metrics(QFont(family, size, QFont::Bold, false));
-        if (metrics.height() >= heightLimit)
-            return size - 1;
-        if (metrics.horizontalAdvance(text) >= widthLimit)
-            return size - 1;
-        if (size == kLastTriedSize)
-            return kSmallestSize;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const auto reaches = [&](const Extent& extent) {
+        return extent.height >= heightLimit || extent.width >= widthLimit;
+    };
+    const auto reachesAt = [&](int size) { return reaches(extentAt(family, lines, size)); };
+
+    const Extent first = extentAt(family, lines, kFirstTriedSize);
+    if (reaches(first))
+        return kSmallestSize;
+
+    // The text grows with the point size, so the sizes that reach a limit are one run up to the
+    // last size tried; its start is searched for, not walked to. The text grows almost in
+    // proportion to the size, so the first size's extent tells nearly where the run starts.
+    const auto proportional = [](qint64 limit, qint64 extent) {
+        return extent > 0 ? (qint64(kFirstTriedSize) * limit + extent - 1) / extent
+                          : qint64(kLastTriedSize);
+    };
+    const qint64 guess =
+        std::min(proportional(heightLimit, first.height), proportional(widthLimit, first.width));
+
+    int below = kFirstTriedSize;   // the largest size known to stay under both limits
+    int from = kLastTriedSize + 1; // the smallest known to reach one; one past the last: none does
+    const int start = int(std::clamp<qint64>(guess, below + 1, kLastTriedSize));
+    const bool startReaches = reachesAt(start);
+    (startReaches ? from : below) = start;
+
+    // Away from the guess in doubling steps until a size answers the other way, then halve.
+    for (int step = 1; from - below > 1; step *= 2) {
+        const int size =
+            startReaches ? std::max(below + 1, from - step) : std::min(from - 1, below + step);
+        const bool reached = reachesAt(size);
+        (reached ? from : below) = size;
+        if (reached != startReaches)
+            break;
     }
+    while (from - below > 1) {
+        const int middle = below + (from - below) / 2;
+        (reachesAt(middle) ? from : below) = middle;
+    }
+    return from > kLastTriedSize ? kSmallestSize : from - 1;
 }
 
 } // namespace TimecodeText

@@ -26,9 +26,10 @@ struct Texts
 void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
                  const QString& separator);
 
-// Point size for the timecode label: one below the first bold size from 23 upward whose line
-// height reaches two thirds of the label's height, or whose text, measured as one line, reaches
-// two thirds of its width; 22 when the first size already does, or when no size up to 999 does.
+// Point size for the timecode label: one below the first bold size from 23 upward at which the
+// text as the label shows it reaches two thirds of the label's height (all its lines stacked) or
+// two thirds of its width (its widest line); 22 when the first size already does, or when no
+// size up to 999 does. The sizes are searched, not tried one by one.
 int fittedPointSize(const QString& family, const QString& text, int height, int width);
 
 } // namespace TimecodeText

@@ -103,10 +103,7 @@ private:
                     arrival.ns = qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
                 }
             }
-            arrival.timecode =
-                TimecodeRecord{data[kTimeCodeFramesOffset], data[kTimeCodeSecondsOffset],
-                               data[kTimeCodeMinutesOffset], data[kTimeCodeHoursOffset],
-                               data[kTimeCodeTypeOffset]};
+            arrival.timecode = readTimeCode(reinterpret_cast<const char*>(data), int(size));
             arrivals.push_back(arrival);
         }
     }

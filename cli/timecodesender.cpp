@@ -13,18 +13,7 @@ using namespace ArtNetPacket;
 QByteArray artTimeCodePacket(const TimecodeRecord& record)
 {
     QByteArray packet(kTimeCodeSize, '\0');
-    char* bytes = packet.data();
-    std::memcpy(bytes + kIdOffset, kArtNetId, kIdSize);
-    bytes[kOpCodeOffset] = char(kOpTimeCode & 0xFF); // OpCode, LE
-    bytes[kOpCodeOffset + 1] = char(kOpTimeCode >> 8);
-    bytes[kProtVerHiOffset] = char(kProtVerHi);
-    bytes[kProtVerLoOffset] = char(kProtVerLo);
-    // Filler1, StreamId and the pad after Type stay 0.
-    bytes[kTimeCodeFramesOffset] = char(record.frames);
-    bytes[kTimeCodeSecondsOffset] = char(record.seconds);
-    bytes[kTimeCodeMinutesOffset] = char(record.minutes);
-    bytes[kTimeCodeHoursOffset] = char(record.hours);
-    bytes[kTimeCodeTypeOffset] = char(record.type);
+    writeTimeCode(reinterpret_cast<quint8*>(packet.data()), record);
     return packet;
 }
 

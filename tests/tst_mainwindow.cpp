@@ -1,9 +1,11 @@
 // The window as the user sees it: the setting that picks the display and the widgets it is made
 // of, the node it creates and how it configures it, its title and refresh timer; and what it
 // shows, fed by real ArtTimeCode datagrams on loopback and refreshed by its own 41 ms timer, in
-// both variants, with the text variant's font fitting when the window is resized.
+// both variants, with the text variant's font fitting when the window is resized or a sender
+// joins, and its search for the size held against trying every size.
 #include "capture.h"
 #include "chronolume_config.h"
+#include "fitreference.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "settingsstore.h"
@@ -35,6 +37,40 @@ const QString kA = QStringLiteral("127.0.0.2");
 const QString kB = QStringLiteral("127.0.0.3");
 const Traffic kAThenB{{kA, artTimeCode(4, 3, 2, 1, 1)}, {kB, artTimeCode(29, 59, 0, 10, 0)}};
 
+// One timecode from each of the first count controllers, 127.0.0.2 upward.
+Traffic fromControllers(int count)
+{
+    Traffic traffic;
+    for (int n = 0; n < count; ++n)
+        traffic.append({QStringLiteral("127.0.0.%1").arg(n + 2), artTimeCode(n, 59, 59, 23, 1)});
+    return traffic;
+}
+
+// The timecode label's font is the largest whose text, as the label shows it, stays within two
+// thirds of the label both ways: every line drawn inside the label, and one point more would
+// reach a limit, with the lines stacked or with the widest line.
+void checkFillsTwoThirds(const QLabel& label)
+{
+    const QFont font = label.font();
+    const QString text = label.text();
+    const QRect inside = label.contentsRect();
+    const QRect drawn = QFontMetrics(font).boundingRect(inside, int(label.alignment()), text);
+    QVERIFY2(inside.contains(drawn), qPrintable(QStringLiteral("%1 pt text of %2 x %3 in %4 x %5")
+                                                    .arg(font.pointSize())
+                                                    .arg(drawn.width())
+                                                    .arg(drawn.height())
+                                                    .arg(inside.width())
+                                                    .arg(inside.height())));
+
+    const auto reaches = [&](int size) {
+        return FitReference::reaches(font.family(), text, size, label.size());
+    };
+    QCOMPARE(font, QFont(font.family(), font.pointSize(), QFont::Bold));
+    QVERIFY(font.pointSize() > 22);
+    QVERIFY(!reaches(font.pointSize()));
+    QVERIFY(reaches(font.pointSize() + 1));
+}
+
 // What a display widget shows: a label its text. A seven-segment number cannot be asked, so its
 // picture is compared with one set up like the window's, showing the expected text on the
 // expected number of digits; any other picture comes back as a text no row expects.
@@ -52,20 +88,6 @@ QString seen(QWidget* widget, const QString& expected, int digits)
         return shown.grab().toImage().convertToFormat(QImage::Format_RGB32);
     };
     return picture(*widget) == picture(reference) ? expected : QStringLiteral("(another picture)");
-}
-
-// The fitting rule worked out here on its own: bold sizes from 23 up, stop at the first whose
-// one-line height reaches two thirds of the label's height or whose text, as one line, reaches
-// two thirds of its width, and take the size below; 22 if no size up to 999 stops the search.
-int expectedPointSize(const QString& family, const QString& text, QSize label)
-{
-    for (int size = 23; size <= 999; ++size) {
-        const QFontMetrics metrics(QFont(family, size, QFont::Bold));
-        if (metrics.height() >= (2 * label.height()) / 3 ||
-            metrics.horizontalAdvance(text) >= (2 * label.width()) / 3)
-            return size - 1;
-    }
-    return 22;
 }
 
 // Calls note at every event of one type that an object receives, before the object handles it.
@@ -294,12 +316,12 @@ private slots:
         QVERIFY(resized);
         QVERIFY(resizes > 0);
 
-        // One line per resize event. One line's height counts, however many the text has.
+        // One line per resize event. Every line of the text counts.
         const QString family = window.font().family();
         QStringList lines;
         int fitted = 0;
         for (const auto& [size, text] : std::as_const(atResize)) {
-            fitted = expectedPointSize(family, text, size);
+            fitted = FitReference::oneByOne(family, text, size);
             lines << QStringLiteral("font height: %1  height %2  width %3")
                          .arg(fitted)
                          .arg(size.height())
@@ -311,6 +333,108 @@ private slots:
             QCOMPARE(label->font(), QFont(family, fitted, QFont::Bold));
             QCOMPARE(MainWindowProbe::rateLabel(window)->font(), QFont(family, 22, QFont::Bold));
         }
+    }
+
+    void searchFindsTheOneByOneSize_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QSize>("label");
+
+        const QString none = QStringLiteral("--:--:--:--");
+        const QString one = QStringLiteral("01:02:03:04");
+        const QString two = one + QStringLiteral("\n10:00:59:29");
+        const QString three = two + QStringLiteral("\n23:59:59:29");
+        QString eight = three;
+        for (int n = 3; n < 8; ++n)
+            eight += QStringLiteral("\n00:00:00:0%1").arg(n);
+
+        QTest::newRow("no signal, 480 x 320") << none << QSize(480, 320);
+        QTest::newRow("no signal, 3840 x 2160") << none << QSize(3840, 2160);
+        QTest::newRow("one, 40 x 30: the first size reaches") << one << QSize(40, 30);
+        QTest::newRow("one, 1000 x 600") << one << QSize(1000, 600);
+        QTest::newRow("one, 1900 x 300: height decides") << one << QSize(1900, 300);
+        QTest::newRow("one, 3840 x 2160") << one << QSize(3840, 2160);
+        QTest::newRow("one, 8000 x 3000") << one << QSize(8000, 3000);
+        QTest::newRow("one, 300 x 4000: width decides") << one << QSize(300, 4000);
+        QTest::newRow("frames 123, 1900 x 1000")
+            << QStringLiteral("00:00:00:123") << QSize(1900, 1000);
+        QTest::newRow("nothing up to 999 reaches") << QStringLiteral(".") << QSize(100000, 100000);
+        QTest::newRow("two, 1900 x 400") << two << QSize(1900, 400);
+        QTest::newRow("two, 1900 x 1000") << two << QSize(1900, 1000);
+        QTest::newRow("two, 3840 x 2160") << two << QSize(3840, 2160);
+        QTest::newRow("three, 1000 x 600") << three << QSize(1000, 600);
+        QTest::newRow("three, 8000 x 3000") << three << QSize(8000, 3000);
+        QTest::newRow("eight, 3840 x 2160") << eight << QSize(3840, 2160);
+        QTest::newRow("eight, 1000 x 300: the first size reaches") << eight << QSize(1000, 300);
+    }
+
+    // The window's search against trying every size in turn; for one line also against the
+    // rule that measured one line's height and the text as one line.
+    void searchFindsTheOneByOneSize()
+    {
+        QFETCH(QString, text);
+        QFETCH(QSize, label);
+        const QString family = QApplication::font().family();
+        const int found =
+            TimecodeText::fittedPointSize(family, text, label.height(), label.width());
+        QCOMPARE(found, FitReference::oneByOne(family, text, label));
+        if (!text.contains(QLatin1Char('\n')))
+            QCOMPARE(found, FitReference::oneLine(family, text, label));
+    }
+
+    void severalSendersFitAndTheWindowKeepsItsSize_data()
+    {
+        QTest::addColumn<int>("senders");
+        QTest::addColumn<QSize>("asked");
+        QTest::newRow("two senders, 1900 x 300") << 2 << QSize(1900, 300);
+        QTest::newRow("two senders, 1900 x 400") << 2 << QSize(1900, 400);
+        QTest::newRow("three senders, 1000 x 600") << 3 << QSize(1000, 600);
+    }
+
+    // The senders arrive after the window got its size, so only their coming refits the font.
+    // A big window and back: the font grows and shrinks again, and the window never grows by
+    // itself to make room for it.
+    void severalSendersFitAndTheWindowKeepsItsSize()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(int, senders);
+        QFETCH(QSize, asked);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QLabel* label = MainWindowProbe::timecodeLabel(window);
+        QVERIFY(label);
+        const auto settledAt = [&](QSize size) {
+            // Long enough for a layout that would enlarge the window to have done so.
+            waitForRefreshes(window, 3);
+            QCoreApplication::processEvents();
+            return window.size() == size;
+        };
+
+        window.resize(asked);
+        QVERIFY(settledAt(asked));
+        send(window, fromControllers(senders));
+        QTRY_COMPARE(label->text().count(QLatin1Char('\n')), senders - 1);
+        QVERIFY(settledAt(asked));
+        checkFillsTwoThirds(*label);
+        if (QTest::currentTestFailed())
+            return;
+        const QFont fitted = label->font();
+
+        const QSize big(1900, 1000);
+        window.resize(big);
+        QVERIFY(settledAt(big));
+        checkFillsTwoThirds(*label);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(label->font().pointSize() > fitted.pointSize());
+
+        window.resize(asked);
+        QVERIFY(settledAt(asked));
+        checkFillsTwoThirds(*label);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(label->font(), fitted);
     }
 
     // What the window does not reach: a label far larger than any screen, or none at all, and
