@@ -10,6 +10,7 @@
 #include <QUdpSocket>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 using namespace ArtNetPacket;
@@ -96,6 +97,8 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
             return;
         case kOpPollReply:
             ArtNetOutput::line(QStringLiteral("Art-Net PollReply"));
+            if (observer)
+                observer->pollReplyReceived(datagram, sender);
             return;
         case kOpDmx: {
             if (!universeData)
@@ -160,13 +163,30 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
     const auto known = timecodeSenderIndex.constFind(address);
     if (known != timecodeSenderIndex.constEnd()) {
         (*timecodeSources)[*known].timecode = record;
-        return;
+    } else {
+        if (timecodeSources->size() >= kMaxTimecodeSenders) {
+            noticeOnce(SenderLimitNotice,
+                       "timecode sender limit of 256 reached, new senders ignored");
+            return;
+        }
+        timecodeSenderIndex.insert(address, timecodeSources->size());
+        timecodeSources->append(TimecodeSource{record, sender});
+        timecodeReceived = true;
     }
-    if (timecodeSources->size() >= kMaxTimecodeSenders) {
-        noticeOnce(SenderLimitNotice, "timecode sender limit of 256 reached, new senders ignored");
-        return;
-    }
-    timecodeSenderIndex.insert(address, timecodeSources->size());
-    timecodeSources->append(TimecodeSource{record, sender});
-    timecodeReceived = true;
+    if (observer)
+        observer->timecodeReceived(record, sender,
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+}
+
+ArtNetObserver::~ArtNetObserver() = default;
+
+void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, qint64) {}
+
+void ArtNetObserver::pollReplyReceived(const QByteArray&, const QHostAddress&) {}
+
+void artnet::setObserver(ArtNetObserver* newObserver)
+{
+    observer = newObserver;
 }

@@ -24,8 +24,14 @@
 // it runs itself again under `unshare -n` (which needs root), with lo brought up, and it refuses
 // to run anywhere else. The last line is "ratio: 0.NN", the node's rate over the reference
 // reader's for queued bursts.
+//
+// A section of its own measures the node as `chronolume-cli monitor` runs it, with the health
+// figures observing every ArtTimeCode, against the node alone: bursts of ArtTimeCode only, the
+// observer's worst case, the two alternating so that both see the same machine.
 #include "artnet.h"
 #include "isolation.h"
+#include "timecodecount.h"
+#include "timecodehealth.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -76,6 +82,7 @@ constexpr quint32 kFirstKnownSender = 0x7F000201; // 127.0.2.1
 constexpr int kKnownSenders = 256;                // as many as the node keeps
 constexpr int kKnownSenderBursts = 400;
 constexpr int kKnownSenderRuns = 3;
+constexpr int kObserverRounds = 8;
 
 double threadCpuSeconds()
 {
@@ -192,14 +199,18 @@ QByteArray artDmx(int sequence)
     return packet;
 }
 
-// The four time bytes carry a number, so the last one stored can be checked exactly.
-QByteArray artTimeCode(quint32 number, quint8 type)
+QByteArray artTimeCode(const TimecodeRecord& record)
 {
-    const TimecodeRecord record{quint8(number), quint8(number >> 8), quint8(number >> 16),
-                                quint8(number >> 24), type};
     QByteArray packet(ArtNetPacket::kTimeCodeSize, Qt::Uninitialized);
     ArtNetPacket::writeTimeCode(reinterpret_cast<quint8*>(packet.data()), record);
     return packet;
+}
+
+// The four time bytes carry a number, so the last one stored can be checked exactly.
+QByteArray artTimeCode(quint32 number, quint8 type)
+{
+    return artTimeCode(TimecodeRecord{quint8(number), quint8(number >> 8), quint8(number >> 16),
+                                      quint8(number >> 24), type});
 }
 
 quint32 timecodeNumber(const TimecodeRecord& record)
@@ -257,6 +268,17 @@ public:
         }
     }
 
+    // Datagram number i of a timecode-only load: each desk counts its own frames at 25 fps.
+    void sendTimecode(quint16 port, int i)
+    {
+        const sockaddr_in to = ipv4(0x7F000001, port);
+        const size_t desk = size_t(i % kDesks);
+        TimecodeRecord& t = deskTimecode[desk];
+        t.type = 1;
+        t = TimecodeCount::next(t);
+        sendFrom(desks[desk], artTimeCode(t), to);
+    }
+
     // Datagram number i of a counted load.
     void sendCounted(quint16 port, int i)
     {
@@ -281,6 +303,7 @@ public:
     }
 
     quint32 lastNumber[kDesks] = {};
+    TimecodeRecord deskTimecode[kDesks] = {};
     std::atomic<long long> timecodesSent{0};
     std::atomic<long long> sendFailures{0};
 
@@ -466,6 +489,46 @@ Result queuedNode(Senders& senders, int burst, int bursts)
     result.dropped = udpReceiveErrors() - errors;
     result.timecodesLost = node.desksBehind(senders);
     return result;
+}
+
+// What `chronolume-cli monitor` attaches to its node.
+class HealthObserver : public ArtNetObserver
+{
+public:
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+                          qint64 arrivalNs) override
+    {
+        monitor.arrived(record, sender, arrivalNs);
+    }
+    long long frames() const
+    {
+        long long total = 0;
+        for (const TimecodeHealth::SenderStats& stats : monitor.senders())
+            total += stats.frames;
+        return total;
+    }
+
+private:
+    TimecodeHealth::Monitor monitor;
+};
+
+// Bursts of ArtTimeCode only, drained by a node with the given observer (or none); adds to
+// result.
+void timecodeBursts(Senders& senders, int burst, int bursts, ArtNetObserver* observer,
+                    Result& result)
+{
+    Node node;
+    node.node.setObserver(observer);
+    const long long errors = udpReceiveErrors();
+    for (int b = 0; b < bursts; ++b) {
+        for (int k = 0; k < burst; ++k)
+            senders.sendTimecode(kNodePort, k);
+        const double start = threadCpuSeconds();
+        node.drainWhatIsQueued();
+        result.cpu += threadCpuSeconds() - start;
+    }
+    result.datagrams += burst * bursts;
+    result.dropped += udpReceiveErrors() - errors;
 }
 
 Result queuedReference(Senders& senders, int burst, int bursts)
@@ -703,6 +766,28 @@ int main(int argc, char* argv[])
     std::fprintf(out, "  %d senders  %6.0f ns CPU per datagram\n", kKnownSenders,
                  manySenders * 1e9);
     std::fprintf(out, "  %d senders / one: %.2f\n", kKnownSenders, manySenders / oneSender);
+
+    {
+        HealthObserver health;
+        Result alone, observed;
+        timecodeBursts(senders, kQueuedBurst, 50, &health, observed); // warm-up, not counted
+        observed = Result();
+        const long long warmupFrames = health.frames();
+        for (int round = 0; round < kObserverRounds; ++round) {
+            timecodeBursts(senders, kQueuedBurst, kQueuedBursts / kObserverRounds, nullptr, alone);
+            timecodeBursts(senders, kQueuedBurst, kQueuedBursts / kObserverRounds, &health,
+                           observed);
+        }
+        std::fprintf(out, "ArtTimeCode only, 256 per wakeup, %lld datagrams each:\n",
+                     alone.datagrams);
+        std::fprintf(out, "  node alone          %5.2f million/s of CPU, %6.0f ns per datagram\n",
+                     alone.rate() / 1e6, alone.cpu / double(alone.datagrams) * 1e9);
+        std::fprintf(out, "  node with observer  %5.2f million/s of CPU, %6.0f ns per datagram\n",
+                     observed.rate() / 1e6, observed.cpu / double(observed.datagrams) * 1e9);
+        std::fprintf(out, "  observer counted %lld of %lld (dropped %lld)\n",
+                     health.frames() - warmupFrames, observed.datagrams, observed.dropped);
+        std::fprintf(out, "  observed / alone: %.2f\n", observed.rate() / alone.rate());
+    }
 
     const Result queuedRef = queuedReference(senders, kQueuedBurst, kQueuedBursts);
     const Result queued = queuedNode(senders, kQueuedBurst, kQueuedBursts);

@@ -21,6 +21,8 @@ struct Command
 
 const Command kCommands[] = {
     {"send", runSend, "send ArtTimeCode at a steady frame rate"},
+    {"monitor", runMonitor, "measure how steady every sender's ArtTimeCode is"},
+    {"nodes", runNodes, "poll the local networks and list the Art-Net nodes that answer"},
 };
 
 QString programVersion()

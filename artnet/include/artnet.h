@@ -57,6 +57,21 @@ private:
     QElapsedTimer timer;
 };
 
+// Told of packets as the node handles them, for programs that watch the network rather than
+// read the node's store. Called on the node's thread; while none is set, a packet costs the node
+// one null test more.
+class ArtNetObserver
+{
+public:
+    virtual ~ArtNetObserver();
+    // Every ArtTimeCode the node accepts, with its arrival in nanoseconds on
+    // std::chrono::steady_clock, read as the datagram is handled.
+    virtual void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+                                  qint64 arrivalNs);
+    // Every ArtPollReply, its bytes as received.
+    virtual void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender);
+};
+
 class artnet : public QObject
 {
     Q_OBJECT
@@ -94,6 +109,13 @@ public:
     // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
     // without a record pointer, without a socket or past the last sender.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
+
+    // Observation. The observer stays the caller's; null ends the observation.
+    void setObserver(ArtNetObserver* observer);
+    // The node's diagnostic lines on standard output, on unless turned off; for the whole
+    // process, like standard output itself. Off for a program whose standard output is its
+    // result.
+    static void setDiagnosticLines(bool enabled);
 
     // Local networks.
     // Builds the list of local IPv4 networks once, writing a line per address; always true.
@@ -236,6 +258,7 @@ private:
     QString longName;
     QString nodeReport;
     bool pollReplyEnabled = false;
+    ArtNetObserver* observer = nullptr;
 
     // Reads the socket's queue at every wakeup; exists only while the socket does.
     ArtNetReceive::SocketReader* reader = nullptr;

@@ -1,0 +1,182 @@
+// chronolume-cli monitor: how steady every sender's timecode is, as it arrives.
+#include "commandline.h"
+#include "commands.h"
+#include "console.h"
+#include "timecodehealth.h"
+
+#include "artnet.h"
+#include "packets.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+constexpr int kTickMs = 100;                   // the table's redraw, and how soon a stop is seen
+constexpr qint64 kJsonEveryNs = 1'000'000'000; // one line per sender this often
+
+// The clock the node stamps arrivals with.
+qint64 monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class HealthObserver : public ArtNetObserver
+{
+public:
+    explicit HealthObserver(TimecodeHealth::Monitor& monitor) : monitor(monitor) {}
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+                          qint64 arrivalNs) override
+    {
+        monitor.arrived(record, sender, arrivalNs);
+    }
+
+private:
+    TimecodeHealth::Monitor& monitor;
+};
+
+QList<TimecodeHealth::Row> rows(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
+{
+    QList<TimecodeHealth::Row> out;
+    for (const TimecodeHealth::SenderStats& stats : monitor.senders())
+        out.append(TimecodeHealth::row(stats, nowNs));
+    return out;
+}
+
+void writeJson(const TimecodeHealth::Monitor& monitor, qint64 nowNs, bool final)
+{
+    QString text;
+    for (const TimecodeHealth::Row& row : rows(monitor, nowNs))
+        text += TimecodeHealth::jsonLine(row, final) + QLatin1Char('\n');
+    if (!text.isEmpty())
+        Console::writeOut(text);
+}
+
+QStringList tableOrWaiting(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
+{
+    if (monitor.senders().isEmpty())
+        return {QCoreApplication::translate("monitor", "waiting for ArtTimeCode on UDP port %1")
+                    .arg(ArtNetPacket::kPort)};
+    return TimecodeHealth::tableLines(rows(monitor, nowNs));
+}
+
+// Draws the table over the one drawn before, so a terminal shows it standing still.
+class TableOnTerminal
+{
+public:
+    void draw(const QStringList& lines)
+    {
+        QString text;
+        if (drawn > 0)
+            text += QStringLiteral("\x1b[%1A").arg(drawn); // up to the first line drawn
+        for (const QString& line : lines)
+            text += QLatin1Char('\r') + line + QStringLiteral("\x1b[K\n");
+        text += QStringLiteral("\x1b[J"); // anything a longer table left below
+        Console::writeOut(text);
+        drawn = int(lines.size());
+    }
+
+private:
+    int drawn = 0;
+};
+
+} // namespace
+
+int runMonitor(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QCoreApplication::translate("monitor", "One JSON object per sender and line, once a "
+                                               "second, and a final one per sender at the end."));
+    const QCommandLineOption forSeconds(
+        QStringLiteral("for"),
+        QCoreApplication::translate("monitor", "End after SECONDS (otherwise at SIGINT or "
+                                               "SIGTERM)."),
+        QStringLiteral("SECONDS"));
+    int status = ExitStatus::kOk;
+    if (!CommandLine::parse(parser, QStringLiteral("monitor"),
+                            QCoreApplication::translate(
+                                "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, "
+                                           "for every sender, the rate, lost, repeated and jumping "
+                                           "frames, the jitter and stops."),
+                            {json, forSeconds}, arguments, &status))
+        return status;
+    qint64 runNs = 0;
+    if (parser.isSet(forSeconds)) {
+        bool ok = false;
+        const double seconds = parser.value(forSeconds).toDouble(&ok);
+        // A year at most: anything longer is a slip of the keyboard.
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 366.0 * 86400) {
+            Console::error(QStringLiteral("monitor: --for needs a positive number of seconds, "
+                                          "not \"%1\"")
+                               .arg(parser.value(forSeconds)));
+            return ExitStatus::kUsage;
+        }
+        runNs = std::llround(seconds * 1e9);
+    }
+
+    // The node's own diagnostic lines would mix with the table and the JSON lines.
+    artnet::setDiagnosticLines(false);
+    TimecodeHealth::Monitor monitor;
+    HealthObserver observer(monitor);
+    artnet node; // shares the port, as the window does, so both can run side by side
+    node.setObserver(&observer);
+    if (!node.openSocket()) {
+        Console::error(QStringLiteral("monitor: cannot listen on UDP port %1 (another program "
+                                      "holds it without sharing)")
+                           .arg(ArtNetPacket::kPort));
+        return ExitStatus::kFailure;
+    }
+
+    const std::atomic<bool>& stop = Console::installStopSignals();
+    const bool asJson = parser.isSet(json);
+    const bool terminal = Console::stdoutIsTerminal();
+    const qint64 startNs = monotonicNs();
+    qint64 nextJsonNs = startNs + kJsonEveryNs;
+    TableOnTerminal table;
+
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const qint64 now = monotonicNs();
+        if (stop.load() || (runNs > 0 && now - startNs >= runNs)) {
+            loop.quit();
+            return;
+        }
+        if (asJson) {
+            if (now >= nextJsonNs) {
+                writeJson(monitor, now, false);
+                // The next whole second of the run, even after a late tick.
+                nextJsonNs += ((now - nextJsonNs) / kJsonEveryNs + 1) * kJsonEveryNs;
+            }
+        } else if (terminal) {
+            table.draw(tableOrWaiting(monitor, now));
+        }
+    });
+    tick.start(kTickMs);
+    if (!asJson && terminal)
+        table.draw(tableOrWaiting(monitor, startNs));
+    loop.exec();
+    node.setObserver(nullptr);
+
+    const qint64 endNs = monotonicNs();
+    if (asJson) {
+        writeJson(monitor, endNs, true);
+    } else if (terminal) {
+        table.draw(tableOrWaiting(monitor, endNs));
+    } else if (!monitor.senders().isEmpty()) {
+        Console::writeOut(TimecodeHealth::tableLines(rows(monitor, endNs)).join(QLatin1Char('\n')) +
+                          QLatin1Char('\n'));
+    }
+    const int verdict = monitor.verdictAt(endNs);
+    if (verdict == ExitStatus::kNoneHeard)
+        Console::error(QStringLiteral("monitor: no ArtTimeCode heard"));
+    return verdict;
+}

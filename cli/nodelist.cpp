@@ -1,0 +1,115 @@
+#include "nodelist.h"
+#include "textoutput.h"
+
+#include "packets.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace NodeList {
+
+bool fromReply(const QByteArray& datagram, const QHostAddress& sender, Node* node)
+{
+    const std::optional<ArtNetPacket::PollReply> reply =
+        ArtNetPacket::readPollReply(datagram.constData(), int(datagram.size()));
+    if (!node || !reply)
+        return false;
+    Node n;
+    n.ip = reply->ip != 0 ? QHostAddress(reply->ip) : QHostAddress(sender.toIPv4Address());
+    n.bindIndex = reply->bindIndex;
+    n.shortName = reply->shortName;
+    n.longName = reply->longName;
+    n.oem = quint16((reply->oemHi << 8) | reply->oemLo);
+    n.versionHi = reply->versionHi;
+    n.versionLo = reply->versionLo;
+    n.ports = reply->numPorts;
+    for (const quint16 universe : reply->outputUniverses)
+        n.universesOut.append(universe);
+    for (const quint16 universe : reply->inputUniverses)
+        n.universesIn.append(universe);
+    std::copy(std::begin(reply->mac), std::end(reply->mac), n.mac.begin());
+    *node = n;
+    return true;
+}
+
+void Collected::add(const Node& node)
+{
+    for (Node& known : all) {
+        if (known.ip == node.ip && known.bindIndex == node.bindIndex) {
+            known = node;
+            return;
+        }
+    }
+    all.append(node);
+}
+
+QString macText(const std::array<quint8, 6>& mac)
+{
+    QStringList bytes;
+    for (const quint8 byte : mac)
+        bytes.append(QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')));
+    return bytes.join(QLatin1Char(':'));
+}
+
+namespace {
+
+// Names come from the network: a control character in them must not steer the terminal.
+QString printable(QString text)
+{
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char('?');
+    }
+    return text;
+}
+
+QString versionText(const Node& node)
+{
+    return QStringLiteral("%1.%2").arg(node.versionHi).arg(node.versionLo);
+}
+
+QString universesText(const QList<int>& universes)
+{
+    if (universes.isEmpty())
+        return QStringLiteral("-");
+    QStringList numbers;
+    for (const int universe : universes)
+        numbers.append(QString::number(universe));
+    return numbers.join(QLatin1Char(','));
+}
+
+} // namespace
+
+QString jsonLine(const Node& node)
+{
+    TextOutput::JsonObject o;
+    o.add("ip", node.ip.toString());
+    o.add("bind_index", qint64(node.bindIndex));
+    o.add("short_name", node.shortName);
+    o.add("long_name", node.longName);
+    o.add("oem", qint64(node.oem));
+    o.add("version", versionText(node));
+    o.add("ports", qint64(node.ports));
+    o.add("universes_out", node.universesOut);
+    o.add("universes_in", node.universesIn);
+    o.add("mac", macText(node.mac));
+    return o.text();
+}
+
+QStringList tableLines(const QList<Node>& nodes)
+{
+    TextOutput::Table table({QStringLiteral("IP"), QStringLiteral("BIND"),
+                             QStringLiteral("SHORT NAME"), QStringLiteral("OEM"),
+                             QStringLiteral("VERSION"), QStringLiteral("PORTS"),
+                             QStringLiteral("OUT"), QStringLiteral("IN"), QStringLiteral("MAC"),
+                             QStringLiteral("LONG NAME")});
+    for (const Node& node : nodes) {
+        table.add({node.ip.toString(), QString::number(node.bindIndex), printable(node.shortName),
+                   QStringLiteral("0x%1").arg(node.oem, 4, 16, QLatin1Char('0')), versionText(node),
+                   QString::number(node.ports), universesText(node.universesOut),
+                   universesText(node.universesIn), macText(node.mac), printable(node.longName)});
+    }
+    return table.lines();
+}
+
+} // namespace NodeList

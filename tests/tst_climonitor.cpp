@@ -1,0 +1,419 @@
+// chronolume-cli monitor as it runs: the real program in this test's network namespace, fed real
+// ArtTimeCode datagrams from a sender on 127.0.0.2 at a paced rate, with faults put in on
+// purpose, read back through its JSON lines, its table and its exit status.
+#include "sandbox.h"
+#include "timecodecount.h"
+#include "traffic.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+using namespace TestSupport;
+
+namespace {
+
+const QHostAddress kSenderAddress(QStringLiteral("127.0.0.2"));
+
+// Nominal periods in nanoseconds, written out here rather than taken from the program.
+qint64 periodNs(quint8 type)
+{
+    const qint64 periods[] = {41'666'667, 40'000'000, 33'366'667, 33'333'333};
+    return periods[type];
+}
+
+// One datagram of a scenario: its timecode and when it leaves, from the scenario's start.
+struct Frame
+{
+    TimecodeRecord timecode;
+    qint64 atNs = 0;
+};
+
+// What the sender does to an otherwise steady stream.
+enum class Fault { None, Drop3, Repeat2, Locate, TypeChange, StopAndResume, RateFast2 };
+
+// Three seconds of frames at the type's nominal rate, across midnight (at 29.97 across the
+// first minute, whose frames 00 and 01 the numbering skips); then the fault.
+QList<Frame> scenario(quint8 type, Fault fault)
+{
+    const int count = type == 0 ? 72 : type == 1 ? 75 : 90;
+    double period = double(periodNs(type));
+    if (fault == Fault::RateFast2)
+        period /= 1.02;
+    TimecodeRecord tc;
+    tc.hours = type == 2 ? 0 : 23;
+    tc.minutes = type == 2 ? 0 : 59;
+    tc.seconds = 59;
+    tc.type = type;
+    QList<Frame> frames;
+    qint64 silenceNs = 0;
+    for (int i = 0; i < count; ++i) {
+        // Long enough that one of the once-a-second lines falls into the stopped time.
+        if (fault == Fault::StopAndResume && i == count / 2)
+            silenceNs = 2'200'000'000;
+        if (fault == Fault::Locate && i == count / 2)
+            tc.hours = 10;
+        if (fault == Fault::TypeChange && i == count / 2)
+            tc.type = quint8(type == 1 ? 3 : 1);
+        const bool dropped = fault == Fault::Drop3 && i >= count / 2 && i < count / 2 + 3;
+        if (!dropped)
+            frames.append(Frame{tc, std::llround(i * period) + silenceNs});
+        if (fault == Fault::Repeat2 && (i == 10 || i == 30))
+            continue; // the same timecode goes out again in the next slot
+        tc = TimecodeCount::next(tc);
+    }
+    return frames;
+}
+
+// Sends the frames at their times from now on, on absolute deadlines.
+bool sendFrames(const QList<Frame>& frames)
+{
+    QUdpSocket socket;
+    if (!socket.bind(kSenderAddress, 0))
+        return false;
+    const auto start = std::chrono::steady_clock::now();
+    for (const Frame& f : frames) {
+        std::this_thread::sleep_until(start + std::chrono::nanoseconds(f.atNs));
+        const TimecodeRecord& t = f.timecode;
+        if (socket.writeDatagram(artTimeCode(t.frames, t.seconds, t.minutes, t.hours, t.type),
+                                 QHostAddress(QHostAddress::LocalHost), kArtNetPort) < 0)
+            return false;
+    }
+    return true;
+}
+
+// Port 6454 is taken once a plain bind, which shares with nobody, fails.
+bool portTaken()
+{
+    QUdpSocket probe;
+    return !probe.bind(QHostAddress::AnyIPv4, kArtNetPort, QAbstractSocket::DefaultForPlatform);
+}
+
+class MonitorRun
+{
+public:
+    explicit MonitorRun(const QStringList& arguments)
+    {
+        process.setProgram(QStringLiteral(CHRONOLUME_CLI));
+        process.setArguments(QStringList(QStringLiteral("monitor")) + arguments);
+        process.start();
+    }
+    ~MonitorRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // Ends the run as an operator would, with SIGTERM, and collects what it wrote.
+    bool finish(bool terminate = true)
+    {
+        if (terminate)
+            process.terminate();
+        if (!process.waitForFinished(20000))
+            return false;
+        out = process.readAllStandardOutput();
+        err = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit;
+    }
+    QProcess process;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Every line of the output parsed as a JSON object holding every field, of the right kind.
+bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
+{
+    const QStringList numbers = {"type",     "frames", "measured_fps",  "missing",
+                                 "repeated", "jumps",  "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList strings = {"sender", "timecode", "rate_name"};
+    const QStringList flags = {"stopped", "final"};
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+            qWarning() << "not a JSON object:" << line;
+            return false;
+        }
+        const QJsonObject o = doc.object();
+        if (o.size() != numbers.size() + strings.size() + flags.size()) {
+            qWarning() << "unexpected keys:" << o.keys();
+            return false;
+        }
+        for (const QString& key : numbers)
+            if (!o.value(key).isDouble())
+                return false;
+        for (const QString& key : strings)
+            if (!o.value(key).isString())
+                return false;
+        for (const QString& key : flags)
+            if (!o.value(key).isBool())
+                return false;
+        objects->append(o);
+    }
+    return true;
+}
+
+} // namespace
+
+class CliMonitorTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { REQUIRE_PRIVATE_NETWORK(); }
+
+    // chronolume-cli send at each rate, across midnight (at 29.97 across a minute that skips
+    // frames 00 and 01) is healthy, and measured at its rate.
+    void generatorIsHealthy_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<double>("fps");
+        QTest::newRow("24 fps") << "24" << 0 << "23:59:59:00" << 72 << "00:00:01:23" << 24.0;
+        QTest::newRow("25 fps") << "25" << 1 << "23:59:59:00" << 75 << "00:00:01:24" << 25.0;
+        QTest::newRow("29.97 fps drop-frame")
+            << "29.97" << 2 << "00:00:59:00" << 90 << "00:01:02:01" << 30000.0 / 1001.0;
+        QTest::newRow("30 fps") << "30" << 3 << "23:59:59:00" << 90 << "00:00:01:29" << 30.0;
+    }
+    void generatorIsHealthy()
+    {
+        QFETCH(QString, rate);
+        QFETCH(int, type);
+        QFETCH(QString, start);
+        QFETCH(int, frames);
+        QFETCH(QString, end);
+        QFETCH(double, fps);
+
+        MonitorRun run({QStringLiteral("--json")});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QProcess send;
+        send.start(QStringLiteral(CHRONOLUME_CLI),
+                   {QStringLiteral("send"), QStringLiteral("--rate"), rate,
+                    QStringLiteral("--start"), start, QStringLiteral("--frames"),
+                    QString::number(frames), QStringLiteral("--to"), QStringLiteral("127.0.0.1"),
+                    QStringLiteral("--quiet")});
+        QVERIFY(send.waitForFinished(20000));
+        QCOMPARE(send.exitCode(), 0);
+        QVERIFY(run.finish());
+
+        QList<QJsonObject> lines;
+        QVERIFY(jsonObjects(run.out, &lines));
+        QVERIFY(!lines.isEmpty());
+        const QJsonObject last = lines.last();
+        QCOMPARE(last.value("final").toBool(), true);
+        QCOMPARE(last.value("sender").toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(last.value("timecode").toString(), end);
+        QCOMPARE(last.value("type").toInt(), type);
+        QCOMPARE(last.value("frames").toInt(), frames);
+        QCOMPARE(last.value("missing").toInt(), 0);
+        QCOMPARE(last.value("repeated").toInt(), 0);
+        QCOMPARE(last.value("jumps").toInt(), 0);
+        QCOMPARE(last.value("stopped").toBool(), false);
+        const double measured = last.value("measured_fps").toDouble();
+        QVERIFY2(qAbs(measured - fps) < fps * 0.005, qPrintable(QString::number(measured)));
+        QCOMPARE(run.process.exitCode(), 0);
+    }
+
+    // A sender of this test's own, steady but for one fault each: the final JSON line counts
+    // what was done and the exit status says whether the run was healthy.
+    void countsWhatTheSenderDid_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("missing");
+        QTest::addColumn<int>("repeated");
+        QTest::addColumn<int>("jumps");
+        QTest::addColumn<double>("fps");
+        QTest::addColumn<int>("status");
+
+        const double rates[] = {24.0, 25.0, 30000.0 / 1001.0, 30.0};
+        QTest::newRow("three frames dropped are missing")
+            << 1 << int(Fault::Drop3) << 3 << 0 << 0 << -1.0 << 1;
+        QTest::newRow("frames sent twice are repeated, and still healthy")
+            << 1 << int(Fault::Repeat2) << 0 << 2 << 0 << rates[1] << 0;
+        QTest::newRow("a locate is a jump")
+            << 3 << int(Fault::Locate) << 0 << 0 << 1 << rates[3] << 1;
+        QTest::newRow("a change of Type is a jump")
+            << 1 << int(Fault::TypeChange) << 0 << 0 << 1 << -1.0 << 1;
+        QTest::newRow("a sender that stops and resumes was not healthy")
+            << 1 << int(Fault::StopAndResume) << 0 << 0 << 0 << rates[1] << 1;
+        QTest::newRow("a rate 2 % fast is off")
+            << 1 << int(Fault::RateFast2) << 0 << 0 << 0 << rates[1] * 1.02 << 1;
+    }
+    void countsWhatTheSenderDid()
+    {
+        QFETCH(int, type);
+        QFETCH(int, fault);
+        QFETCH(int, missing);
+        QFETCH(int, repeated);
+        QFETCH(int, jumps);
+        QFETCH(double, fps);
+        QFETCH(int, status);
+
+        const QList<Frame> frames = scenario(quint8(type), Fault(fault));
+        MonitorRun run({QStringLiteral("--json")});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QVERIFY(sendFrames(frames));
+        QVERIFY(run.finish());
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+
+        QList<QJsonObject> lines;
+        QVERIFY(jsonObjects(run.out, &lines));
+        QVERIFY(!lines.isEmpty());
+        const QJsonObject last = lines.last();
+        QCOMPARE(last.value("final").toBool(), true);
+        for (int i = 0; i + 1 < lines.size(); ++i)
+            QCOMPARE(lines.at(i).value("final").toBool(), false);
+        QCOMPARE(last.value("sender").toString(), QStringLiteral("127.0.0.2"));
+        const TimecodeRecord& end = frames.last().timecode;
+        QCOMPARE(last.value("timecode").toString(), QStringLiteral("%1:%2:%3:%4")
+                                                        .arg(end.hours, 2, 10, QLatin1Char('0'))
+                                                        .arg(end.minutes, 2, 10, QLatin1Char('0'))
+                                                        .arg(end.seconds, 2, 10, QLatin1Char('0'))
+                                                        .arg(end.frames, 2, 10, QLatin1Char('0')));
+        QCOMPARE(last.value("type").toInt(), int(end.type));
+        QCOMPARE(last.value("frames").toInt(), int(frames.size()));
+        QCOMPARE(last.value("missing").toInt(), missing);
+        QCOMPARE(last.value("repeated").toInt(), repeated);
+        QCOMPARE(last.value("jumps").toInt(), jumps);
+        QCOMPARE(last.value("stopped").toBool(), false);
+        bool stoppedSeen = false;
+        for (const QJsonObject& line : lines)
+            stoppedSeen = stoppedSeen || line.value("stopped").toBool();
+        QCOMPARE(stoppedSeen, Fault(fault) == Fault::StopAndResume);
+        if (fps > 0) {
+            // A loaded machine delays single arrivals, not the rate over seconds.
+            const double measured = last.value("measured_fps").toDouble();
+            QVERIFY2(qAbs(measured - fps) < fps * 0.005, qPrintable(QString::number(measured)));
+        }
+        QCOMPARE(run.process.exitCode(), status);
+    }
+
+    // The rate names, one per Type, as the JSON lines carry them.
+    void namesEachRate()
+    {
+        QList<Frame> frames;
+        for (quint8 type = 0; type < 5; ++type) {
+            TimecodeRecord tc;
+            tc.type = type;
+            frames.append(Frame{tc, type * 1'000'000});
+        }
+        MonitorRun run({QStringLiteral("--json")});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QVERIFY(sendFrames(frames));
+        QVERIFY(run.finish());
+        QList<QJsonObject> lines;
+        QVERIFY(jsonObjects(run.out, &lines));
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.at(0).value("rate_name").toString(), QStringLiteral("unknown"));
+        QCOMPARE(lines.at(0).value("type").toInt(), 4);
+        QCOMPARE(lines.at(0).value("jumps").toInt(), 4);
+        QCOMPARE(run.process.exitCode(), 1);
+    }
+
+    // --for ends the run by itself: nothing heard is status 3 and no line at all.
+    void nothingHeard()
+    {
+        MonitorRun run({QStringLiteral("--json"), QStringLiteral("--for"), QStringLiteral("0.3")});
+        QVERIFY(run.finish(false));
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.err, QByteArray("chronolume-cli: monitor: no ArtTimeCode heard\n"));
+        QCOMPARE(run.process.exitCode(), 3);
+    }
+
+    // On a pipe without --json: only the final table, no terminal controls; SIGINT ends the run
+    // as SIGTERM does.
+    void finalTableOnAPipe()
+    {
+        MonitorRun run({});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None)));
+        QCOMPARE(::kill(pid_t(run.process.processId()), SIGINT), 0);
+        QVERIFY(run.finish(false));
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), 3); // header, one sender, the final line break
+        QVERIFY(lines.at(0).startsWith("SENDER     TIMECODE     RATE    FRAMES  FPS"));
+        QVERIFY(lines.at(1).startsWith("127.0.0.2  00:00:01:24  25 fps  75      2"));
+        QVERIFY(lines.at(1).endsWith("running"));
+        QVERIFY(!run.out.contains('\x1b'));
+        QVERIFY(!run.out.contains('\r'));
+        QCOMPARE(run.process.exitCode(), 0);
+    }
+
+    // On a terminal (here the pseudo-terminal of script(1)) the table stands still: each redraw
+    // goes back up over the last one and clears what it overwrites.
+    void tableRedrawnOnATerminal()
+    {
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty(),
+                 "script(1) from util-linux is missing");
+        QProcess terminal;
+        terminal.start(QStringLiteral("script"),
+                       {QStringLiteral("-qec"),
+                        QStringLiteral("%1 monitor --for 2.5").arg(QStringLiteral(CHRONOLUME_CLI)),
+                        QStringLiteral("/dev/null")});
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 25)));
+        QVERIFY(terminal.waitForFinished(20000));
+        const QByteArray out = terminal.readAllStandardOutput();
+        QVERIFY2(out.startsWith("\rwaiting for ArtTimeCode on UDP port 6454\x1b[K"), out.left(80));
+        // Two lines (header and sender) drawn over again, many times over 2.5 s.
+        QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
+        QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 fps  25"));
+        QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
+    }
+
+    void helpOnStandardOutput()
+    {
+        MonitorRun run({QStringLiteral("--help")});
+        QVERIFY(run.finish(false));
+        QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY2(run.out.startsWith("Usage: chronolume-cli monitor [options]\n"), run.out);
+        QVERIFY(run.out.contains("--for <SECONDS>"));
+        QCOMPARE(run.err, QByteArray());
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("--for not a number")
+            << QStringList{"--for", "soon"}
+            << QByteArray("monitor: --for needs a positive number of seconds, not \"soon\"");
+        QTest::newRow("--for zero")
+            << QStringList{"--for", "0"} << QByteArray("monitor: --for needs a positive number");
+        QTest::newRow("--for negative")
+            << QStringList{"--for=-3"} << QByteArray("monitor: --for needs a positive number");
+        QTest::newRow("--for without its value")
+            << QStringList{"--for"} << QByteArray("monitor: Missing value after '--for'.");
+        QTest::newRow("an unknown option")
+            << QStringList{"--rate", "25"} << QByteArray("monitor: Unknown option 'rate'.");
+        QTest::newRow("a stray argument")
+            << QStringList{"now"} << QByteArray("monitor: unexpected argument \"now\"");
+    }
+    void badInput()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, error);
+        MonitorRun run(arguments);
+        QVERIFY(run.finish(false));
+        QCOMPARE(run.process.exitCode(), 2);
+        QVERIFY2(run.err.startsWith("chronolume-cli: " + error), run.err.constData());
+        QCOMPARE(run.err.count('\n'), 1);
+        QCOMPARE(run.out, QByteArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliMonitorTest)
+#include "tst_climonitor.moc"

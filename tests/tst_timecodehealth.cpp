@@ -1,0 +1,319 @@
+// What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
+// between frames, the measured rate, the jitter, stops and the exit status, and the lines the
+// figures are printed in.
+#include "timecodehealth.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+using namespace TimecodeHealth;
+
+namespace {
+
+const QHostAddress kDesk(QStringLiteral("10.0.0.7"));
+const QHostAddress kBackup(QStringLiteral("10.0.0.8"));
+constexpr qint64 kStart = 5'000'000'000; // any point of the monotonic clock
+
+TimecodeRecord tc(const char* text, quint8 type)
+{
+    const QStringList parts = QString::fromLatin1(text).split(QLatin1Char(':'));
+    TimecodeRecord r;
+    r.hours = quint8(parts.at(0).toInt());
+    r.minutes = quint8(parts.at(1).toInt());
+    r.seconds = quint8(parts.at(2).toInt());
+    r.frames = quint8(parts.at(3).toInt());
+    r.type = type;
+    return r;
+}
+
+// Nominal periods in nanoseconds, written out rather than taken from the code under test.
+qint64 periodNs(quint8 type)
+{
+    switch (type) {
+    case 0:
+        return 41'666'667;
+    case 1:
+        return 40'000'000;
+    case 2:
+        return 33'366'667;
+    default:
+        return 33'333'333;
+    }
+}
+
+// Feeds count frames from start on, every period ns; returns the last arrival.
+qint64 feedSteady(Monitor& monitor, const QHostAddress& sender, quint8 type, int count,
+                  double period, qint64 from = kStart)
+{
+    // Counted in plain numbering from 00:00:00:00; a test stays within the first minute, where
+    // drop-frame numbering skips nothing.
+    const int perSecond = type == 0 ? 24 : type == 1 ? 25 : 30;
+    qint64 at = from;
+    for (int i = 0; i < count; ++i) {
+        TimecodeRecord r;
+        r.type = type;
+        r.frames = quint8(i % perSecond);
+        r.seconds = quint8(i / perSecond);
+        at = from + std::llround(double(i) * period);
+        monitor.arrived(r, sender, at);
+    }
+    return at;
+}
+
+} // namespace
+
+class TimecodeHealthTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Timecodes one nominal period apart; only the step from each to the next is judged.
+    void stepsAreSorted_data()
+    {
+        QTest::addColumn<QStringList>("timecodes");
+        QTest::addColumn<QList<int>>("types"); // one for all, or one per timecode
+        QTest::addColumn<int>("missing");
+        QTest::addColumn<int>("repeated");
+        QTest::addColumn<int>("jumps");
+
+        const auto row = [](const char* name, const QStringList& timecodes, const QList<int>& types,
+                            int missing, int repeated, int jumps) {
+            QTest::newRow(name) << timecodes << types << missing << repeated << jumps;
+        };
+        row("25 fps counts through a second", {"00:00:00:23", "00:00:00:24", "00:00:01:00"}, {1}, 0,
+            0, 0);
+        row("24 fps ends its second at frame 23", {"00:00:00:22", "00:00:00:23", "00:00:01:00"},
+            {0}, 0, 0, 0);
+        row("30 fps wraps at midnight", {"23:59:59:28", "23:59:59:29", "00:00:00:00"}, {3}, 0, 0,
+            0);
+        row("drop-frame skips 00 and 01 at a minute", {"00:00:59:29", "00:01:00:02"}, {2}, 0, 0, 0);
+        row("drop-frame keeps 00 at each tenth minute", {"00:09:59:29", "00:10:00:00"}, {2}, 0, 0,
+            0);
+        row("drop-frame: one frame after the skipped two is missing",
+            {"00:00:59:29", "00:01:00:03"}, {2}, 1, 0, 0);
+        row("three frames skipped are missing", {"00:00:00:00", "00:00:00:04"}, {1}, 3, 0, 0);
+        row("ten skipped are still missing", {"00:00:00:00", "00:00:00:11"}, {1}, 10, 0, 0);
+        row("eleven skipped are a locate", {"00:00:00:00", "00:00:00:12"}, {1}, 0, 0, 1);
+        row("a gap across midnight is missing", {"23:59:59:23", "00:00:00:01"}, {1}, 2, 0, 0);
+        row("the same timecode again is repeated", {"00:00:00:05", "00:00:00:05", "00:00:00:05"},
+            {1}, 0, 2, 0);
+        row("one step back is a jump", {"00:00:00:05", "00:00:00:04"}, {1}, 0, 0, 1);
+        row("a locate forward is a jump", {"00:00:00:05", "01:00:00:00"}, {1}, 0, 0, 1);
+        row("a restart is a jump", {"00:10:00:05", "00:00:00:00", "00:00:00:01"}, {1}, 0, 0, 1);
+        row("a change of Type is a jump, even on the next frame number",
+            {"00:00:00:05", "00:00:00:06", "00:00:00:07"}, {1, 3, 3}, 0, 0, 1);
+        row("the same numbers under another Type are not a repeat", {"00:00:00:05", "00:00:00:05"},
+            {1, 3}, 0, 0, 1);
+        row("a timecode outside its Type's numbering is a jump",
+            {"00:00:00:05", "00:00:00:25", "00:00:00:05"}, {1}, 0, 0, 2);
+        row("a dropped frame number at 29.97 is a jump", {"00:00:59:29", "00:01:00:00"}, {2}, 0, 0,
+            1);
+        row("an unknown Type has no numbering to follow", {"00:00:00:01", "00:00:00:02"}, {9}, 0, 0,
+            1);
+    }
+    void stepsAreSorted()
+    {
+        QFETCH(QStringList, timecodes);
+        QFETCH(QList<int>, types);
+        QFETCH(int, missing);
+        QFETCH(int, repeated);
+        QFETCH(int, jumps);
+
+        Monitor monitor;
+        for (int i = 0; i < timecodes.size(); ++i) {
+            const quint8 type = quint8(types.size() == 1 ? types.at(0) : types.at(i));
+            monitor.arrived(tc(timecodes.at(i).toLatin1().constData(), type), kDesk,
+                            kStart + i * 40'000'000);
+        }
+        QCOMPARE(monitor.senders().size(), 1);
+        const SenderStats& s = monitor.senders().at(0);
+        QCOMPARE(s.frames, qint64(timecodes.size()));
+        QCOMPARE(s.missing, qint64(missing));
+        QCOMPARE(s.repeated, qint64(repeated));
+        QCOMPARE(s.jumps, qint64(jumps));
+        QCOMPARE(timecodeText(s.last), timecodes.last());
+    }
+
+    // A sender at exactly its nominal rate for four seconds: measured on the spot, no jitter,
+    // healthy. The same sender 2 % fast or slow is off; 0.5 % is within the tolerance.
+    void measuredRate_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<double>("speed"); // the sender's rate as a share of nominal
+        QTest::addColumn<double>("fps");
+        QTest::addColumn<int>("verdict");
+
+        const double rates[] = {24.0, 25.0, 30000.0 / 1001.0, 30.0};
+        const char* names[] = {"24", "25", "29.97", "30"};
+        for (int type = 0; type < 4; ++type) {
+            QTest::addRow("%s fps on time is healthy", names[type])
+                << type << 1.0 << rates[type] << 0;
+            QTest::addRow("%s fps 2 %% fast is off", names[type])
+                << type << 1.02 << rates[type] * 1.02 << 1;
+            QTest::addRow("%s fps 2 %% slow is off", names[type])
+                << type << 0.98 << rates[type] * 0.98 << 1;
+            QTest::addRow("%s fps 0.5 %% slow is within", names[type])
+                << type << 0.995 << rates[type] * 0.995 << 0;
+        }
+    }
+    void measuredRate()
+    {
+        QFETCH(int, type);
+        QFETCH(double, speed);
+        QFETCH(double, fps);
+        QFETCH(int, verdict);
+
+        Monitor monitor;
+        const quint8 t = quint8(type);
+        qint64 at = kStart;
+        TimecodeRecord r;
+        r.type = t;
+        const int frames = int(4 * fps) + 1;
+        const int perSecond = type == 0 ? 24 : type == 1 ? 25 : 30;
+        for (int i = 0; i < frames; ++i) {
+            at = kStart + std::llround(double(i) * double(periodNs(t)) / speed);
+            monitor.arrived(r, kDesk, at);
+            // Four seconds from 00:00:00:00 never reach a minute that drop-frame shortens.
+            if (++r.frames == perSecond) {
+                r.frames = 0;
+                ++r.seconds;
+            }
+        }
+        const SenderStats& s = monitor.senders().at(0);
+        QVERIFY2(std::fabs(s.measuredFps() - fps) < 0.001,
+                 qPrintable(QString::number(s.measuredFps(), 'f', 6)));
+        QCOMPARE(s.missing + s.jumps + s.repeated, qint64(0));
+        QCOMPARE(monitor.verdictAt(at), verdict);
+        if (speed == 1.0)
+            QCOMPARE(row(s, at).jitterP99Ms, 0.0);
+    }
+
+    // |interval - period| over 101 frames at 25 fps: 98 on time, one 3 ms late (which makes its
+    // successor 3 ms early) gives p50 0 and p99 3; stray values land in their buckets.
+    void jitterPercentiles_data()
+    {
+        QTest::addColumn<QList<qint64>>("offsetsUs"); // per interval, added to 40 ms
+        QTest::addColumn<double>("p50");
+        QTest::addColumn<double>("p99");
+
+        QList<qint64> late(100, 0);
+        late[40] = 3000;
+        late[41] = -3000;
+        QTest::newRow("one late frame shows at p99 only") << late << 0.0 << 3.0;
+        QList<qint64> half(100, 0);
+        for (int i = 0; i < 50; ++i)
+            half[i] = 1234;
+        for (int i = 50; i < 100; ++i)
+            half[i] = -567;
+        QTest::newRow("half late, half early: microseconds kept") << half << 0.567 << 1.234;
+        QList<qint64> coarse(100, 15'050);
+        QTest::newRow("above 10 ms in 0.1 ms steps") << coarse << 15.0 << 15.0;
+    }
+    void jitterPercentiles()
+    {
+        QFETCH(QList<qint64>, offsetsUs);
+        QFETCH(double, p50);
+        QFETCH(double, p99);
+
+        Monitor monitor;
+        qint64 at = kStart;
+        TimecodeRecord r;
+        r.type = 1;
+        monitor.arrived(r, kDesk, at);
+        for (const qint64 offset : offsetsUs) {
+            at += 40'000'000 + offset * 1000;
+            r.frames = quint8((r.frames + 1) % 25);
+            r.seconds = quint8(r.frames == 0 ? r.seconds + 1 : r.seconds);
+            monitor.arrived(r, kDesk, at);
+        }
+        const Row figures = row(monitor.senders().at(0), at);
+        QCOMPARE(figures.jitterP50Ms, p50);
+        QCOMPARE(figures.jitterP99Ms, p99);
+    }
+
+    // Silent for more than a second is stopped; a sender that comes back runs again, but the
+    // run was not healthy. The second of silence does not count into the rate.
+    void stopAndResume()
+    {
+        Monitor monitor;
+        qint64 at = feedSteady(monitor, kDesk, 1, 51, 40e6);
+        QCOMPARE(monitor.verdictAt(at + 1'000'000'000), 0);
+        QCOMPARE(row(monitor.senders().at(0), at + 1'000'000'000).stopped, false);
+        QCOMPARE(row(monitor.senders().at(0), at + 1'000'000'001).stopped, true);
+        QCOMPARE(monitor.verdictAt(at + 1'000'000'001), 1);
+
+        // Resumes 1.5 s later where it left off.
+        TimecodeRecord next = monitor.senders().at(0).last;
+        next.frames = quint8(next.frames + 1);
+        at += 1'500'000'000;
+        monitor.arrived(next, kDesk, at);
+        const SenderStats& s = monitor.senders().at(0);
+        QCOMPARE(row(s, at).stopped, false);
+        QVERIFY(s.everStopped);
+        QCOMPARE(s.missing + s.jumps, qint64(0));
+        QCOMPARE(s.measuredFps(), 25.0);
+        QCOMPARE(monitor.verdictAt(at), 1);
+    }
+
+    void verdictNamesTheRun()
+    {
+        Monitor none;
+        QCOMPARE(none.verdictAt(kStart), 3);
+
+        Monitor two;
+        const qint64 endA = feedSteady(two, kDesk, 1, 60, 40e6);
+        feedSteady(two, kBackup, 1, 60, 40e6, kStart + 1'000'000);
+        QCOMPARE(two.verdictAt(endA + 1'000'000), 0);
+        QCOMPARE(two.senders().at(0).sender, kDesk);
+        QCOMPARE(two.senders().at(1).sender, kBackup);
+
+        // One frame lost by the backup makes the whole run unhealthy.
+        TimecodeRecord skip = two.senders().at(1).last;
+        skip.frames = quint8(skip.frames + 2);
+        two.arrived(skip, kBackup, endA + 80'000'000);
+        QCOMPARE(two.senders().at(1).missing, qint64(1));
+        QCOMPARE(two.verdictAt(endA + 80'000'000), 1);
+    }
+
+    // The same figures as a JSON line and as a table.
+    void printedForms()
+    {
+        Row r;
+        r.sender = QStringLiteral("10.0.0.7");
+        r.timecode = QStringLiteral("01:02:03:04");
+        r.type = 2;
+        r.rateName = rateName(2);
+        r.frames = 1234;
+        r.measuredFps = 29.97002997;
+        r.missing = 3;
+        r.repeated = 1;
+        r.jumps = 0;
+        r.jitterP50Ms = 0.021;
+        r.jitterP99Ms = 0.3126;
+        r.stopped = true;
+        QCOMPARE(jsonLine(r, true),
+                 QStringLiteral("{\"sender\":\"10.0.0.7\",\"timecode\":\"01:02:03:04\",\"type\":2,"
+                                "\"rate_name\":\"29.97 fps drop\",\"frames\":1234,"
+                                "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
+                                "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,\"stopped\":true,"
+                                "\"final\":true}"));
+
+        Row second = r;
+        second.sender = QStringLiteral("192.168.100.200");
+        second.rateName = rateName(7);
+        second.stopped = false;
+        QCOMPARE(tableLines({r, second}),
+                 QStringList({
+                     "SENDER           TIMECODE     RATE            FRAMES  FPS     MISSING  "
+                     "REPEATED  JUMPS  JITTER P50/P99 MS  STATE",
+                     "10.0.0.7         01:02:03:04  29.97 fps drop  1234    29.970  3        "
+                     "1         0      0.021/0.313        stopped",
+                     "192.168.100.200  01:02:03:04  unknown         1234    29.970  3        "
+                     "1         0      0.021/0.313        running",
+                 }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TimecodeHealthTest)
+#include "tst_timecodehealth.moc"
