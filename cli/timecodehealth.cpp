@@ -150,15 +150,16 @@ int Monitor::verdictAt(qint64 nowNs) const
 
 QString rateName(quint8 type)
 {
+    // The names the Chronolume window shows, so both read alike.
     switch (type) {
     case 0:
-        return QStringLiteral("24 fps");
+        return QStringLiteral("24 FPS");
     case 1:
-        return QStringLiteral("25 fps");
+        return QStringLiteral("25 FPS");
     case 2:
-        return QStringLiteral("29.97 fps drop");
+        return QStringLiteral("30 Drop");
     case 3:
-        return QStringLiteral("30 fps");
+        return QStringLiteral("30 FPS");
     default:
         return QStringLiteral("unknown");
     }

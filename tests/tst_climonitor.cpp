@@ -345,7 +345,7 @@ private slots:
         const QList<QByteArray> lines = run.out.split('\n');
         QCOMPARE(lines.size(), 3); // header, one sender, the final line break
         QVERIFY(lines.at(0).startsWith("SENDER     TIMECODE     RATE    FRAMES  FPS"));
-        QVERIFY(lines.at(1).startsWith("127.0.0.2  00:00:01:24  25 fps  75      2"));
+        QVERIFY(lines.at(1).startsWith("127.0.0.2  00:00:01:24  25 FPS  75      2"));
         QVERIFY(lines.at(1).endsWith("running"));
         QVERIFY(!run.out.contains('\x1b'));
         QVERIFY(!run.out.contains('\r'));
@@ -370,7 +370,7 @@ private slots:
         QVERIFY2(out.startsWith("\rwaiting for ArtTimeCode on UDP port 6454\x1b[K"), out.left(80));
         // Two lines (header and sender) drawn over again, many times over 2.5 s.
         QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
-        QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 fps  25"));
+        QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 FPS  25"));
         QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
     }
 

@@ -294,7 +294,7 @@ private slots:
         r.stopped = true;
         QCOMPARE(jsonLine(r, true),
                  QStringLiteral("{\"sender\":\"10.0.0.7\",\"timecode\":\"01:02:03:04\",\"type\":2,"
-                                "\"rate_name\":\"29.97 fps drop\",\"frames\":1234,"
+                                "\"rate_name\":\"30 Drop\",\"frames\":1234,"
                                 "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
                                 "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,\"stopped\":true,"
                                 "\"final\":true}"));
@@ -305,11 +305,11 @@ private slots:
         second.stopped = false;
         QCOMPARE(tableLines({r, second}),
                  QStringList({
-                     "SENDER           TIMECODE     RATE            FRAMES  FPS     MISSING  "
+                     "SENDER           TIMECODE     RATE     FRAMES  FPS     MISSING  "
                      "REPEATED  JUMPS  JITTER P50/P99 MS  STATE",
-                     "10.0.0.7         01:02:03:04  29.97 fps drop  1234    29.970  3        "
+                     "10.0.0.7         01:02:03:04  30 Drop  1234    29.970  3        "
                      "1         0      0.021/0.313        stopped",
-                     "192.168.100.200  01:02:03:04  unknown         1234    29.970  3        "
+                     "192.168.100.200  01:02:03:04  unknown  1234    29.970  3        "
                      "1         0      0.021/0.313        running",
                  }));
     }
