@@ -119,6 +119,29 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     return 0;
 }
 
+// Every ArtPollReply the node hands on goes through the reader that lists nodes, so that reader
+// meets the same hostile input; every timecode it reports must come from an IPv4 sender.
+class ReplyReader : public ArtNetObserver
+{
+public:
+    void timecodeReceived(const TimecodeRecord&, const QHostAddress& sender, qint64) override
+    {
+        bool isIpv4 = false;
+        sender.toIPv4Address(&isIpv4);
+        if (!isIpv4)
+            std::abort();
+    }
+    void pollReplyReceived(const QByteArray& datagram, const QHostAddress&) override
+    {
+        if (const auto reply =
+                ArtNetPacket::readPollReply(datagram.constData(), int(datagram.size()))) {
+            if (reply->inputUniverses.size() > reply->numPorts ||
+                reply->outputUniverses.size() > reply->numPorts)
+                std::abort();
+        }
+    }
+};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Reader input(data, size);
@@ -133,7 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<QColor> pixelArray(pixels);
 
     {
+        ReplyReader replyReader;
         artnet node;
+        node.setObserver(&replyReader);
         auto* clock = new TestSupport::SteppedClock;
         node.setSyncClock(clock);
         node.setPollReplyEnabled(true);
