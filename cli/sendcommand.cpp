@@ -25,7 +25,7 @@ void preferPromptWakeups()
 QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
 {
     return CliText::tr("%1  %2 fps  %3 frames sent")
-        .arg(timecodeText(record), rateName(type))
+        .arg(TimecodeCount::text(record), rateName(type))
         .arg(sent);
 }
 

@@ -75,12 +75,6 @@ QString rateName(quint8 type)
     return QString::number(type);
 }
 
-QString timecodeText(const TimecodeRecord& r)
-{
-    return QString::asprintf("%02u:%02u:%02u:%02u", unsigned(r.hours), unsigned(r.minutes),
-                             unsigned(r.seconds), unsigned(r.frames));
-}
-
 SendParse parseSendOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;

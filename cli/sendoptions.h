@@ -30,6 +30,3 @@ SendParse parseSendOptions(const QStringList& arguments);
 
 // "24", "25", "29.97" or "30" for the four Types.
 QString rateName(quint8 type);
-
-// "HH:MM:SS:FF".
-QString timecodeText(const TimecodeRecord& record);

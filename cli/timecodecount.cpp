@@ -126,4 +126,11 @@ TimecodeRecord next(const TimecodeRecord& record)
     return fromFrameNumber(toFrameNumber(record) + 1, record.type);
 }
 
+QString text(const TimecodeRecord& record)
+{
+    return QString::asprintf("%02u:%02u:%02u:%02u", unsigned(record.hours),
+                             unsigned(record.minutes), unsigned(record.seconds),
+                             unsigned(record.frames));
+}
+
 } // namespace TimecodeCount

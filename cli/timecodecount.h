@@ -4,6 +4,7 @@
 
 #include "artnet.h"
 
+#include <QString>
 #include <QtGlobal>
 
 namespace TimecodeCount {
@@ -28,6 +29,9 @@ qint64 toFrameNumber(const TimecodeRecord& record);
 // The timecode of frame n (taken modulo a day, so the hours wrap from 23 to 0); a zero record of
 // that type when the type is unknown.
 TimecodeRecord fromFrameNumber(qint64 n, quint8 type);
+
+// "HH:MM:SS:FF", each field at least two digits.
+QString text(const TimecodeRecord& record);
 
 // The frame after this one; midnight follows the day's last frame (and an invalid record).
 TimecodeRecord next(const TimecodeRecord& record);

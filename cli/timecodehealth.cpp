@@ -115,7 +115,6 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
         first.ip = ip;
         first.last = record;
         first.frames = 1;
-        first.firstArrivalNs = arrivalNs;
         first.lastArrivalNs = arrivalNs;
         all.append(first);
         return;
@@ -165,20 +164,11 @@ QString rateName(quint8 type)
     }
 }
 
-QString timecodeText(const TimecodeRecord& record)
-{
-    return QStringLiteral("%1:%2:%3:%4")
-        .arg(record.hours, 2, 10, QLatin1Char('0'))
-        .arg(record.minutes, 2, 10, QLatin1Char('0'))
-        .arg(record.seconds, 2, 10, QLatin1Char('0'))
-        .arg(record.frames, 2, 10, QLatin1Char('0'));
-}
-
 Row row(const SenderStats& stats, qint64 nowNs)
 {
     Row r;
     r.sender = stats.sender.toString();
-    r.timecode = timecodeText(stats.last);
+    r.timecode = TimecodeCount::text(stats.last);
     r.type = stats.last.type;
     r.rateName = rateName(stats.last.type);
     r.frames = stats.frames;

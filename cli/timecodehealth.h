@@ -53,7 +53,6 @@ struct SenderStats
     qint64 missing = 0;
     qint64 repeated = 0;
     qint64 jumps = 0;
-    qint64 firstArrivalNs = 0;
     qint64 lastArrivalNs = 0;
     // Intervals between arrivals while running (stops left out), for the measured rate.
     qint64 runningIntervals = 0;
@@ -104,7 +103,6 @@ struct Row
 
 Row row(const SenderStats& stats, qint64 nowNs);
 QString rateName(quint8 type);
-QString timecodeText(const TimecodeRecord& record);
 
 // One JSON object on one line, without its line break; keys in a fixed order.
 QString jsonLine(const Row& row, bool final);

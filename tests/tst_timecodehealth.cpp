@@ -1,6 +1,7 @@
 // What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
 // between frames, the measured rate, the jitter, stops and the exit status, and the lines the
 // figures are printed in.
+#include "timecodecount.h"
 #include "timecodehealth.h"
 
 #include <QtTest>
@@ -132,7 +133,7 @@ private slots:
         QCOMPARE(s.missing, qint64(missing));
         QCOMPARE(s.repeated, qint64(repeated));
         QCOMPARE(s.jumps, qint64(jumps));
-        QCOMPARE(timecodeText(s.last), timecodes.last());
+        QCOMPARE(TimecodeCount::text(s.last), timecodes.last());
     }
 
     // A sender at exactly its nominal rate for four seconds: measured on the spot, no jitter,
