@@ -34,7 +34,10 @@ constexpr qsizetype kMaxTimecodeSenders = 256;
 
 void noticeOnce(Notice notice, const char* text)
 {
-    if (notice != NoticeCount && firstNotice[notice].exchange(false))
+    // Called for every timecode: once the notice is written, a read settles it without writing
+    // the flag's cache line again.
+    if (notice != NoticeCount && firstNotice[notice].load(std::memory_order_relaxed) &&
+        firstNotice[notice].exchange(false))
         ArtNetOutput::line(QString::fromLatin1(text));
 }
 
