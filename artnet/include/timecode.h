@@ -1,0 +1,102 @@
+// The timecode vocabulary that the window, the companion program and the benchmarks share: the
+// four rates ArtTimeCode names by its Type byte, their names, the "HH:MM:SS:FF" text, and the
+// numbering of frames under each rate, drop-frame included. Plain functions over records and
+// numbers: nothing here touches a socket, a clock or a widget.
+#pragma once
+
+#include "packets.h"
+
+#include <QString>
+#include <QtGlobal>
+
+namespace Timecode {
+
+// The Type byte of ArtTimeCode.
+enum Type : quint8 {
+    kFilm = 0,      // 24 fps
+    kEbu = 1,       // 25 fps
+    kDropFrame = 2, // 29.97 fps, drop-frame numbering
+    kSmpte = 3,     // 30 fps
+};
+inline constexpr int kTypeCount = 4;
+
+// A Type this vocabulary knows (0 to 3).
+bool isKnownType(quint8 type);
+
+// Everything that follows from a Type. An unknown Type gives all zeros, not drop-frame, and the
+// name kUnknownRateName.
+struct Rate
+{
+    int framesPerSecond = 0;    // as the frame field counts them: 30 for drop-frame
+    qint64 periodNumerator = 0; // the exact frame period in seconds, numerator / denominator:
+    qint64 periodDenominator = 1; // 1/24, 1/25, 1001/30000, 1/30
+    bool dropFrame = false;
+    const char* name = nullptr; // "24 FPS", "25 FPS", "30 Drop", "30 FPS"
+};
+Rate rate(quint8 type);
+
+// The name shown for a Type outside 0 to 3.
+inline constexpr const char kUnknownRateName[] = "unknown";
+
+// The rate's display name, untranslated (the window passes it through tr()).
+const char* rateName(quint8 type);
+
+// Frames per second as the frame field counts them (30 for drop-frame); 0 for unknown types.
+int nominalFps(quint8 type);
+// Frames per second in real time (30000/1001 for drop-frame); 0 for unknown types.
+double nominalRate(quint8 type);
+// Milliseconds from one frame to the next; 0 for unknown types.
+double nominalPeriodMs(quint8 type);
+// Nanoseconds from one frame to the next, rounded; 0 for unknown types.
+qint64 periodNs(quint8 type);
+bool isDropFrame(quint8 type);
+
+// "HH:MM:SS:FF", each field at least two digits, larger values shown as received.
+QString text(const TimecodeRecord& record);
+
+// Same time and same Type.
+bool sameRecord(const TimecodeRecord& a, const TimecodeRecord& b);
+
+// Frame numbers from 00:00:00:00 up to, not including, the next midnight; 0 for unknown types.
+qint64 framesPerDay(quint8 type);
+
+// A timecode its own type can carry: hours below 24, minutes and seconds below 60, frames below
+// the rate, and for drop-frame not one of the frame numbers the numbering skips.
+bool isValid(const TimecodeRecord& record);
+
+// Frames since 00:00:00:00 under the record's numbering; -1 when the record is not valid.
+qint64 toFrameNumber(const TimecodeRecord& record);
+
+// The timecode of frame n (taken modulo a day, so the hours wrap from 23 to 0); a zero record of
+// that type when the type is unknown.
+TimecodeRecord fromFrameNumber(qint64 n, quint8 type);
+
+// The frame after this one; midnight follows the day's last frame (and an invalid record).
+TimecodeRecord next(const TimecodeRecord& record);
+
+// The record `frames` frames after this one (before it when negative), across midnight.
+TimecodeRecord offset(const TimecodeRecord& record, qint64 frames);
+
+// Step rules: how the step from one received timecode to the next reads in the sender's own
+// numbering, across midnight.
+// A forward step that skips at most this many frames counts them as missing; a longer one is a
+// locate. A step back by at most this many frames is a frame that came late.
+inline constexpr qint64 kMaxMissingGap = 10;
+
+enum class StepKind {
+    Next,   // the frame after the previous one
+    Repeat, // the same record again
+    Gap,    // forward, skipping `frames` frames (1 to kMaxMissingGap)
+    Back,   // backward by `frames` frames (1 to kMaxMissingGap)
+    Jump,   // anything else: a locate, a restart, a new Type, a record its Type cannot carry
+};
+
+struct Step
+{
+    StepKind kind = StepKind::Jump;
+    qint64 frames = 0;
+};
+
+Step step(const TimecodeRecord& previous, const TimecodeRecord& current);
+
+} // namespace Timecode
