@@ -1,0 +1,81 @@
+#include "bridgetiming.h"
+
+#include "console.h"
+#include "timecode.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr qint64 kNsPerSecond = 1000000000;
+
+} // namespace
+
+bool parseOffset(const QString& text, TimecodeOffset* offset)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^([+-]?)(\\d{1,2}):(\\d{1,2}):(\\d{1,2}):(\\d{1,2})$"));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return false;
+    TimecodeOffset result;
+    result.backward = match.captured(1) == QLatin1String("-");
+    result.hours = quint8(match.captured(2).toUInt());
+    result.minutes = quint8(match.captured(3).toUInt());
+    result.seconds = quint8(match.captured(4).toUInt());
+    result.frames = quint8(match.captured(5).toUInt());
+    if (result.hours >= 24 || result.minutes >= 60 || result.seconds >= 60 || result.frames >= 30)
+        return false;
+    *offset = result;
+    return true;
+}
+
+bool offsetFrames(const TimecodeOffset& offset, quint8 type, qint64* frames, QString* reason)
+{
+    const TimecodeRecord record{offset.frames, offset.seconds, offset.minutes, offset.hours, type};
+    const qint64 number = Timecode::toFrameNumber(record);
+    if (number < 0) {
+        *reason = offset.frames >= Timecode::nominalFps(type)
+                      ? CliText::tr("frames must be below %1").arg(Timecode::nominalFps(type))
+                      : CliText::tr("drop-frame numbering skips frames 00 and 01 of this minute");
+        return false;
+    }
+    *frames = offset.backward ? -number : number;
+    return true;
+}
+
+qint64 bridgeShift(qint64 offsetFrames, bool latencyCorrection)
+{
+    return offsetFrames + (latencyCorrection ? 1 : 0);
+}
+
+TimecodeRecord bridgedRecord(const LtcFrame& frame, quint8 type, qint64 shift)
+{
+    const TimecodeRecord decoded{frame.frames, frame.seconds, frame.minutes, frame.hours, type};
+    return Timecode::offset(decoded, shift);
+}
+
+qint64 sampleEndNs(qint64 sample, int sampleRate)
+{
+    // Whole seconds and the rest apart, so sample × 10^9 never overflows.
+    const qint64 end = sample + 1;
+    return end / sampleRate * kNsPerSecond + end % sampleRate * kNsPerSecond / sampleRate;
+}
+
+SamplePacer::SamplePacer(PacingClock& clock, int sampleRate)
+    : clock(clock), sampleRate(sampleRate), start(clock.now())
+{
+}
+
+bool SamplePacer::waitForEnd(qint64 lastSample, const std::atomic<bool>& stop)
+{
+    const qint64 deadline = start + sampleEndNs(lastSample, sampleRate);
+    while (!stop.load() && clock.now() < deadline)
+        clock.sleepUntil(deadline);
+    return !stop.load();
+}
+
+qint64 SamplePacer::lateness(qint64 lastSample)
+{
+    return clock.now() - start - sampleEndNs(lastSample, sampleRate);
+}
