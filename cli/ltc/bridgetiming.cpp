@@ -69,13 +69,13 @@ SamplePacer::SamplePacer(PacingClock& clock, int sampleRate)
 
 bool SamplePacer::waitForEnd(qint64 lastSample, const std::atomic<bool>& stop)
 {
-    const qint64 deadline = start + sampleEndNs(lastSample, sampleRate);
+    const qint64 deadline = due(lastSample);
     while (!stop.load() && clock.now() < deadline)
         clock.sleepUntil(deadline);
     return !stop.load();
 }
 
-qint64 SamplePacer::lateness(qint64 lastSample)
+qint64 SamplePacer::due(qint64 lastSample) const
 {
-    return clock.now() - start - sampleEndNs(lastSample, sampleRate);
+    return start + sampleEndNs(lastSample, sampleRate);
 }

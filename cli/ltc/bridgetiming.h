@@ -57,8 +57,8 @@ public:
     // Waits until the end of `lastSample` is due; false when `stop` was raised first.
     bool waitForEnd(qint64 lastSample, const std::atomic<bool>& stop);
 
-    // Nanoseconds from the end of `lastSample` to now (below zero while it is still ahead).
-    qint64 lateness(qint64 lastSample);
+    // The clock's time at the end of `lastSample`.
+    qint64 due(qint64 lastSample) const;
 
 private:
     PacingClock& clock;
