@@ -1,5 +1,5 @@
 #include "framepacer.h"
-#include "timecodecount.h"
+#include "timecode.h"
 
 #include <ctime>
 #include <numeric>
@@ -21,9 +21,11 @@ FrameSchedule::FrameSchedule(qint64 periodNumerator, qint64 periodDenominator)
 
 FrameSchedule FrameSchedule::forType(quint8 type)
 {
-    if (type == 2)
-        return FrameSchedule(1001, 30000);
-    return FrameSchedule(1, qMax(1, TimecodeCount::nominalFps(type)));
+    const Timecode::Rate rate = Timecode::rate(type);
+    // An unknown Type has no period; a second keeps the schedule defined.
+    if (rate.periodNumerator <= 0)
+        return FrameSchedule(1, 1);
+    return FrameSchedule(rate.periodNumerator, rate.periodDenominator);
 }
 
 qint64 FrameSchedule::deadline(qint64 n) const

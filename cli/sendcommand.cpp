@@ -3,7 +3,7 @@
 #include "console.h"
 #include "framepacer.h"
 #include "sendoptions.h"
-#include "timecodecount.h"
+#include "timecode.h"
 #include "timecodesender.h"
 
 #include <sched.h>
@@ -25,7 +25,7 @@ void preferPromptWakeups()
 QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
 {
     return CliText::tr("%1  %2 fps  %3 frames sent")
-        .arg(TimecodeCount::text(record), rateName(type))
+        .arg(Timecode::text(record), rateName(type))
         .arg(sent);
 }
 
@@ -75,14 +75,14 @@ int runSend(const QStringList& arguments)
     const std::atomic<bool>& stop = Console::installStopSignals();
     preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();
-    const qint64 startNumber = TimecodeCount::toFrameNumber(options.start);
+    const qint64 startNumber = Timecode::toFrameNumber(options.start);
     qint64 failed = 0;
     qint64 sent = 0;
     MonotonicClock clock;
     const PacingResult result = runPaced(
         FrameSchedule::forType(options.type), clock, options.frameCount, stop, [&](qint64 frame) {
             const TimecodeRecord record =
-                TimecodeCount::fromFrameNumber(startNumber + frame, options.type);
+                Timecode::fromFrameNumber(startNumber + frame, options.type);
             if (!sender.send(record))
                 ++failed;
             ++sent;

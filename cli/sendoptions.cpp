@@ -1,6 +1,6 @@
 #include "sendoptions.h"
 #include "console.h"
-#include "timecodecount.h"
+#include "timecode.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -51,8 +51,8 @@ QString invalidTimecodeReason(const TimecodeRecord& r)
         return CliText::tr("minutes must be below 60");
     if (r.seconds >= 60)
         return CliText::tr("seconds must be below 60");
-    if (r.frames >= TimecodeCount::nominalFps(r.type))
-        return CliText::tr("frames must be below %1").arg(TimecodeCount::nominalFps(r.type));
+    if (r.frames >= Timecode::nominalFps(r.type))
+        return CliText::tr("frames must be below %1").arg(Timecode::nominalFps(r.type));
     return CliText::tr("drop-frame numbering skips frames 00 and 01 of this minute");
 }
 
@@ -136,7 +136,7 @@ SendParse parseSendOptions(const QStringList& arguments)
         if (!parseTimecode(text, &record))
             return error(CliText::tr("send: --start \"%1\" is not HH:MM:SS:FF").arg(text));
         record.type = options.type;
-        if (!TimecodeCount::isValid(record))
+        if (!Timecode::isValid(record))
             return error(CliText::tr("send: --start %1 does not exist at %2 fps: %3")
                              .arg(text, rateName(options.type), invalidTimecodeReason(record)));
         options.start = record;
@@ -172,7 +172,7 @@ SendParse parseSendOptions(const QStringList& arguments)
                                      "seconds")
                              .arg(text));
         // As many frames as the rate gives in that time, and at least the first.
-        const double count = std::round(seconds * TimecodeCount::nominalRate(options.type));
+        const double count = std::round(seconds * Timecode::nominalRate(options.type));
         if (count > 1e15)
             return error(CliText::tr("send: --duration %1 is too long").arg(text));
         options.frameCount = qMax<qint64>(1, qint64(count));

@@ -1,6 +1,6 @@
 #include "timecodehealth.h"
 #include "textoutput.h"
-#include "timecodecount.h"
+#include "timecode.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -47,7 +47,7 @@ double SenderStats::measuredFps() const
 
 bool SenderStats::rateOff() const
 {
-    const double nominal = TimecodeCount::nominalRate(last.type);
+    const double nominal = Timecode::nominalRate(last.type);
     if (runningNs < kRateJudgedAfterNs || nominal <= 0)
         return false;
     return std::fabs(measuredFps() - nominal) > nominal * kRateTolerance;
@@ -60,39 +60,24 @@ bool SenderStats::healthyAt(qint64 nowNs) const
 
 namespace {
 
-bool sameRecord(const TimecodeRecord& a, const TimecodeRecord& b)
-{
-    return a.frames == b.frames && a.seconds == b.seconds && a.minutes == b.minutes &&
-           a.hours == b.hours && a.type == b.type;
-}
-
-// Sorts the step from one timecode to the next into what the sender meant: the next frame, a
-// repeat, a few frames lost, or anything else (a locate, a restart, a step back, a new Type).
 void countStep(SenderStats& stats, const TimecodeRecord& previous, const TimecodeRecord& next)
 {
-    if (sameRecord(previous, next)) {
+    const Timecode::Step step = Timecode::step(previous, next);
+    switch (step.kind) {
+    case Timecode::StepKind::Next:
+        break;
+    case Timecode::StepKind::Repeat:
         ++stats.repeated;
-        return;
-    }
-    if (previous.type != next.type) {
+        break;
+    case Timecode::StepKind::Gap:
+        stats.missing += step.frames;
+        break;
+    // A frame a little behind the last is counted as a jump, as any other step back is.
+    case Timecode::StepKind::Back:
+    case Timecode::StepKind::Jump:
         ++stats.jumps;
-        return;
+        break;
     }
-    const qint64 from = TimecodeCount::toFrameNumber(previous);
-    const qint64 to = TimecodeCount::toFrameNumber(next);
-    if (from < 0 || to < 0) {
-        ++stats.jumps;
-        return;
-    }
-    // Forward distance in the sender's own numbering, across midnight.
-    const qint64 day = TimecodeCount::framesPerDay(next.type);
-    const qint64 skipped = ((to - from - 1) % day + day) % day;
-    if (skipped == 0)
-        return;
-    if (skipped <= kMaxMissingGap)
-        stats.missing += skipped;
-    else
-        ++stats.jumps;
 }
 
 } // namespace
@@ -126,7 +111,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
     } else {
         ++stats->runningIntervals;
         stats->runningNs += interval;
-        const double periodMs = TimecodeCount::nominalPeriodMs(record.type);
+        const double periodMs = Timecode::nominalPeriodMs(record.type);
         if (periodMs > 0)
             stats->jitter.add(std::llround(std::fabs(double(interval) / 1e3 - periodMs * 1e3)));
     }
@@ -147,30 +132,13 @@ int Monitor::verdictAt(qint64 nowNs) const
     return 0;
 }
 
-QString rateName(quint8 type)
-{
-    // The names the Chronolume window shows, so both read alike.
-    switch (type) {
-    case 0:
-        return QStringLiteral("24 FPS");
-    case 1:
-        return QStringLiteral("25 FPS");
-    case 2:
-        return QStringLiteral("30 Drop");
-    case 3:
-        return QStringLiteral("30 FPS");
-    default:
-        return QStringLiteral("unknown");
-    }
-}
-
 Row row(const SenderStats& stats, qint64 nowNs)
 {
     Row r;
     r.sender = stats.sender.toString();
-    r.timecode = TimecodeCount::text(stats.last);
+    r.timecode = Timecode::text(stats.last);
     r.type = stats.last.type;
-    r.rateName = rateName(stats.last.type);
+    r.rateName = QLatin1String(Timecode::rateName(stats.last.type));
     r.frames = stats.frames;
     r.measuredFps = stats.measuredFps();
     r.missing = stats.missing;

@@ -14,9 +14,6 @@ namespace TimecodeHealth {
 
 // A sender silent for longer than this has stopped.
 inline constexpr qint64 kStopAfterNs = 1'000'000'000;
-// A forward step that skips at most this many frames counts them as missing; a longer one is a
-// locate.
-inline constexpr qint64 kMaxMissingGap = 10;
 // A measured rate further than this share off its Type's nominal rate is unhealthy.
 inline constexpr double kRateTolerance = 0.01;
 // The rate is judged only once this much running time has been measured: before that, one late
@@ -102,7 +99,6 @@ struct Row
 };
 
 Row row(const SenderStats& stats, qint64 nowNs);
-QString rateName(quint8 type);
 
 // One JSON object on one line, without its line break; keys in a fixed order.
 QString jsonLine(const Row& row, bool final);
