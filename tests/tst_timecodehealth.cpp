@@ -1,8 +1,9 @@
 // What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
 // between frames, the measured rate, the jitter, stops and the exit status, and the lines the
 // figures are printed in.
+#include "monitor/healthreport.h"
+#include "monitor/timecodehealth.h"
 #include "timecode.h"
-#include "timecodehealth.h"
 
 #include <QtTest>
 

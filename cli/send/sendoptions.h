@@ -18,15 +18,10 @@ struct SendOptions
     bool quiet = false;
 };
 
-struct SendParse
-{
-    enum Outcome { Run, Help, Error };
-    Outcome outcome = Error;
-    SendOptions options;
-    QString text; // the help text, or the one-line complaint without the program's name
-};
+// Parses and checks the arguments after "send". True when the stream is to run; otherwise the
+// help was shown (*status kOk) or the input complained about on stderr (*status kUsage).
+bool parseSendOptions(const QStringList& arguments, SendOptions* options, int* status);
 
-SendParse parseSendOptions(const QStringList& arguments);
-
-// "24", "25", "29.97" or "30" for the four Types.
-QString rateName(quint8 type);
+// The rate as send reads and writes it: frames a second in real time to two decimals, "24",
+// "25", "29.97" or "30".
+QString rateText(quint8 type);

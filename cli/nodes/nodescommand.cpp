@@ -1,8 +1,9 @@
-// chronolume-cli nodes: polls every local IPv4 network and lists the Art-Net nodes that answer.
-#include "commandline.h"
-#include "commands.h"
-#include "console.h"
-#include "nodelist.h"
+#include "nodes/nodescommand.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "nodes/nodelist.h"
+#include "nodes/nodereport.h"
 
 #include "artnet.h"
 #include "packets.h"
@@ -65,10 +66,10 @@ int runNodes(const QStringList& arguments)
     bool ok = false;
     const int waitMs = parser.value(wait).toInt(&ok);
     if (!ok || waitMs <= 0 || waitMs > kMaxWaitMs) {
-        Console::error(QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
-                           .arg(kMaxWaitMs)
-                           .arg(parser.value(wait)));
-        return ExitStatus::kUsage;
+        return CommandLine::refuse(
+            QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
+                .arg(kMaxWaitMs)
+                .arg(parser.value(wait)));
     }
 
     // A reply sent to this machine reaches only the socket that bound port 6454 last; with
