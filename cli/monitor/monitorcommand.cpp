@@ -2,6 +2,7 @@
 #include "common/commandline.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
+#include "common/listening.h"
 #include "monitor/healthreport.h"
 #include "monitor/timecodehealth.h"
 
@@ -98,14 +99,9 @@ int runMonitor(const QStringList& arguments)
     artnet::setDiagnosticLines(false);
     TimecodeHealth::Monitor monitor;
     HealthObserver observer(monitor);
-    artnet node; // shares the port, as the window does, so both can run side by side
-    node.setObserver(&observer);
-    if (!node.openSocket()) {
-        Console::error(QStringLiteral("monitor: cannot listen on UDP port %1 (another program "
-                                      "holds it without sharing)")
-                           .arg(ArtNetPacket::kPort));
+    artnet node;
+    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor")))
         return ExitStatus::kFailure;
-    }
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     const bool asJson = parser.isSet(json);

@@ -2,6 +2,7 @@
 #include "common/commandline.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
+#include "common/listening.h"
 #include "nodes/nodelist.h"
 #include "nodes/nodereport.h"
 
@@ -83,13 +84,8 @@ int runNodes(const QStringList& arguments)
     artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
     artnet node;
-    node.setObserver(&collector);
-    if (!node.openSocket()) {
-        Console::error(QStringLiteral("nodes: cannot listen on UDP port %1 (another program "
-                                      "holds it without sharing)")
-                           .arg(ArtNetPacket::kPort));
+    if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
         return ExitStatus::kFailure;
-    }
     if (node.sendPoll() <= 0) {
         Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
         return ExitStatus::kFailure;
