@@ -218,8 +218,8 @@ int main(int argc, char* argv[])
     runGenerator("30", kWarmUpSeconds);
     receiver.finish();
 
-    const double at30 = measure(receiver, "30", 3);
-    const double at2997 = measure(receiver, "29.97", 2);
+    const double at30 = measure(receiver, "30", Timecode::kSmpte);
+    const double at2997 = measure(receiver, "29.97", Timecode::kDropFrame);
     if (at30 < 0 || at2997 < 0)
         return 1;
     std::printf("p99 jitter: %.2f %% of the period at worst (goal: at most 3 %%)\n",

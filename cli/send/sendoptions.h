@@ -3,6 +3,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "timecode.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -11,8 +12,8 @@
 
 struct SendOptions
 {
-    quint8 type = 1; // ArtTimeCode Type: 25 fps unless told otherwise
-    TimecodeRecord start{0, 0, 0, 0, 1};
+    quint8 type = Timecode::kEbu; // 25 fps unless told otherwise
+    TimecodeRecord start{0, 0, 0, 0, Timecode::kEbu};
     QList<QHostAddress> destinations; // empty: every local network's broadcast address
     qint64 frameCount = -1;           // frames to send, -1 until interrupted
     bool quiet = false;
