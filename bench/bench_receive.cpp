@@ -30,8 +30,8 @@
 // observer's worst case, the two alternating so that both see the same machine.
 #include "artnet.h"
 #include "isolation.h"
-#include "timecodecount.h"
-#include "timecodehealth.h"
+#include "timecode.h"
+#include "monitor/timecodehealth.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -275,7 +275,7 @@ public:
         const size_t desk = size_t(i % kDesks);
         TimecodeRecord& t = deskTimecode[desk];
         t.type = 1;
-        t = TimecodeCount::next(t);
+        t = Timecode::next(t);
         sendFrom(desks[desk], artTimeCode(t), to);
     }
 
