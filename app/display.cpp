@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include "artnet.h"
+#include "timecode.h"
 #include "timecodetext.h"
 
 #include <QDebug>
@@ -20,10 +21,7 @@ bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        const TimecodeRecord& x = a[i].timecode;
-        const TimecodeRecord& y = b[i].timecode;
-        if (x.frames != y.frames || x.seconds != y.seconds || x.minutes != y.minutes ||
-            x.hours != y.hours || x.type != y.type || a[i].sender != b[i].sender)
+        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender)
             return false;
     }
     return true;

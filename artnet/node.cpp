@@ -170,7 +170,7 @@ bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index
     // frees up.
     if (!openSocket())
         return false;
-    if (!timecodeReceived || !timecodeSources || index < 0 || index >= timecodeSources->size())
+    if (!anyTimecodeStored || !timecodeSources || index < 0 || index >= timecodeSources->size())
         return false;
 
     const TimecodeSource& source = timecodeSources->at(index);

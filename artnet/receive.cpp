@@ -187,7 +187,7 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         }
         timecodeSenderIndex.insert(address, timecodeSources->size());
         timecodeSources->append(TimecodeSource{record, sender});
-        timecodeReceived = true;
+        anyTimecodeStored = true;
     }
     if (observer)
         observer->timecodeReceived(record, sender, arrivalNs);

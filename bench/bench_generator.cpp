@@ -10,7 +10,7 @@
 // Like the other benchmarks it runs only in a network namespace of its own, on loopback.
 #include "isolation.h"
 #include "packets.h"
-#include "timecodecount.h"
+#include "timecode.h"
 
 #include <QCoreApplication>
 
@@ -155,18 +155,17 @@ double measure(Receiver& receiver, const char* rate, quint8 type)
         return -1;
     }
 
-    const double periodMs = TimecodeCount::nominalPeriodMs(type);
-    const qint64 expected = std::llround(kSeconds * TimecodeCount::nominalRate(type));
+    const double periodMs = Timecode::nominalPeriodMs(type);
+    const qint64 expected = std::llround(kSeconds * Timecode::nominalRate(type));
     qint64 missing = 0, repeated = 0, jumps = 0;
     std::vector<double> deviations;
     for (size_t i = 1; i < arrivals.size(); ++i) {
-        const qint64 before = TimecodeCount::toFrameNumber(arrivals[i - 1].timecode);
-        const qint64 now = TimecodeCount::toFrameNumber(arrivals[i].timecode);
-        if (now == before)
+        const Timecode::Step step = Timecode::step(arrivals[i - 1].timecode, arrivals[i].timecode);
+        if (step.kind == Timecode::StepKind::Repeat)
             ++repeated;
-        else if (now > before + 1 && now <= before + 10)
-            missing += now - before - 1;
-        else if (now != before + 1)
+        else if (step.kind == Timecode::StepKind::Gap)
+            missing += step.frames;
+        else if (step.kind != Timecode::StepKind::Next)
             ++jumps;
         const double intervalMs = double(arrivals[i].ns - arrivals[i - 1].ns) / 1e6;
         deviations.push_back(std::fabs(intervalMs - periodMs));
@@ -176,10 +175,10 @@ double measure(Receiver& receiver, const char* rate, quint8 type)
     // frame at either end does not pass for drift.
     const double spanMs = double(arrivals.back().ns - arrivals.front().ns) / 1e6;
     const qint64 frames = qint64(arrivals.size());
-    const qint64 firstNumber = TimecodeCount::toFrameNumber(arrivals.front().timecode);
+    const qint64 firstNumber = Timecode::toFrameNumber(arrivals.front().timecode);
     std::vector<double> offsetsMs;
     for (const Arrival& arrival : arrivals) {
-        const qint64 index = TimecodeCount::toFrameNumber(arrival.timecode) - firstNumber;
+        const qint64 index = Timecode::toFrameNumber(arrival.timecode) - firstNumber;
         offsetsMs.push_back(double(arrival.ns - arrivals.front().ns) / 1e6 -
                             double(index) * periodMs);
     }
@@ -219,8 +218,8 @@ int main(int argc, char* argv[])
     runGenerator("30", kWarmUpSeconds);
     receiver.finish();
 
-    const double at30 = measure(receiver, "30", 3);
-    const double at2997 = measure(receiver, "29.97", 2);
+    const double at30 = measure(receiver, "30", Timecode::kSmpte);
+    const double at2997 = measure(receiver, "29.97", Timecode::kDropFrame);
     if (at30 < 0 || at2997 < 0)
         return 1;
     std::printf("p99 jitter: %.2f %% of the period at worst (goal: at most 3 %%)\n",

@@ -34,9 +34,9 @@
 #include "artnet.h"
 #include "drain.h"
 #include "isolation.h"
+#include "monitor/timecodehealth.h"
 #include "probes.h"
-#include "timecodecount.h"
-#include "timecodehealth.h"
+#include "timecode.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -284,7 +284,7 @@ public:
         const size_t desk = size_t(i % kDesks);
         TimecodeRecord& t = deskTimecode[desk];
         t.type = 1;
-        t = TimecodeCount::next(t);
+        t = Timecode::next(t);
         sendFrom(desks[desk], artTimeCode(t), to);
     }
 

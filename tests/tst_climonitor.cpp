@@ -2,7 +2,7 @@
 // ArtTimeCode datagrams from a sender on 127.0.0.2 at a paced rate, with faults put in on
 // purpose, read back through its JSON lines, its table and its exit status.
 #include "sandbox.h"
-#include "timecodecount.h"
+#include "timecode.h"
 #include "traffic.h"
 
 #include <QJsonDocument>
@@ -66,7 +66,7 @@ QList<Frame> scenario(quint8 type, Fault fault)
             frames.append(Frame{tc, std::llround(i * period) + silenceNs});
         if (fault == Fault::Repeat2 && (i == 10 || i == 30))
             continue; // the same timecode goes out again in the next slot
-        tc = TimecodeCount::next(tc);
+        tc = Timecode::next(tc);
     }
     return frames;
 }

@@ -69,7 +69,8 @@ QString timecode(const char* framesSecondsMinutesHours, const char* type)
            QStringLiteral("00"); // pad
 }
 
-// The final line taken apart; sent is -1 when the line is not a summary.
+// The final line taken apart; sent is -1 when the line is not a summary, or counts its frames
+// in the wrong number ("1 frames", "2 frame").
 struct Summary
 {
     qint64 sent = -1;
@@ -82,17 +83,18 @@ struct Summary
 Summary summaryOf(const QString& out)
 {
     static const QRegularExpression shape(
-        QStringLiteral("^sent (\\d+) frames in (\\d+\\.\\d{3}) s at ([0-9.]+) fps"
+        QStringLiteral("^sent (\\d+) (frames?) in (\\d+\\.\\d{3}) s at ([0-9.]+) fps"
                        "(?:, (\\d+) skipped)?(?:, (\\d+) failed)?\\r?\\n$"));
     const QRegularExpressionMatch match = shape.match(out);
     Summary summary;
-    if (!match.hasMatch())
+    if (!match.hasMatch() ||
+        (match.captured(1) == QLatin1String("1")) != (match.captured(2) == QLatin1String("frame")))
         return summary;
     summary.sent = match.captured(1).toLongLong();
-    summary.seconds = match.captured(2).toDouble();
-    summary.rate = match.captured(3);
-    summary.skipped = match.captured(4).toLongLong();
-    summary.failed = match.captured(5).toLongLong();
+    summary.seconds = match.captured(3).toDouble();
+    summary.rate = match.captured(4);
+    summary.skipped = match.captured(5).toLongLong();
+    summary.failed = match.captured(6).toLongLong();
     return summary;
 }
 
@@ -157,6 +159,9 @@ private slots:
         QTest::newRow("30: midnight wraps to hour 0, type 3")
             << QStringList{"--rate", "30", "--start", "23:59:59:29", "--frames", "2"}
             << QStringList{timecode("1d3b3b17", "03"), timecode("00000000", "03")} << "30" << 0.067;
+        QTest::newRow("29.970 is 29.97; one frame")
+            << QStringList{"--rate", "29.970", "--frames", "1"}
+            << QStringList{timecode("00000000", "02")} << "29.97" << 0.033;
         QTest::newRow("--duration 0.2 at 25: five frames, and the last option wins")
             << QStringList{"--rate", "30", "--rate", "25", "--duration", "0.2"}
             << QStringList{timecode("00000000", "01"), timecode("01000000", "01"),
@@ -213,6 +218,8 @@ private slots:
         };
         row("unknown rate", {"--rate", "29.976"},
             "send: unknown rate \"29.976\" (use 24, 25, 29.97 or 30)");
+        row("29.98 is no rate", {"--rate", "29.98"},
+            "send: unknown rate \"29.98\" (use 24, 25, 29.97 or 30)");
         row("rate with no value", {"--rate"}, "send: Missing value after '--rate'.");
         row("hour 25", {"--start", "25:00:00:00"},
             "send: --start 25:00:00:00 does not exist at 25 fps: hours must be below 24");

@@ -1,5 +1,6 @@
 // The list `nodes` prints: each node once per IP and BindIndex, and the JSON and table lines.
-#include "nodelist.h"
+#include "nodes/nodelist.h"
+#include "nodes/nodereport.h"
 
 #include <QtTest>
 

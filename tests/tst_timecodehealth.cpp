@@ -1,8 +1,9 @@
 // What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
 // between frames, the measured rate, the jitter, stops and the exit status, and the lines the
 // figures are printed in.
-#include "timecodecount.h"
-#include "timecodehealth.h"
+#include "monitor/healthreport.h"
+#include "monitor/timecodehealth.h"
+#include "timecode.h"
 
 #include <QtTest>
 
@@ -133,7 +134,7 @@ private slots:
         QCOMPARE(s.missing, qint64(missing));
         QCOMPARE(s.repeated, qint64(repeated));
         QCOMPARE(s.jumps, qint64(jumps));
-        QCOMPARE(TimecodeCount::text(s.last), timecodes.last());
+        QCOMPARE(Timecode::text(s.last), timecodes.last());
     }
 
     // A sender at exactly its nominal rate for four seconds: measured on the spot, no jitter,
@@ -284,7 +285,7 @@ private slots:
         r.sender = QStringLiteral("10.0.0.7");
         r.timecode = QStringLiteral("01:02:03:04");
         r.type = 2;
-        r.rateName = rateName(2);
+        r.rateName = QLatin1String(Timecode::rateName(2));
         r.frames = 1234;
         r.measuredFps = 29.97002997;
         r.missing = 3;
@@ -302,7 +303,7 @@ private slots:
 
         Row second = r;
         second.sender = QStringLiteral("192.168.100.200");
-        second.rateName = rateName(7);
+        second.rateName = QLatin1String(Timecode::rateName(7));
         second.stopped = false;
         QCOMPARE(tableLines({r, second}),
                  QStringList({

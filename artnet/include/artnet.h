@@ -177,10 +177,12 @@ public:
     // the received data was placed; false outside the buffer or for a channel past the channels
     // per universe (past 512 when a universe has more). Any thread.
     bool getDmxValue(quint16 universeIndex, quint16 channel, quint8* value);
-    // Registers the caller's pixels, three channels each, or removes them (null). Refused at 0
-    // channels; the channels given count ports only, at most 32,768 of them. Any thread once
-    // DMX input is enabled; once it returns, the previous array is the caller's again.
-    void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse);
+    // Registers the caller's pixels, three channels each, or removes them (null). The pixels land
+    // as the DMX buffer's channels per universe place them; channelsPerPort only sets how many
+    // ports the node reports for them (3 × count / channelsPerPort, rounded up; at most 32,768
+    // in all). Refused at 0. Any thread once DMX input is enabled; once it returns, the previous
+    // array is the caller's again.
+    void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort);
     // Publishes what a hold collected into the caller's buffer and restarts the hold's clock.
     // Any thread.
     void commitDmx();
@@ -258,7 +260,7 @@ private:
     // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
     // sender does not walk the list.
     QHash<quint32, qsizetype> timecodeSenderIndex;
-    bool timecodeReceived = false;
+    bool anyTimecodeStored = false; // a first sender's record is in timecodeSources
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;
     quint8* lastPoll = nullptr;
@@ -271,7 +273,7 @@ private:
     ElapsedClock* syncClock = nullptr;
     QColor* pixelBuffer = nullptr;
     quint32 pixelCount = 0;
-    quint16 pixelChannelsPerUniverse = ArtNetPacket::kDmxMaxSlots;
+    quint16 pixelChannelsPerPort = ArtNetPacket::kDmxMaxSlots;
 
 public:
     quint8 versionHi = 0;

@@ -1,4 +1,4 @@
-// The Art-Net nodes that answered a poll, each listed once, and the lines they are printed in.
+// The Art-Net nodes that answered a poll, each listed once.
 #pragma once
 
 #include <QHostAddress>
@@ -41,9 +41,5 @@ public:
 private:
     QList<Node> all;
 };
-
-QString macText(const std::array<quint8, 6>& mac);
-QString jsonLine(const Node& node);
-QStringList tableLines(const QList<Node>& nodes);
 
 } // namespace NodeList

@@ -62,3 +62,7 @@ struct PacingResult
 // frameCount below 0 runs until stopped.
 PacingResult runPaced(const FrameSchedule& schedule, PacingClock& clock, qint64 frameCount,
                       const std::atomic<bool>& stop, const std::function<void(qint64)>& send);
+
+// Asks for the lowest real-time priority for this process where the system grants it, so that
+// a paced stream is woken on time on a busy machine; otherwise changes nothing.
+void preferPromptWakeups();

@@ -1,5 +1,7 @@
-#include "framepacer.h"
-#include "timecodecount.h"
+#include "common/framepacer.h"
+#include "timecode.h"
+
+#include <sched.h>
 
 #include <ctime>
 #include <numeric>
@@ -21,9 +23,11 @@ FrameSchedule::FrameSchedule(qint64 periodNumerator, qint64 periodDenominator)
 
 FrameSchedule FrameSchedule::forType(quint8 type)
 {
-    if (type == 2)
-        return FrameSchedule(1001, 30000);
-    return FrameSchedule(1, qMax(1, TimecodeCount::nominalFps(type)));
+    const Timecode::Rate rate = Timecode::rate(type);
+    // An unknown Type has no period; a second keeps the schedule defined.
+    if (rate.periodNumerator <= 0)
+        return FrameSchedule(1, 1);
+    return FrameSchedule(rate.periodNumerator, rate.periodDenominator);
 }
 
 qint64 FrameSchedule::deadline(qint64 n) const
@@ -89,4 +93,16 @@ PacingResult runPaced(const FrameSchedule& schedule, PacingClock& clock, qint64 
         clock.sleepUntil(start + schedule.deadline(frameCount));
     result.elapsedNs = clock.now() - start;
     return result;
+}
+
+// A frame is due every 33 to 42 ms and takes microseconds to send, but on a busy machine the
+// ordinary scheduler can keep a woken process waiting for several milliseconds, or a whole
+// period. So the stream asks for the lowest real-time priority where the system grants it (to
+// root, or under an rtprio limit) and runs as any other process where it does not. Children do
+// not inherit it.
+void preferPromptWakeups()
+{
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &priority);
 }

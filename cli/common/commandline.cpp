@@ -1,6 +1,6 @@
-#include "commandline.h"
-#include "commands.h"
-#include "console.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
 
 #include <QCoreApplication>
 
@@ -17,8 +17,7 @@ bool parse(QCommandLineParser& parser, const QString& command, const QString& de
     parser.addOptions(options);
     // parse() skips the first argument, the program's name.
     if (!parser.parse(QStringList(QStringLiteral("chronolume-cli")) + arguments)) {
-        Console::error(command + QStringLiteral(": ") + parser.errorText());
-        *status = ExitStatus::kUsage;
+        *status = refuse(command + QStringLiteral(": ") + parser.errorText());
         return false;
     }
     if (parser.isSet(help)) {
@@ -31,12 +30,17 @@ bool parse(QCommandLineParser& parser, const QString& command, const QString& de
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        Console::error(QStringLiteral("%1: unexpected argument \"%2\"")
-                           .arg(command, parser.positionalArguments().first()));
-        *status = ExitStatus::kUsage;
+        *status = refuse(QStringLiteral("%1: unexpected argument \"%2\"")
+                             .arg(command, parser.positionalArguments().first()));
         return false;
     }
     return true;
+}
+
+int refuse(const QString& message)
+{
+    Console::error(message);
+    return ExitStatus::kUsage;
 }
 
 } // namespace CommandLine

@@ -1,38 +1,15 @@
-#include "timecodesender.h"
-#include "console.h"
-#include "interfaces.h"
+#include "common/timecodesender.h"
+#include "common/console.h"
+
 #include "packets.h"
 
 #include <QUdpSocket>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
 using namespace ArtNetPacket;
-
-QByteArray artTimeCodePacket(const TimecodeRecord& record)
-{
-    QByteArray packet(kTimeCodeSize, '\0');
-    writeTimeCode(reinterpret_cast<quint8*>(packet.data()), record);
-    return packet;
-}
-
-QList<QHostAddress> localBroadcastAddresses()
-{
-    const InterfaceDiscovery::Result found =
-        InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters());
-    QList<QHostAddress> addresses;
-    for (const InterfaceEntry& entry : found.entries) {
-        // Discovery never lists a loopback address as a network of its own; one in the list is
-        // the stand-in for "no network at all".
-        if (entry.address.ip().isLoopback())
-            continue;
-        const QHostAddress broadcast = entry.address.broadcast();
-        if (!addresses.contains(broadcast))
-            addresses.append(broadcast);
-    }
-    return addresses;
-}
 
 TimecodeSender::TimecodeSender(QList<QHostAddress> destinationList)
     : destinations(std::move(destinationList))
@@ -63,11 +40,13 @@ bool TimecodeSender::send(const TimecodeRecord& record)
 {
     if (!socket)
         return false;
-    const QByteArray packet = artTimeCodePacket(record);
+    std::array<quint8, kTimeCodeSize> packet;
+    writeTimeCode(packet.data(), record);
+    const char* const data = reinterpret_cast<const char*>(packet.data());
     bool allSent = true;
     for (const QHostAddress& destination : std::as_const(destinations)) {
         errno = 0;
-        if (socket->writeDatagram(packet, destination, kPort) == packet.size())
+        if (socket->writeDatagram(data, kTimeCodeSize, destination, kPort) == kTimeCodeSize)
             continue;
         // Qt words most send errors alike; the system's text says what went wrong.
         const int systemError = errno;

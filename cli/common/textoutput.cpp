@@ -1,4 +1,4 @@
-#include "textoutput.h"
+#include "common/textoutput.h"
 
 namespace TextOutput {
 

@@ -1,6 +1,9 @@
-#include "sendoptions.h"
-#include "console.h"
-#include "timecodecount.h"
+#include "send/sendoptions.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+
+#include "timecode.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -9,19 +12,19 @@
 
 namespace {
 
-struct Rate
-{
-    const char* name;
-    quint8 type;
-};
-
-const Rate kRates[] = {{"24", 0}, {"25", 1}, {"29.97", 2}, {"30", 3}};
+// A rate given as a number matches one of the four when it is the same number however it is
+// written ("25.0", "29.970"); 29.98 is not 29.97.
+constexpr double kRateMatch = 1e-9;
 
 bool parseRate(const QString& text, quint8* type)
 {
-    for (const Rate& rate : kRates) {
-        if (text == QLatin1String(rate.name)) {
-            *type = rate.type;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok)
+        return false;
+    for (int candidate = 0; candidate < Timecode::kTypeCount; ++candidate) {
+        if (std::fabs(value - rateText(quint8(candidate)).toDouble()) < kRateMatch) {
+            *type = quint8(candidate);
             return true;
         }
     }
@@ -51,40 +54,22 @@ QString invalidTimecodeReason(const TimecodeRecord& r)
         return CliText::tr("minutes must be below 60");
     if (r.seconds >= 60)
         return CliText::tr("seconds must be below 60");
-    if (r.frames >= TimecodeCount::nominalFps(r.type))
-        return CliText::tr("frames must be below %1").arg(TimecodeCount::nominalFps(r.type));
+    if (r.frames >= Timecode::nominalFps(r.type))
+        return CliText::tr("frames must be below %1").arg(Timecode::nominalFps(r.type));
     return CliText::tr("drop-frame numbering skips frames 00 and 01 of this minute");
-}
-
-SendParse error(const QString& text)
-{
-    SendParse result;
-    result.outcome = SendParse::Error;
-    result.text = text;
-    return result;
 }
 
 } // namespace
 
-QString rateName(quint8 type)
+QString rateText(quint8 type)
 {
-    for (const Rate& rate : kRates) {
-        if (rate.type == type)
-            return QLatin1String(rate.name);
-    }
-    return QString::number(type);
+    return QString::number(Timecode::nominalRate(type), 'g', 4);
 }
 
-SendParse parseSendOptions(const QStringList& arguments)
+bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* status)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate, to the broadcast "
-                    "address of every local IPv4 network or to the given addresses, until "
-                    "interrupted or for the given time or number of frames."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  CliText::tr("Show this help and exit."));
     const QCommandLineOption rate(QStringLiteral("rate"),
                                   CliText::tr("Frame rate: 24, 25 (default), 29.97 "
                                               "(drop-frame numbering) or 30."),
@@ -104,23 +89,17 @@ SendParse parseSendOptions(const QStringList& arguments)
         QStringLiteral("frames"), CliText::tr("Stop after this many frames."), QStringLiteral("N"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    CliText::tr("No status line; only the final summary."));
-    parser.addOptions({help, rate, start, to, duration, frames, quiet});
-
-    if (!parser.parse(QStringList{QStringLiteral("chronolume-cli send")} + arguments))
-        return error(QStringLiteral("send: ") + parser.errorText());
-    if (parser.isSet(help)) {
-        SendParse result;
-        result.outcome = SendParse::Help;
-        // The parser names only the program in its usage line; the command belongs there too.
-        QString text = parser.helpText();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     CliText::tr("Usage: chronolume-cli send [options]"));
-        result.text = text;
-        return result;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return error(CliText::tr("send: unexpected argument \"%1\"")
-                         .arg(parser.positionalArguments().first()));
+    if (!CommandLine::parse(
+            parser, QStringLiteral("send"),
+            CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate, to the broadcast "
+                        "address of every local IPv4 network or to the given addresses, until "
+                        "interrupted or for the given time or number of frames."),
+            {rate, start, to, duration, frames, quiet}, arguments, status))
+        return false;
+    const auto error = [status](const QString& message) {
+        *status = CommandLine::refuse(message);
+        return false;
+    };
 
     SendOptions options;
     if (parser.isSet(rate)) {
@@ -136,9 +115,9 @@ SendParse parseSendOptions(const QStringList& arguments)
         if (!parseTimecode(text, &record))
             return error(CliText::tr("send: --start \"%1\" is not HH:MM:SS:FF").arg(text));
         record.type = options.type;
-        if (!TimecodeCount::isValid(record))
+        if (!Timecode::isValid(record))
             return error(CliText::tr("send: --start %1 does not exist at %2 fps: %3")
-                             .arg(text, rateName(options.type), invalidTimecodeReason(record)));
+                             .arg(text, rateText(options.type), invalidTimecodeReason(record)));
         options.start = record;
     }
     for (const QString& text : parser.values(to)) {
@@ -172,15 +151,13 @@ SendParse parseSendOptions(const QStringList& arguments)
                                      "seconds")
                              .arg(text));
         // As many frames as the rate gives in that time, and at least the first.
-        const double count = std::round(seconds * TimecodeCount::nominalRate(options.type));
+        const double count = std::round(seconds * Timecode::nominalRate(options.type));
         if (count > 1e15)
             return error(CliText::tr("send: --duration %1 is too long").arg(text));
         options.frameCount = qMax<qint64>(1, qint64(count));
     }
     options.quiet = parser.isSet(quiet);
-
-    SendParse result;
-    result.outcome = SendParse::Run;
-    result.options = options;
-    return result;
+    *parsed = options;
+    *status = ExitStatus::kOk;
+    return true;
 }

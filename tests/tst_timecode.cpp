@@ -1,6 +1,7 @@
-// Timecode numbering at the four ArtTimeCode rates: which timecodes exist, the frame after each,
-// and frame numbers to timecodes and back over whole days.
-#include "timecodecount.h"
+// The timecode vocabulary: what each ArtTimeCode Type means, the text of a record, which
+// timecodes exist at each rate, the frame after each, frame numbers to timecodes and back over
+// whole days, and how one received timecode steps to the next.
+#include "timecode.h"
 
 #include <QtTest>
 
@@ -27,11 +28,102 @@ QString text(const TimecodeRecord& r)
 
 } // namespace
 
-class TimecodeCountTest : public QObject
+class TimecodeTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void vocabulary_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<qint64>("numerator");
+        QTest::addColumn<qint64>("denominator");
+        QTest::addColumn<qint64>("periodNs");
+        QTest::addColumn<bool>("dropFrame");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("film") << 0 << qint64(1) << qint64(24) << qint64(41666667) << false
+                              << "24 FPS";
+        QTest::newRow("EBU") << 1 << qint64(1) << qint64(25) << qint64(40000000) << false
+                             << "25 FPS";
+        QTest::newRow("drop-frame")
+            << 2 << qint64(1001) << qint64(30000) << qint64(33366667) << true << "30 Drop";
+        QTest::newRow("SMPTE") << 3 << qint64(1) << qint64(30) << qint64(33333333) << false
+                               << "30 FPS";
+        QTest::newRow("unknown") << 4 << qint64(0) << qint64(1) << qint64(0) << false << "unknown";
+    }
+
+    void vocabulary()
+    {
+        QFETCH(int, type);
+        QFETCH(qint64, numerator);
+        QFETCH(qint64, denominator);
+        QFETCH(qint64, periodNs);
+        QFETCH(bool, dropFrame);
+        QFETCH(QString, name);
+        const Timecode::Rate rate = Timecode::rate(quint8(type));
+        QCOMPARE(rate.periodNumerator, numerator);
+        QCOMPARE(rate.periodDenominator, denominator);
+        QCOMPARE(Timecode::periodNs(quint8(type)), periodNs);
+        QCOMPARE(rate.dropFrame, dropFrame);
+        QCOMPARE(Timecode::isDropFrame(quint8(type)), dropFrame);
+        QCOMPARE(QLatin1String(Timecode::rateName(quint8(type))), name);
+        QCOMPARE(Timecode::isKnownType(quint8(type)), numerator > 0);
+    }
+
+    void recordText_data()
+    {
+        QTest::addColumn<TimecodeRecord>("record");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("midnight") << tc(0, 0, 0, 0, 1) << "00:00:00:00";
+        QTest::newRow("every field") << tc(1, 23, 45, 12, 1) << "01:23:45:12";
+        QTest::newRow("larger values as received") << tc(255, 100, 99, 42, 7) << "255:100:99:42";
+    }
+
+    void recordText()
+    {
+        QFETCH(TimecodeRecord, record);
+        QFETCH(QString, expected);
+        QCOMPARE(Timecode::text(record), expected);
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<TimecodeRecord>("previous");
+        QTest::addColumn<TimecodeRecord>("current");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("frames");
+        using K = Timecode::StepKind;
+        QTest::newRow("next") << tc(0, 0, 0, 5, 1) << tc(0, 0, 0, 6, 1) << int(K::Next)
+                              << qint64(0);
+        QTest::newRow("repeat") << tc(0, 0, 0, 5, 1) << tc(0, 0, 0, 5, 1) << int(K::Repeat)
+                                << qint64(0);
+        QTest::newRow("two missing")
+            << tc(0, 0, 0, 5, 1) << tc(0, 0, 0, 8, 1) << int(K::Gap) << qint64(2);
+        QTest::newRow("drop-frame: the skipped numbers are not missing")
+            << tc(0, 0, 59, 29, 2) << tc(0, 1, 0, 2, 2) << int(K::Next) << qint64(0);
+        QTest::newRow("one back") << tc(0, 0, 0, 5, 1) << tc(0, 0, 0, 4, 1) << int(K::Back)
+                                  << qint64(1);
+        QTest::newRow("eleven missing is a locate")
+            << tc(0, 0, 0, 0, 1) << tc(0, 0, 0, 12, 1) << int(K::Jump) << qint64(0);
+        QTest::newRow("midnight wrap")
+            << tc(23, 59, 59, 24, 1) << tc(0, 0, 0, 0, 1) << int(K::Next) << qint64(0);
+        QTest::newRow("a missing frame across midnight")
+            << tc(23, 59, 59, 29, 3) << tc(0, 0, 0, 1, 3) << int(K::Gap) << qint64(1);
+        QTest::newRow("type change")
+            << tc(0, 0, 0, 5, 1) << tc(0, 0, 0, 6, 3) << int(K::Jump) << qint64(0);
+    }
+
+    void steps()
+    {
+        QFETCH(TimecodeRecord, previous);
+        QFETCH(TimecodeRecord, current);
+        QFETCH(int, kind);
+        QFETCH(qint64, frames);
+        const Timecode::Step step = Timecode::step(previous, current);
+        QCOMPARE(int(step.kind), kind);
+        QCOMPARE(step.frames, frames);
+    }
+
     void rates_data()
     {
         QTest::addColumn<int>("type");
@@ -53,11 +145,11 @@ private slots:
         QFETCH(int, fps);
         QFETCH(double, periodMs);
         QFETCH(qint64, perDay);
-        QCOMPARE(TimecodeCount::nominalFps(quint8(type)), fps);
-        QCOMPARE(TimecodeCount::nominalPeriodMs(quint8(type)), periodMs);
-        QCOMPARE(TimecodeCount::framesPerDay(quint8(type)), perDay);
+        QCOMPARE(Timecode::nominalFps(quint8(type)), fps);
+        QCOMPARE(Timecode::nominalPeriodMs(quint8(type)), periodMs);
+        QCOMPARE(Timecode::framesPerDay(quint8(type)), perDay);
         if (type == 2)
-            QCOMPARE(TimecodeCount::nominalRate(2), 30000.0 / 1001.0);
+            QCOMPARE(Timecode::nominalRate(2), 30000.0 / 1001.0);
     }
 
     void validity_data()
@@ -91,8 +183,8 @@ private slots:
     {
         QFETCH(TimecodeRecord, record);
         QFETCH(bool, valid);
-        QCOMPARE(TimecodeCount::isValid(record), valid);
-        QCOMPARE(TimecodeCount::toFrameNumber(record) >= 0, valid);
+        QCOMPARE(Timecode::isValid(record), valid);
+        QCOMPARE(Timecode::toFrameNumber(record) >= 0, valid);
     }
 
     void nextFrame_data()
@@ -121,7 +213,7 @@ private slots:
     {
         QFETCH(TimecodeRecord, from);
         QFETCH(TimecodeRecord, to);
-        QCOMPARE(text(TimecodeCount::next(from)), text(to));
+        QCOMPARE(text(Timecode::next(from)), text(to));
     }
 
     void frameNumbers_data()
@@ -141,15 +233,15 @@ private slots:
     {
         QFETCH(TimecodeRecord, record);
         QFETCH(qint64, number);
-        QCOMPARE(TimecodeCount::toFrameNumber(record), number);
-        QCOMPARE(text(TimecodeCount::fromFrameNumber(number, record.type)), text(record));
+        QCOMPARE(Timecode::toFrameNumber(record), number);
+        QCOMPARE(text(Timecode::fromFrameNumber(number, record.type)), text(record));
     }
 
     void fromFrameNumberWrapsDays()
     {
-        const qint64 day = TimecodeCount::framesPerDay(2);
-        QCOMPARE(text(TimecodeCount::fromFrameNumber(day + 1800, 2)), text(tc(0, 1, 0, 2, 2)));
-        QCOMPARE(text(TimecodeCount::fromFrameNumber(-1, 2)), text(tc(23, 59, 59, 29, 2)));
+        const qint64 day = Timecode::framesPerDay(2);
+        QCOMPARE(text(Timecode::fromFrameNumber(day + 1800, 2)), text(tc(0, 1, 0, 2, 2)));
+        QCOMPARE(text(Timecode::fromFrameNumber(-1, 2)), text(tc(23, 59, 59, 29, 2)));
     }
 
     // Every frame of a day, counted up with next(): each timecode is valid, numbered one more
@@ -166,24 +258,24 @@ private slots:
     void roundTripOverWholeDay()
     {
         QFETCH(int, type);
-        const qint64 perDay = TimecodeCount::framesPerDay(quint8(type));
+        const qint64 perDay = Timecode::framesPerDay(quint8(type));
         TimecodeRecord record = tc(0, 0, 0, 0, type);
         for (qint64 n = 0; n < perDay; ++n) {
-            if (TimecodeCount::toFrameNumber(record) != n)
+            if (Timecode::toFrameNumber(record) != n)
                 QFAIL(qPrintable(QStringLiteral("%1 numbered %2, expected %3")
                                      .arg(text(record))
-                                     .arg(TimecodeCount::toFrameNumber(record))
+                                     .arg(Timecode::toFrameNumber(record))
                                      .arg(n)));
-            const TimecodeRecord back = TimecodeCount::fromFrameNumber(n, quint8(type));
+            const TimecodeRecord back = Timecode::fromFrameNumber(n, quint8(type));
             if (std::memcmp(&back, &record, sizeof record) != 0)
                 QFAIL(qPrintable(QStringLiteral("frame %1 gives %2, expected %3")
                                      .arg(n)
                                      .arg(text(back), text(record))));
-            record = TimecodeCount::next(record);
+            record = Timecode::next(record);
         }
         QCOMPARE(text(record), text(tc(0, 0, 0, 0, type)));
     }
 };
 
-QTEST_GUILESS_MAIN(TimecodeCountTest)
-#include "tst_timecodecount.moc"
+QTEST_GUILESS_MAIN(TimecodeTest)
+#include "tst_timecode.moc"

@@ -1,4 +1,4 @@
-#include "console.h"
+#include "common/console.h"
 
 #include <QByteArray>
 
@@ -57,6 +57,18 @@ const std::atomic<bool>& installStopSignals()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     return stopRequested;
+}
+
+void TableOnTerminal::draw(const QStringList& lines)
+{
+    QString text;
+    if (drawn > 0)
+        text += QStringLiteral("\x1b[%1A").arg(drawn); // up to the first line drawn
+    for (const QString& line : lines)
+        text += QLatin1Char('\r') + line + QStringLiteral("\x1b[K\n");
+    text += QStringLiteral("\x1b[J"); // anything a longer table left below
+    writeOut(text);
+    drawn = int(lines.size());
 }
 
 } // namespace Console

@@ -7,19 +7,11 @@
 
 #include "artnet.h"
 
-#include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QString>
 
 class QUdpSocket;
-
-// The 20-byte ArtTimeCode that carries the record.
-QByteArray artTimeCodePacket(const TimecodeRecord& record);
-
-// The broadcast addresses of the local IPv4 networks the node would send to, without the
-// loopback network it falls back on when there is no other.
-QList<QHostAddress> localBroadcastAddresses();
 
 class TimecodeSender
 {

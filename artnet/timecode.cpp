@@ -1,13 +1,10 @@
-#include "timecodecount.h"
+#include "timecode.h"
 
-namespace TimecodeCount {
+#include <cmath>
+
+namespace Timecode {
 
 namespace {
-
-constexpr quint8 kTypeFilm = 0;
-constexpr quint8 kTypeEbu = 1;
-constexpr quint8 kTypeDropFrame = 2;
-constexpr quint8 kTypeSmpte = 3;
 
 constexpr qint64 kSecondsPerMinute = 60;
 constexpr qint64 kMinutesPerHour = 60;
@@ -23,39 +20,79 @@ constexpr qint64 kFramesPerDroppedMinute = kFramesPerFullMinute - kDroppedPerMin
 constexpr qint64 kFramesPerBlock =
     kFramesPerFullMinute + (kMinutesPerBlock - 1) * kFramesPerDroppedMinute; // 17982
 
+// Indexed by Type.
+constexpr Rate kRates[kTypeCount] = {
+    {24, 1, 24, false, "24 FPS"},
+    {25, 1, 25, false, "25 FPS"},
+    {int(kDropFrameFps), 1001, 30000, true, "30 Drop"},
+    {30, 1, 30, false, "30 FPS"},
+};
+
 } // namespace
+
+bool isKnownType(quint8 type)
+{
+    return type < kTypeCount;
+}
+
+Rate rate(quint8 type)
+{
+    if (!isKnownType(type)) {
+        Rate unknown;
+        unknown.name = kUnknownRateName;
+        return unknown;
+    }
+    return kRates[type];
+}
+
+const char* rateName(quint8 type)
+{
+    return rate(type).name;
+}
 
 int nominalFps(quint8 type)
 {
-    switch (type) {
-    case kTypeFilm:
-        return 24;
-    case kTypeEbu:
-        return 25;
-    case kTypeDropFrame:
-    case kTypeSmpte:
-        return 30;
-    default:
-        return 0;
-    }
+    return rate(type).framesPerSecond;
 }
 
 double nominalRate(quint8 type)
 {
-    if (type == kTypeDropFrame)
-        return 30000.0 / 1001.0;
-    return nominalFps(type);
+    const Rate r = rate(type);
+    return r.periodNumerator > 0 ? double(r.periodDenominator) / double(r.periodNumerator) : 0.0;
 }
 
 double nominalPeriodMs(quint8 type)
 {
-    const double rate = nominalRate(type);
-    return rate > 0 ? 1000.0 / rate : 0.0;
+    const Rate r = rate(type);
+    return 1000.0 * double(r.periodNumerator) / double(r.periodDenominator);
+}
+
+qint64 periodNs(quint8 type)
+{
+    return std::llround(nominalPeriodMs(type) * 1e6);
+}
+
+bool isDropFrame(quint8 type)
+{
+    return rate(type).dropFrame;
+}
+
+QString text(const TimecodeRecord& record)
+{
+    return QString::asprintf("%02u:%02u:%02u:%02u", unsigned(record.hours),
+                             unsigned(record.minutes), unsigned(record.seconds),
+                             unsigned(record.frames));
+}
+
+bool sameRecord(const TimecodeRecord& a, const TimecodeRecord& b)
+{
+    return a.frames == b.frames && a.seconds == b.seconds && a.minutes == b.minutes &&
+           a.hours == b.hours && a.type == b.type;
 }
 
 qint64 framesPerDay(quint8 type)
 {
-    if (type == kTypeDropFrame)
+    if (isDropFrame(type))
         return kFramesPerBlock * (kMinutesPerHour / kMinutesPerBlock) * kHoursPerDay;
     return qint64(nominalFps(type)) * kSecondsPerMinute * kMinutesPerHour * kHoursPerDay;
 }
@@ -68,7 +105,7 @@ bool isValid(const TimecodeRecord& record)
     if (record.hours >= kHoursPerDay || record.minutes >= kMinutesPerHour ||
         record.seconds >= kSecondsPerMinute || record.frames >= fps)
         return false;
-    if (record.type == kTypeDropFrame && record.seconds == 0 && record.frames < kDroppedPerMinute &&
+    if (isDropFrame(record.type) && record.seconds == 0 && record.frames < kDroppedPerMinute &&
         record.minutes % kMinutesPerBlock != 0)
         return false;
     return true;
@@ -81,7 +118,7 @@ qint64 toFrameNumber(const TimecodeRecord& record)
     const qint64 fps = nominalFps(record.type);
     const qint64 totalMinutes = qint64(record.hours) * kMinutesPerHour + record.minutes;
     const qint64 plain = (totalMinutes * kSecondsPerMinute + record.seconds) * fps + record.frames;
-    if (record.type != kTypeDropFrame)
+    if (!isDropFrame(record.type))
         return plain;
     // Every minute that is not a tenth one has lost two numbers before this frame.
     const qint64 droppedMinutes = totalMinutes - totalMinutes / kMinutesPerBlock;
@@ -101,7 +138,7 @@ TimecodeRecord fromFrameNumber(qint64 n, quint8 type)
 
     const qint64 fps = nominalFps(type);
     qint64 plain = n;
-    if (type == kTypeDropFrame) {
+    if (isDropFrame(type)) {
         // Put the skipped numbers back: each ten-minute block holds all its minutes' numbers but
         // two in each of the nine minutes after its first.
         const qint64 blocks = n / kFramesPerBlock;
@@ -123,14 +160,36 @@ TimecodeRecord fromFrameNumber(qint64 n, quint8 type)
 
 TimecodeRecord next(const TimecodeRecord& record)
 {
-    return fromFrameNumber(toFrameNumber(record) + 1, record.type);
+    return offset(record, 1);
 }
 
-QString text(const TimecodeRecord& record)
+TimecodeRecord offset(const TimecodeRecord& record, qint64 frames)
 {
-    return QString::asprintf("%02u:%02u:%02u:%02u", unsigned(record.hours),
-                             unsigned(record.minutes), unsigned(record.seconds),
-                             unsigned(record.frames));
+    // An invalid record numbers -1, so one frame on from it is midnight.
+    return fromFrameNumber(toFrameNumber(record) + frames, record.type);
 }
 
-} // namespace TimecodeCount
+Step step(const TimecodeRecord& previous, const TimecodeRecord& current)
+{
+    if (sameRecord(previous, current))
+        return {StepKind::Repeat, 0};
+    if (previous.type != current.type)
+        return {StepKind::Jump, 0};
+    const qint64 from = toFrameNumber(previous);
+    const qint64 to = toFrameNumber(current);
+    if (from < 0 || to < 0)
+        return {StepKind::Jump, 0};
+    // Distances in the sender's own numbering, either way round the day.
+    const qint64 day = framesPerDay(current.type);
+    const qint64 forward = ((to - from) % day + day) % day;
+    const qint64 backward = day - forward;
+    if (forward == 1)
+        return {StepKind::Next, 0};
+    if (forward - 1 <= kMaxMissingGap)
+        return {StepKind::Gap, forward - 1};
+    if (backward <= kMaxMissingGap)
+        return {StepKind::Back, backward};
+    return {StepKind::Jump, 0};
+}
+
+} // namespace Timecode

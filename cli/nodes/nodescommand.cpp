@@ -1,8 +1,10 @@
-// chronolume-cli nodes: polls every local IPv4 network and lists the Art-Net nodes that answer.
-#include "commandline.h"
-#include "commands.h"
-#include "console.h"
-#include "nodelist.h"
+#include "nodes/nodescommand.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/listening.h"
+#include "nodes/nodelist.h"
+#include "nodes/nodereport.h"
 
 #include "artnet.h"
 #include "packets.h"
@@ -65,10 +67,10 @@ int runNodes(const QStringList& arguments)
     bool ok = false;
     const int waitMs = parser.value(wait).toInt(&ok);
     if (!ok || waitMs <= 0 || waitMs > kMaxWaitMs) {
-        Console::error(QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
-                           .arg(kMaxWaitMs)
-                           .arg(parser.value(wait)));
-        return ExitStatus::kUsage;
+        return CommandLine::refuse(
+            QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
+                .arg(kMaxWaitMs)
+                .arg(parser.value(wait)));
     }
 
     // A reply sent to this machine reaches only the socket that bound port 6454 last; with
@@ -82,13 +84,8 @@ int runNodes(const QStringList& arguments)
     artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
     artnet node;
-    node.setObserver(&collector);
-    if (!node.openSocket()) {
-        Console::error(QStringLiteral("nodes: cannot listen on UDP port %1 (another program "
-                                      "holds it without sharing)")
-                           .arg(ArtNetPacket::kPort));
+    if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
         return ExitStatus::kFailure;
-    }
     if (node.sendPoll() <= 0) {
         Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
         return ExitStatus::kFailure;

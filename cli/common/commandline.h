@@ -10,9 +10,14 @@
 namespace CommandLine {
 
 // Parses the arguments that follow the command's name, with --help and the given options; the
-// command takes no positional arguments. True when the command is to run; otherwise the help
-// was shown (*status 0) or the input complained about on stderr (*status 2).
+// command takes no positional arguments. The parser may be set up beforehand (its option
+// modes). True when the command is to run; otherwise the help was shown (*status kOk) or the
+// input complained about on stderr (*status kUsage).
 bool parse(QCommandLineParser& parser, const QString& command, const QString& description,
            const QList<QCommandLineOption>& options, const QStringList& arguments, int* status);
+
+// Complains about an option's value on stderr ("chronolume-cli: <message>") and gives the exit
+// status for input the command cannot use.
+int refuse(const QString& message);
 
 } // namespace CommandLine

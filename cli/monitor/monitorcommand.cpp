@@ -1,8 +1,10 @@
-// chronolume-cli monitor: how steady every sender's timecode is, as it arrives.
-#include "commandline.h"
-#include "commands.h"
-#include "console.h"
-#include "timecodehealth.h"
+#include "monitor/monitorcommand.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/listening.h"
+#include "monitor/healthreport.h"
+#include "monitor/timecodehealth.h"
 
 #include "artnet.h"
 #include "packets.h"
@@ -41,18 +43,10 @@ private:
     TimecodeHealth::Monitor& monitor;
 };
 
-QList<TimecodeHealth::Row> rows(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
-{
-    QList<TimecodeHealth::Row> out;
-    for (const TimecodeHealth::SenderStats& stats : monitor.senders())
-        out.append(TimecodeHealth::row(stats, nowNs));
-    return out;
-}
-
 void writeJson(const TimecodeHealth::Monitor& monitor, qint64 nowNs, bool final)
 {
     QString text;
-    for (const TimecodeHealth::Row& row : rows(monitor, nowNs))
+    for (const TimecodeHealth::Row& row : TimecodeHealth::rows(monitor, nowNs))
         text += TimecodeHealth::jsonLine(row, final) + QLatin1Char('\n');
     if (!text.isEmpty())
         Console::writeOut(text);
@@ -63,28 +57,8 @@ QStringList tableOrWaiting(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
     if (monitor.senders().isEmpty())
         return {QCoreApplication::translate("monitor", "waiting for ArtTimeCode on UDP port %1")
                     .arg(ArtNetPacket::kPort)};
-    return TimecodeHealth::tableLines(rows(monitor, nowNs));
+    return TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, nowNs));
 }
-
-// Draws the table over the one drawn before, so a terminal shows it standing still.
-class TableOnTerminal
-{
-public:
-    void draw(const QStringList& lines)
-    {
-        QString text;
-        if (drawn > 0)
-            text += QStringLiteral("\x1b[%1A").arg(drawn); // up to the first line drawn
-        for (const QString& line : lines)
-            text += QLatin1Char('\r') + line + QStringLiteral("\x1b[K\n");
-        text += QStringLiteral("\x1b[J"); // anything a longer table left below
-        Console::writeOut(text);
-        drawn = int(lines.size());
-    }
-
-private:
-    int drawn = 0;
-};
 
 } // namespace
 
@@ -114,10 +88,9 @@ int runMonitor(const QStringList& arguments)
         const double seconds = parser.value(forSeconds).toDouble(&ok);
         // A year at most: anything longer is a slip of the keyboard.
         if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 366.0 * 86400) {
-            Console::error(QStringLiteral("monitor: --for needs a positive number of seconds, "
-                                          "not \"%1\"")
-                               .arg(parser.value(forSeconds)));
-            return ExitStatus::kUsage;
+            return CommandLine::refuse(QStringLiteral("monitor: --for needs a positive number of "
+                                                      "seconds, not \"%1\"")
+                                           .arg(parser.value(forSeconds)));
         }
         runNs = std::llround(seconds * 1e9);
     }
@@ -126,21 +99,16 @@ int runMonitor(const QStringList& arguments)
     artnet::setDiagnosticLines(false);
     TimecodeHealth::Monitor monitor;
     HealthObserver observer(monitor);
-    artnet node; // shares the port, as the window does, so both can run side by side
-    node.setObserver(&observer);
-    if (!node.openSocket()) {
-        Console::error(QStringLiteral("monitor: cannot listen on UDP port %1 (another program "
-                                      "holds it without sharing)")
-                           .arg(ArtNetPacket::kPort));
+    artnet node;
+    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor")))
         return ExitStatus::kFailure;
-    }
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     const bool asJson = parser.isSet(json);
     const bool terminal = Console::stdoutIsTerminal();
     const qint64 startNs = monotonicNs();
     qint64 nextJsonNs = startNs + kJsonEveryNs;
-    TableOnTerminal table;
+    Console::TableOnTerminal table;
 
     QEventLoop loop;
     QTimer tick;
@@ -172,7 +140,8 @@ int runMonitor(const QStringList& arguments)
     } else if (terminal) {
         table.draw(tableOrWaiting(monitor, endNs));
     } else if (!monitor.senders().isEmpty()) {
-        Console::writeOut(TimecodeHealth::tableLines(rows(monitor, endNs)).join(QLatin1Char('\n')) +
+        Console::writeOut(TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, endNs))
+                              .join(QLatin1Char('\n')) +
                           QLatin1Char('\n'));
     }
     const int verdict = monitor.verdictAt(endNs);

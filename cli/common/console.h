@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -30,5 +31,15 @@ void redrawStatus(const QString& text);
 // SIGINT and SIGTERM only raise this flag from then on; a blocking wait they interrupt returns
 // early, so the command can finish what it started and write its summary.
 const std::atomic<bool>& installStopSignals();
+
+// Lines drawn over the ones drawn before, so that a terminal shows a table standing still.
+class TableOnTerminal
+{
+public:
+    void draw(const QStringList& lines);
+
+private:
+    int drawn = 0;
+};
 
 } // namespace Console
