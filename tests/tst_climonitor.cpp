@@ -5,6 +5,7 @@
 #include "timecode.h"
 #include "traffic.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -88,11 +89,14 @@ bool sendFrames(const QList<Frame>& frames)
     return true;
 }
 
-// Port 6454 is taken once a plain bind, which shares with nobody, fails.
+// Port 6454 is taken once the namespace lists a UDP socket on it. Read, not probed with a bind
+// of its own, which the program would take for another program on the port.
 bool portTaken()
 {
-    QUdpSocket probe;
-    return !probe.bind(QHostAddress::AnyIPv4, kArtNetPort, QAbstractSocket::DefaultForPlatform);
+    QFile sockets(QStringLiteral("/proc/net/udp"));
+    return sockets.open(QIODevice::ReadOnly) &&
+           sockets.readAll().contains(QByteArray(":") +
+                                      QByteArray::number(kArtNetPort, 16).toUpper() + " ");
 }
 
 class MonitorRun
@@ -130,8 +134,9 @@ public:
 // Every line of the output parsed as a JSON object holding every field, of the right kind.
 bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
 {
-    const QStringList numbers = {"type",     "frames", "measured_fps",  "missing",
-                                 "repeated", "jumps",  "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList numbers = {"type",          "frames",       "measured_fps", "missing",
+                                 "repeated",      "jumps",        "late",         "duplicate",
+                                 "jitter_p50_ms", "jitter_p99_ms"};
     const QStringList strings = {"sender", "timecode", "rate_name"};
     const QStringList flags = {"stopped", "final"};
     for (const QByteArray& line : out.split('\n')) {
