@@ -87,6 +87,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
         first.sender = sender;
         first.ip = ip;
         first.last = record;
+        first.lastHeard = record;
         first.frames = 1;
         first.lastArrivalNs = arrivalNs;
         all.append(first);
@@ -94,7 +95,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
     }
 
     const qint64 interval = arrivalNs - stats->lastArrivalNs;
-    if (Timecode::sameRecord(stats->last, record) &&
+    if (Timecode::sameRecord(stats->lastHeard, record) &&
         interval <= Timecode::periodNs(record.type) / 2) {
         ++stats->duplicate;
         return;
@@ -109,6 +110,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
             stats->jitter.add(std::llround(std::fabs(double(interval) / 1e3 - periodMs * 1e3)));
     }
     countStep(*stats, record);
+    stats->lastHeard = record;
     ++stats->frames;
     stats->lastArrivalNs = arrivalNs;
 }

@@ -34,6 +34,7 @@ struct SenderStats
     // The same timecode again within half a frame period of its first arrival: sent twice on
     // purpose, or doubled on the way. Left out of the frames, the rate and the jitter.
     qint64 duplicate = 0;
+    TimecodeRecord lastHeard; // the timecode of the last datagram that was no duplicate
     // Bit k: the frame k frames before `last` was counted missing and has not come late since.
     quint32 missingFrames = 0;
     qint64 lastArrivalNs = 0; // of the last datagram that was no duplicate
