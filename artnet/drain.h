@@ -71,9 +71,7 @@ void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
 }
 
 #ifdef Q_OS_LINUX
-// Room for the receive time stamp, the first control message of a datagram. The packet
-// information and hop limit that Qt asks for on every UDP socket it makes find no room and are
-// left out: copying them costs time and nothing reads them.
+// Room for the receive time stamp, the one control message the reader asks for.
 inline constexpr size_t kControlSize = CMSG_SPACE(sizeof(timespec));
 
 // The kernel stamps arrivals on CLOCK_REALTIME. Taken to the steady clock by the two clocks'
@@ -88,8 +86,8 @@ public:
         clock_gettime(CLOCK_REALTIME, &realtime);
         offsetNs = steadyNowNs() - nanoseconds(realtime);
     }
-    // The steady-clock time of the stamp in the message's control data, the only control
-    // message there is room for; negative without one.
+    // The steady-clock time of the stamp in the message's control data, its only control
+    // message; negative without one.
     qint64 arrival(const msghdr& message) const
     {
         const cmsghdr* c = CMSG_FIRSTHDR(&message);
@@ -214,7 +212,13 @@ public:
     void prepare(QUdpSocket& socket)
     {
 #ifdef Q_OS_LINUX
-        if (times == ArrivalTimes::Kernel && !enableKernelStamps(int(socket.socketDescriptor())))
+        const int descriptor = int(socket.socketDescriptor());
+        // Qt asks for every datagram's destination address and hop limit, which the kernel then
+        // prepares for every read; nothing here reads them.
+        const int off = 0;
+        setsockopt(descriptor, IPPROTO_IP, IP_PKTINFO, &off, sizeof off);
+        setsockopt(descriptor, IPPROTO_IP, IP_RECVTTL, &off, sizeof off);
+        if (times == ArrivalTimes::Kernel && !enableKernelStamps(descriptor))
             times = ArrivalTimes::ReadTime;
 #else
         Q_UNUSED(socket);
