@@ -146,7 +146,6 @@ using namespace TestSupport;
 using Sizes = QList<int>;
 Q_DECLARE_METATYPE(Sizes)
 Q_DECLARE_METATYPE(InCall)
-Q_DECLARE_METATYPE(ArtNetReceive::ArrivalTimes)
 
 class DrainTest : public QObject
 {
@@ -228,50 +227,6 @@ private slots:
         QCOMPARE(handled, sent);
     }
 #endif
-
-    void arrivalsAreReceiveTimes_data()
-    {
-        QTest::addColumn<ArtNetReceive::ArrivalTimes>("times");
-        QTest::newRow("kernel stamps") << ArtNetReceive::ArrivalTimes::Kernel;
-        QTest::newRow("read times") << ArtNetReceive::ArrivalTimes::ReadTime;
-    }
-
-    // Loopback stamps a datagram inside the sender's call: with kernel stamps every arrival, in
-    // every batch, lies within its own send, however late it is read. The stand-in for other
-    // systems gives the time of the read.
-    void arrivalsAreReceiveTimes()
-    {
-        REQUIRE_PRIVATE_NETWORK();
-        QFETCH(ArtNetReceive::ArrivalTimes, times);
-        QUdpSocket receiver;
-        QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
-        ArtNetReceive::SocketReader reader(times);
-        reader.prepare(receiver);
-        QCOMPARE(reader.arrivalTimes(), times);
-        QUdpSocket sender;
-        QList<std::pair<qint64, qint64>> sent; // the time before and after each send
-        for (int n = 0; n < 3 * ArtNetReceive::BatchReader::kBatch; ++n) {
-            const qint64 before = ArtNetReceive::steadyNowNs();
-            QCOMPARE(sender.writeDatagram(numbered(n, 20), QHostAddress::LocalHost,
-                                          receiver.localPort()),
-                     qint64(20));
-            sent.append({before, ArtNetReceive::steadyNowNs()});
-        }
-        const qint64 readFrom = ArtNetReceive::steadyNowNs();
-        QList<qint64> arrivals;
-        reader.read(receiver, [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
-            arrivals.append(arrivalNs);
-            return true;
-        });
-        QCOMPARE(arrivals.size(), sent.size());
-        for (int n = 0; n < sent.size(); ++n) {
-            if (times == ArtNetReceive::ArrivalTimes::Kernel)
-                QVERIFY2(arrivals[n] >= sent[n].first && arrivals[n] <= sent[n].second,
-                         qPrintable(QStringLiteral("datagram %1").arg(n)));
-            else
-                QVERIFY(arrivals[n] >= readFrom);
-        }
-    }
 
     void observerMayEndItsObservationOrTheSocket_data()
     {
