@@ -24,13 +24,16 @@ std::atomic<bool> outputFailureReported{false};
 [[noreturn]] void endAtOnce(int signal)
 {
     static const char kLine[] = "\nchronolume-cli: stopped at once by a second signal\n";
-    const char* line = lineOpen.load() ? kLine : kLine + 1;
+    // The leading line break only where a status line is open.
+    const bool midLine = lineOpen.load();
+    const char* line = midLine ? kLine : kLine + 1;
+    const size_t length = sizeof kLine - 1 - (midLine ? 0 : 1);
     // Without waiting: a paused terminal would hold the program up for good. The flag belongs
     // to the open file, which a terminal shares with the shell, so it is put back.
     const int flags = fcntl(STDERR_FILENO, F_GETFL);
     if (flags >= 0)
         fcntl(STDERR_FILENO, F_SETFL, flags | O_NONBLOCK);
-    const ssize_t written = write(STDERR_FILENO, line, std::strlen(line));
+    const ssize_t written = write(STDERR_FILENO, line, length);
     (void)written; // nothing more can be done about a line that did not fit
     if (flags >= 0)
         fcntl(STDERR_FILENO, F_SETFL, flags);
