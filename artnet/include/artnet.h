@@ -242,12 +242,12 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
+    // Started once, never restarted: its reading is the time of the arrivals.
+    ElapsedClock* timecodeClock = nullptr;
     // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
     // sender does not walk the list.
     QHash<quint32, qsizetype> timecodeSenderIndex;
     bool timecodeReceived = false;
-    // Started once, never restarted: its reading is the time of the arrivals.
-    ElapsedClock* timecodeClock = nullptr;
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;
     quint8* lastPoll = nullptr;
