@@ -37,6 +37,8 @@ artnet::artnet()
 {
     syncClock = new ElapsedClock;
     syncClock->restart();
+    timecodeClock = new ElapsedClock;
+    timecodeClock->restart();
     dmxMutex = new QMutex;
     discoverInterfaces();
 }
@@ -72,6 +74,8 @@ artnet::~artnet()
 
     delete syncClock;
     syncClock = nullptr;
+    delete timecodeClock;
+    timecodeClock = nullptr;
 
     delete[] shadowBuffer;
     shadowBuffer = nullptr;
@@ -178,4 +182,25 @@ bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index
     if (sender)
         *sender = source.sender;
     return true;
+}
+
+qint64 artnet::timecodeArrival(int index) const
+{
+    if (!timecodeSources || index < 0 || index >= timecodeSources->size())
+        return -1;
+    return timecodeSources->at(index).arrival;
+}
+
+qint64 artnet::timecodeClockNow() const
+{
+    return timecodeClock->elapsed();
+}
+
+void artnet::setTimecodeClock(ElapsedClock* clock)
+{
+    if (!clock)
+        return;
+    delete timecodeClock;
+    timecodeClock = clock;
+    timecodeClock->restart();
 }

@@ -176,9 +176,13 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
 
     if (!timecodeSources)
         timecodeSources = new QList<TimecodeSource>;
+    // The arrival, not a change of value: a paused playback repeating its frame still sends.
+    const qint64 arrival = timecodeClock->elapsed();
     const auto known = timecodeSenderIndex.constFind(address);
     if (known != timecodeSenderIndex.constEnd()) {
-        (*timecodeSources)[*known].timecode = record;
+        TimecodeSource& source = (*timecodeSources)[*known];
+        source.timecode = record;
+        source.arrival = arrival;
     } else {
         if (timecodeSources->size() >= kMaxTimecodeSenders) {
             noticeOnce(SenderLimitNotice,
@@ -186,7 +190,7 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
             return;
         }
         timecodeSenderIndex.insert(address, timecodeSources->size());
-        timecodeSources->append(TimecodeSource{record, sender});
+        timecodeSources->append(TimecodeSource{record, sender, arrival});
         anyTimecodeStored = true;
     }
     if (observer)

@@ -35,6 +35,7 @@ struct TimecodeSource
 {
     TimecodeRecord timecode;
     QHostAddress sender; // the port is not kept: two programs on one host share an entry
+    qint64 arrival = 0;  // the last ArtTimeCode's arrival, ms on the node's timecode clock
 };
 
 // One usable local IPv4 network.
@@ -44,8 +45,9 @@ struct InterfaceEntry
     QString mac; // "00:1A:2B:3C:4D:5E" as Qt writes it, all zero when the adapter has none
 };
 
-// Milliseconds since the last restart. The DMX hold measures its expiry with one of these;
-// a test hands the node a clock it can step by hand.
+// Milliseconds since the last restart. The DMX hold measures its expiry with one of these, and
+// the node times the arrivals of ArtTimeCode with another; a test hands the node a clock it can
+// step by hand.
 class ElapsedClock
 {
 public:
@@ -133,6 +135,15 @@ public:
     // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
     // without a record pointer, without a socket or past the last sender.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
+    // When the index-th sender's last ArtTimeCode arrived, in milliseconds on the node's
+    // timecode clock; -1 past the last sender. Every datagram counts, the same frame repeated
+    // too, so the time since then, against timecodeClockNow(), tells a sender that still sends
+    // from one that went silent. On the node's thread, which stores the arrivals as it reads
+    // the datagrams; neither call opens the socket.
+    qint64 timecodeArrival(int index) const;
+    qint64 timecodeClockNow() const;
+    // Takes ownership; replaces the clock that times the arrivals, and starts it.
+    void setTimecodeClock(ElapsedClock* clock);
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -257,6 +268,8 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
+    // Started once, never restarted: its reading is the time of the arrivals.
+    ElapsedClock* timecodeClock = nullptr;
     // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
     // sender does not walk the list.
     QHash<quint32, qsizetype> timecodeSenderIndex;
