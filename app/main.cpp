@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -50,8 +51,6 @@ void answerHelpOrVersion(int argc, char* argv[])
 }
 
 } // namespace
-
-#include <cstdio>
 
 int main(int argc, char* argv[])
 {
