@@ -1,3 +1,4 @@
+#include "artnet.h"
 #include "chronolume_config.h"
 #include "mainwindow.h"
 
@@ -6,6 +7,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -55,6 +57,14 @@ int main(int argc, char* argv[])
     answerHelpOrVersion(argc, argv);
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(chronolume::kAppId));
+    // Asked before the window's node binds the port, which would count itself. A diagnostic
+    // line like the node's own, since the window shows nothing of it.
+    if (artNetPortHeldElsewhere()) {
+        std::fputs("another program already listens on UDP port 6454; unicast timecode to this "
+                   "machine reaches only the program that bound the port last\n",
+                   stdout);
+        std::fflush(stdout);
+    }
     int result;
     {
         // The window, and with it the node and its socket, goes before the application object.

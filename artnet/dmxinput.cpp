@@ -123,8 +123,14 @@ void artnet::setSyncClock(ElapsedClock* clock)
 {
     if (!clock)
         return;
-    delete syncClock;
-    syncClock = clock;
+    ElapsedClock* replaced;
+    {
+        // Every use of the clock runs under the lock, a commit from the caller's thread too.
+        QMutexLocker lock(dmxMutex);
+        replaced = syncClock;
+        syncClock = clock;
+    }
+    delete replaced;
 }
 
 void artnet::commitDmx()

@@ -85,6 +85,13 @@ artnet::~artnet()
     lastPoll = nullptr;
 }
 
+bool artNetPortHeldElsewhere()
+{
+    QUdpSocket probe;
+    return !probe.bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort,
+                       QAbstractSocket::DontShareAddress);
+}
+
 bool artnet::openSocket()
 {
     if (socketReady)
@@ -116,18 +123,26 @@ bool artnet::openSocket()
 
     if (!reader)
         reader = new ArtNetReceive::SocketReader;
+    reader->prepare(*socket);
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
     return true;
 }
 
 void artnet::closeSocket()
 {
-    delete reader;
+    // Closed by an observer, the read in progress still runs on this reader and inside this
+    // socket's readyRead: the read deletes the reader when it returns, the event loop the
+    // socket.
+    if (reader != readingReader)
+        delete reader;
     reader = nullptr;
     if (socket) {
         disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage);
         socket->close();
-        delete socket;
+        if (socket == readingSocket)
+            socket->deleteLater();
+        else
+            delete socket;
         socket = nullptr;
     }
     socketReady = false;

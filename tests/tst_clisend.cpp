@@ -3,7 +3,9 @@
 // sent, failed sends, the signals that end it, and broadcasting to every local network.
 #include "peernet.h"
 #include "sandbox.h"
+#include "terminal.h"
 
+#include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -57,6 +59,20 @@ struct Receiver
         return hex;
     }
 };
+
+// Whether a signal waits to be handled by the process, as /proc shows it.
+bool signalPending(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if ((line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) &&
+            line.mid(7).trimmed().toULongLong(nullptr, 16) != 0)
+            return true;
+    }
+    return false;
+}
 
 // One ArtTimeCode written out byte by byte.
 QString timecode(const char* framesSecondsMinutesHours, const char* type)
@@ -430,6 +446,68 @@ private slots:
         else
             QCOMPARE(text.left(summaryStart).count(QStringLiteral("\x1b[K")),
                      quiet ? 0 : summary.sent);
+    }
+
+    // With its terminal paused (Ctrl-S) from the start, send writes nothing, yet every frame
+    // goes out while the terminal stays paused; once it moves again the status line and the
+    // summary follow.
+    void pausedTerminalHoldsUpNoFrame()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.pause());
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QProcess process;
+        process.setStandardOutputFile(terminal.name());
+        process.start(QStringLiteral(CHRONOLUME_CLI),
+                      {"send", "--to", "127.0.0.1", "--rate", "30", "--frames", "60"});
+        QStringList received;
+        // Frames a loaded machine wakes too late for are skipped by design, and counted.
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 50, 10000);
+        QCOMPARE(terminal.read(), QByteArray());
+        QVERIFY(terminal.resume());
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+        received += receiver.take();
+        const QString out = QString::fromLocal8Bit(terminal.read());
+        const Summary summary = summaryOf(out.mid(out.indexOf(QStringLiteral("sent "))));
+        QVERIFY2(summary.sent == received.size() && summary.sent + summary.skipped == 60,
+                 qPrintable(out));
+    }
+
+    void secondSignalEndsAtOnce_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    // The first signal ends the stream, and the summary waits for a paused terminal; a second
+    // signal ends the program at once, with a short line on standard error.
+    void secondSignalEndsAtOnce()
+    {
+        QFETCH(int, signal);
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.pause());
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QProcess process;
+        process.setStandardOutputFile(terminal.name());
+        process.start(QStringLiteral(CHRONOLUME_CLI),
+                      {"send", "--to", "127.0.0.1", "--rate", "30"});
+        QStringList received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3, 5000);
+        const pid_t pid = pid_t(process.processId());
+        QCOMPARE(::kill(pid, signal), 0);
+        // A signal sent while the same one is still pending would be lost in it.
+        QTRY_VERIFY_WITH_TIMEOUT(!signalPending(pid), 5000);
+        QCOMPARE(::kill(pid, signal), 0);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("chronolume-cli: stopped at once by a second signal\n"));
+        QVERIFY(terminal.resume());
     }
 
     // Without --to, one datagram per frame reaches each local network's broadcast address; the

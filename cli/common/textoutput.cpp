@@ -25,7 +25,9 @@ QString jsonString(const QString& text)
             out += QStringLiteral("\\t");
             break;
         default:
-            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            // Every control character, C1 too: the same string to a JSON reader, nothing a
+            // terminal acts on when the line is shown.
+            if (c.category() == QChar::Other_Control)
                 out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
             else
                 out += c;

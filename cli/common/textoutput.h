@@ -24,7 +24,7 @@ private:
     QStringList members;
 };
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
+// A JSON string literal: quotes, backslashes and control characters (C0, DEL and C1) escaped.
 QString jsonString(const QString& text);
 
 // Columns as wide as their widest cell, separated by two spaces; the last column is not padded.

@@ -17,6 +17,8 @@ Row row(const SenderStats& stats, qint64 nowNs)
     r.missing = stats.missing;
     r.repeated = stats.repeated;
     r.jumps = stats.jumps;
+    r.late = stats.late;
+    r.duplicate = stats.duplicate;
     r.jitterP50Ms = stats.jitter.percentileMs(0.50);
     r.jitterP99Ms = stats.jitter.percentileMs(0.99);
     r.stopped = stats.stoppedAt(nowNs);
@@ -43,6 +45,8 @@ QString jsonLine(const Row& r, bool final)
     o.add("missing", r.missing);
     o.add("repeated", r.repeated);
     o.add("jumps", r.jumps);
+    o.add("late", r.late);
+    o.add("duplicate", r.duplicate);
     o.add("jitter_p50_ms", r.jitterP50Ms, 3);
     o.add("jitter_p99_ms", r.jitterP99Ms, 3);
     o.add("stopped", r.stopped);
@@ -56,11 +60,13 @@ QStringList tableLines(const QList<Row>& rows)
                              QStringLiteral("RATE"), QStringLiteral("FRAMES"),
                              QStringLiteral("FPS"), QStringLiteral("MISSING"),
                              QStringLiteral("REPEATED"), QStringLiteral("JUMPS"),
+                             QStringLiteral("LATE"), QStringLiteral("DUPLICATE"),
                              QStringLiteral("JITTER P50/P99 MS"), QStringLiteral("STATE")});
     for (const Row& r : rows) {
         table.add({r.sender, r.timecode, r.rateName, QString::number(r.frames),
                    QString::number(r.measuredFps, 'f', 3), QString::number(r.missing),
-                   QString::number(r.repeated), QString::number(r.jumps),
+                   QString::number(r.repeated), QString::number(r.jumps), QString::number(r.late),
+                   QString::number(r.duplicate),
                    QStringLiteral("%1/%2").arg(QString::number(r.jitterP50Ms, 'f', 3),
                                                QString::number(r.jitterP99Ms, 'f', 3)),
                    r.stopped ? QStringLiteral("stopped") : QStringLiteral("running")});

@@ -22,6 +22,8 @@ struct Row
     qint64 missing = 0;
     qint64 repeated = 0;
     qint64 jumps = 0;
+    qint64 late = 0;
+    qint64 duplicate = 0;
     double jitterP50Ms = 0;
     double jitterP99Ms = 0;
     bool stopped = false;

@@ -43,13 +43,14 @@ private:
     TimecodeHealth::Monitor& monitor;
 };
 
-void writeJson(const TimecodeHealth::Monitor& monitor, qint64 nowNs, bool final)
+void writeJson(Console::OutputThread& output, const TimecodeHealth::Monitor& monitor, qint64 nowNs,
+               bool final)
 {
     QString text;
     for (const TimecodeHealth::Row& row : TimecodeHealth::rows(monitor, nowNs))
         text += TimecodeHealth::jsonLine(row, final) + QLatin1Char('\n');
     if (!text.isEmpty())
-        Console::writeOut(text);
+        output.append(text);
 }
 
 QStringList tableOrWaiting(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
@@ -95,6 +96,16 @@ int runMonitor(const QStringList& arguments)
         runNs = std::llround(seconds * 1e9);
     }
 
+    // Unicast to this machine reaches only the program that bound the port last, so which of
+    // the two hears a controller's unicast is not ours to choose. Asked before the node binds,
+    // which would count itself.
+    const bool shared = artNetPortHeldElsewhere();
+    if (shared)
+        Console::error(QStringLiteral("monitor: another program also listens on UDP port %1; "
+                                      "timecode sent to this machine's own address reaches only "
+                                      "the program that bound the port last")
+                           .arg(ArtNetPacket::kPort));
+
     // The node's own diagnostic lines would mix with the table and the JSON lines.
     artnet::setDiagnosticLines(false);
     TimecodeHealth::Monitor monitor;
@@ -102,13 +113,15 @@ int runMonitor(const QStringList& arguments)
     artnet node;
     if (!listenBesideOthers(node, &observer, QStringLiteral("monitor")))
         return ExitStatus::kFailure;
+    // Reception runs on this thread; what is written waits on a thread of its own, so that a
+    // paused terminal holds up no datagram. The arrival times are the kernel's in any case.
+    Console::OutputThread output;
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     const bool asJson = parser.isSet(json);
     const bool terminal = Console::stdoutIsTerminal();
     const qint64 startNs = monotonicNs();
     qint64 nextJsonNs = startNs + kJsonEveryNs;
-    Console::TableOnTerminal table;
 
     QEventLoop loop;
     QTimer tick;
@@ -120,32 +133,43 @@ int runMonitor(const QStringList& arguments)
         }
         if (asJson) {
             if (now >= nextJsonNs) {
-                writeJson(monitor, now, false);
+                writeJson(output, monitor, now, false);
                 // The next whole second of the run, even after a late tick.
                 nextJsonNs += ((now - nextJsonNs) / kJsonEveryNs + 1) * kJsonEveryNs;
             }
         } else if (terminal) {
-            table.draw(tableOrWaiting(monitor, now));
+            output.redrawTable(tableOrWaiting(monitor, now));
         }
     });
     tick.start(kTickMs);
     if (!asJson && terminal)
-        table.draw(tableOrWaiting(monitor, startNs));
+        output.redrawTable(tableOrWaiting(monitor, startNs));
     loop.exec();
     node.setObserver(nullptr);
 
     const qint64 endNs = monotonicNs();
     if (asJson) {
-        writeJson(monitor, endNs, true);
+        writeJson(output, monitor, endNs, true);
     } else if (terminal) {
-        table.draw(tableOrWaiting(monitor, endNs));
+        output.redrawTable(tableOrWaiting(monitor, endNs));
     } else if (!monitor.senders().isEmpty()) {
-        Console::writeOut(TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, endNs))
-                              .join(QLatin1Char('\n')) +
-                          QLatin1Char('\n'));
+        output.append(TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, endNs))
+                          .join(QLatin1Char('\n')) +
+                      QLatin1Char('\n'));
     }
+    output.flush();
     const int verdict = monitor.verdictAt(endNs);
-    if (verdict == ExitStatus::kNoneHeard)
+    if (verdict != ExitStatus::kNoneHeard)
+        return verdict;
+    // The other program may have come after this one: with the node's socket closed, a plain
+    // bind still fails while it listens.
+    node.closeSocket();
+    if (shared || artNetPortHeldElsewhere())
+        Console::error(QStringLiteral("monitor: no ArtTimeCode heard; another program listens on "
+                                      "UDP port %1 and may be receiving the timecode sent to "
+                                      "this machine's own address")
+                           .arg(ArtNetPacket::kPort));
+    else
         Console::error(QStringLiteral("monitor: no ArtTimeCode heard"));
     return verdict;
 }

@@ -29,22 +29,41 @@ bool SenderStats::healthyAt(qint64 nowNs) const
 
 namespace {
 
-void countStep(SenderStats& stats, const TimecodeRecord& previous, const TimecodeRecord& next)
+static_assert(Timecode::kMaxMissingGap < 32, "a missing frame has a bit of its own");
+
+// Sorts the step from the newest frame to this one into what the sender meant. A late frame
+// leaves `last` as it was: what follows it is judged against the newest frame.
+void countStep(SenderStats& stats, const TimecodeRecord& record)
 {
-    const Timecode::Step step = Timecode::step(previous, next);
+    const Timecode::Step step = Timecode::step(stats.last, record);
     switch (step.kind) {
     case Timecode::StepKind::Next:
+        stats.missingFrames <<= 1;
+        stats.last = record;
         break;
     case Timecode::StepKind::Repeat:
         ++stats.repeated;
         break;
-    case Timecode::StepKind::Gap:
+    case Timecode::StepKind::Gap: {
         stats.missing += step.frames;
+        const quint32 skipped = ((quint32(1) << step.frames) - 1) << 1;
+        stats.missingFrames = (stats.missingFrames << (step.frames + 1)) | skipped;
+        stats.last = record;
         break;
-    // A frame a little behind the last is counted as a jump, as any other step back is.
-    case Timecode::StepKind::Back:
+    }
+    case Timecode::StepKind::Back: {
+        ++stats.late;
+        const quint32 filled = quint32(1) << step.frames;
+        if (stats.missingFrames & filled) {
+            stats.missingFrames &= ~filled;
+            --stats.missing;
+        }
+        break;
+    }
     case Timecode::StepKind::Jump:
         ++stats.jumps;
+        stats.missingFrames = 0;
+        stats.last = record;
         break;
     }
 }
@@ -68,6 +87,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
         first.sender = sender;
         first.ip = ip;
         first.last = record;
+        first.lastHeard = record;
         first.frames = 1;
         first.lastArrivalNs = arrivalNs;
         all.append(first);
@@ -75,6 +95,11 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
     }
 
     const qint64 interval = arrivalNs - stats->lastArrivalNs;
+    if (Timecode::sameRecord(stats->lastHeard, record) &&
+        interval <= Timecode::periodNs(record.type) / 2) {
+        ++stats->duplicate;
+        return;
+    }
     if (interval > kStopAfterNs) {
         stats->everStopped = true;
     } else {
@@ -84,8 +109,8 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
         if (periodMs > 0)
             stats->jitter.add(std::llround(std::fabs(double(interval) / 1e3 - periodMs * 1e3)));
     }
-    countStep(*stats, stats->last, record);
-    stats->last = record;
+    countStep(*stats, record);
+    stats->lastHeard = record;
     ++stats->frames;
     stats->lastArrivalNs = arrivalNs;
 }

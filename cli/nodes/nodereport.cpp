@@ -13,14 +13,20 @@ QString macText(const std::array<quint8, 6>& mac)
 
 namespace {
 
-// Names come from the network: a control character in them must not steer the terminal.
-QString printable(QString text)
+// Names come from the network, a byte each: no control character among them (C0, DEL, or C1,
+// which a terminal may read as the start of a command) may reach the terminal. Each is shown
+// as \xHH.
+QString printable(const QString& text)
 {
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QLatin1Char('?');
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
     }
-    return text;
+    return out;
 }
 
 QString versionText(const Node& node)

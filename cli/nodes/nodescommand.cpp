@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-#include <QUdpSocket>
 
 namespace {
 
@@ -31,17 +30,6 @@ public:
     }
     NodeList::Collected collected;
 };
-
-// Whether some other program already has port 6454: a plain bind, which shares with nobody,
-// then fails.
-bool portHeldElsewhere()
-{
-    QUdpSocket probe;
-    const bool bound =
-        probe.bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort, QAbstractSocket::DefaultForPlatform);
-    probe.close();
-    return !bound;
-}
 
 } // namespace
 
@@ -75,7 +63,7 @@ int runNodes(const QStringList& arguments)
 
     // A reply sent to this machine reaches only the socket that bound port 6454 last; with
     // another program on the port, which of the two gets the answers is not ours to choose.
-    if (portHeldElsewhere())
+    if (artNetPortHeldElsewhere())
         Console::error(QStringLiteral("nodes: another program also listens on UDP port %1; "
                                       "answers addressed to this machine reach only the "
                                       "program that bound the port last")

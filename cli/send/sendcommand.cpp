@@ -38,20 +38,25 @@ int runSend(const QStringList& arguments)
     qint64 failed = 0;
     qint64 sent = 0;
     MonotonicClock clock;
-    const PacingResult result = runPaced(
-        FrameSchedule::forType(options.type), clock, options.frameCount, stop, [&](qint64 frame) {
-            const TimecodeRecord record =
-                Timecode::fromFrameNumber(startNumber + frame, options.type);
-            if (!sender.send(record))
-                ++failed;
-            ++sent;
-            if (showStatus)
-                Console::redrawStatus(statusText(record, sent, options.type));
-        });
-
-    if (showStatus)
-        Console::writeOut(QStringLiteral("\n"));
-    Console::writeOut(summaryText(result, failed, options.type));
+    PacingResult result;
+    {
+        // Nothing written may hold up a frame: the pacing only hands the status line over, and
+        // a paused terminal delays nothing but the line's next update.
+        Console::OutputThread output;
+        result = runPaced(FrameSchedule::forType(options.type), clock, options.frameCount, stop,
+                          [&](qint64 frame) {
+                              const TimecodeRecord record =
+                                  Timecode::fromFrameNumber(startNumber + frame, options.type);
+                              if (!sender.send(record))
+                                  ++failed;
+                              ++sent;
+                              if (showStatus)
+                                  output.redrawLine(statusText(record, sent, options.type));
+                          });
+        if (showStatus)
+            output.append(QStringLiteral("\n"));
+        output.append(summaryText(result, failed, options.type));
+    }
     if (failed > 0) {
         Console::error(CliText::tr("send: %1 of %2 frames failed; the first failure: %3")
                            .arg(failed)
