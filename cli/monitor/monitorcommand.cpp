@@ -79,8 +79,8 @@ int runMonitor(const QStringList& arguments)
     if (!CommandLine::parse(parser, QStringLiteral("monitor"),
                             QCoreApplication::translate(
                                 "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, "
-                                           "for every sender, the rate, lost, repeated and jumping "
-                                           "frames, the jitter and stops."),
+                                           "for every sender, the rate, lost, late, doubled, "
+                                           "repeated and jumping frames, the jitter and stops."),
                             {json, forSeconds}, arguments, &status))
         return status;
     qint64 runNs = 0;
