@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 
 #include "artnet.h"
+#include "displayrules.h"
+#include "timecode.h"
 #include "timecodetext.h"
 
 #include <QDebug>
@@ -10,7 +12,6 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 namespace {
@@ -20,10 +21,7 @@ bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        const TimecodeRecord& x = a[i].timecode;
-        const TimecodeRecord& y = b[i].timecode;
-        if (x.frames != y.frames || x.seconds != y.seconds || x.minutes != y.minutes ||
-            x.hours != y.hours || x.type != y.type || a[i].sender != b[i].sender)
+        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender)
             return false;
     }
     return true;
@@ -36,20 +34,35 @@ void MainWindow::SendTimecodeTimeOut()
     if (!artnetNode)
         return;
 
-    readEntries.clear(); // keeps its capacity: no allocation per refresh
+    // Cleared, they keep their capacity: no allocation per refresh.
+    readEntries.clear();
+    readSilent.clear();
+    const qint64 now = artnetNode->timecodeClockNow();
     TimecodeSource entry;
-    for (int index = 0; artnetNode->getTimecode(&entry.timecode, &entry.sender, index); ++index)
+    for (int index = 0; artnetNode->getTimecode(&entry.timecode, &entry.sender, index); ++index) {
         readEntries.append(entry);
+        readSilent.append(DisplayRules::isSilent(artnetNode->timecodeArrival(index), now));
+    }
 
     // Until the first timecode arrives the no-signal texts stay; afterwards a silent sender
     // keeps its last values. Nothing new since the last refresh: the widgets show it already,
     // so the texts are not built again.
-    const qsizetype n = readEntries.size();
-    if (n == 0 || sameEntries(readEntries, shownEntries))
+    if (readEntries.isEmpty())
         return;
-    // The no-signal text is one line too: only a further sender changes the text's shape.
-    const bool newLine = n > std::max<qsizetype>(shownEntries.size(), 1);
+    if (!sameEntries(readEntries, shownEntries))
+        showEntries();
+    // A sender falling silent or sending again changes colours only: no text, no fit.
+    if (readSilent != shownSilent) {
+        shownSilent.swap(readSilent);
+        showLiveness();
+    }
+}
+
+void MainWindow::showEntries()
+{
+    const qsizetype before = shownEntries.size();
     shownEntries.swap(readEntries);
+    const qsizetype n = shownEntries.size();
     ++textBuilds;
 
     const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
@@ -73,12 +86,63 @@ void MainWindow::SendTimecodeTimeOut()
     if (sourceLabel)
         sourceLabel->setText(texts.source);
 
-    // A new line needs room the font was not fitted for. The labels below have grown by a line
-    // too, so the layout gives the timecode label its new size first.
-    if (newLine && timecodeLabel) {
-        if (mainLayout)
-            mainLayout->activate();
+    // A seven-segment number asks for room by its digit count, which Qt does not tell the
+    // layout of.
+    if (n != before) {
+        for (QLCDNumber* number : {timecodeLcd, rateLcd}) {
+            if (number)
+                number->updateGeometry();
+        }
+    }
+    // The first timecode replaces the no-signal text, whose dashes are narrower than digits; a
+    // new sender adds a line. Either needs room the font was not fitted for.
+    if (!timecodeLabel || (n == before && texts.time.size() == floorTextLength))
+        return;
+    setTimecodeFloor();
+    // The layouts first: the panel takes the labels' new minimums and places the timecode label,
+    // then the window grows to its new minimum if it is smaller. Only then is the label's size
+    // the one to fit the font to.
+    const QSize sizeBefore = size();
+    if (mainLayout)
+        mainLayout->activate();
+    if (layout())
+        layout()->activate();
+    // A window that grew has fitted the font at its resize event.
+    if (size() == sizeBefore)
         fitTimecodeFont();
+}
+
+void MainWindow::setTimecodeFloor()
+{
+    if (!timecodeLabel)
+        return;
+    const QString text = timecodeLabel->text();
+    timecodeLabel->setMinimumSize(DisplayRules::floorExtent(timecodeLabel->font().family(), text));
+    floorTextLength = text.size();
+}
+
+void MainWindow::showLiveness()
+{
+    if (useLcd) {
+        // One widget for all senders: dimmed once none of them sends.
+        const bool allSilent = !shownSilent.contains(false);
+        const QColor dimmed = DisplayRules::dimmedColour(palette().color(QPalette::WindowText),
+                                                         palette().color(QPalette::Window));
+        for (QLCDNumber* number : {timecodeLcd, rateLcd}) {
+            if (!number)
+                continue;
+            QPalette colours; // inherits every colour not set here
+            if (allSilent)
+                colours.setColor(QPalette::WindowText, dimmed);
+            number->setPalette(colours);
+        }
+        if (sourceLabel)
+            sourceLabel->setDimmedLines({allSilent});
+        return;
+    }
+    for (SenderLabel* label : {timecodeLabel, rateLabel, sourceLabel}) {
+        if (label)
+            label->setDimmedLines(shownSilent);
     }
 }
 
@@ -87,6 +151,10 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     // The seven-segment display scales its digits by itself.
     if (!event || !timecodeLabel)
         return;
+    // At the first show the panel is still hidden and its layout has not placed the label:
+    // placed now, the label has the size it will be shown at.
+    if (mainLayout)
+        mainLayout->activate();
     fitTimecodeFont();
 }
 

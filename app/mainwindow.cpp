@@ -5,6 +5,7 @@
 #include "artnet.h"
 #include "checksoftwareupdate.h"
 #include "chronolume_config.h"
+#include "displayrules.h"
 #include "weblinks.h"
 
 #include <QCloseEvent>
@@ -21,7 +22,6 @@ namespace {
 
 // Just under 25 refreshes a second: every frame of a 24 or 25 fps show gets drawn.
 constexpr int kRefreshIntervalMs = 41;
-constexpr int kLabelPointSize = 22;
 
 } // namespace
 
@@ -56,6 +56,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
     timecodeTimer = new QTimer(this);
     connect(timecodeTimer, &QTimer::timeout, this, &MainWindow::SendTimecodeTimeOut);
     timecodeTimer->start(kRefreshIntervalMs);
+    createFullScreenKeys();
 
     CheckForSoftwareUpdate(false);
 }
@@ -77,24 +78,26 @@ void MainWindow::buildCentralWidget()
         rateLcd->setFrameStyle(QFrame::NoFrame);
         rateLcd->display(tr("-- fps"));
     } else {
-        timecodeLabel = new QLabel(this);
+        timecodeLabel = new SenderLabel(this);
         timecodeLabel->setAlignment(Qt::AlignCenter);
         timecodeLabel->setText(tr("--:--:--:--"));
-        // The fitted font follows the window's size and must not decide it: a label as large as
-        // its font would raise the window's minimum size, and the layout would grow the window.
-        timecodeLabel->setMinimumSize(1, 1);
-        rateLabel = new QLabel(this);
+        rateLabel = new SenderLabel(this);
         rateLabel->setAlignment(Qt::AlignCenter);
         rateLabel->setText(tr("-- fps"));
     }
-    sourceLabel = new QLabel(this);
+    sourceLabel = new SenderLabel(this);
     sourceLabel->setAlignment(Qt::AlignCenter);
     sourceLabel->setText(tr("0.0.0.0"));
 
     if (timecodeLabel && rateLabel) {
-        const QFont font(timecodeLabel->font().family(), kLabelPointSize, QFont::Bold, false);
+        const QFont font(timecodeLabel->font().family(), DisplayRules::kFloorPointSize, QFont::Bold,
+                         false);
         timecodeLabel->setFont(font);
         rateLabel->setFont(font);
+        // The room for the text at the floor size, not at the fitted one: a label as large as
+        // its fitted font would raise the window's minimum, the layout would grow the window
+        // and the next fit the font.
+        setTimecodeFloor();
     }
 
     titleLabel = new QLabel;

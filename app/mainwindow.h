@@ -3,6 +3,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "senderlabel.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -13,6 +14,7 @@ class CheckSoftwareUpdate;
 class QAction;
 class QLCDNumber;
 class QLabel;
+class QShortcut;
 class QMenu;
 class QTimer;
 class QVBoxLayout;
@@ -34,8 +36,10 @@ private slots:
     void About();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     friend class MainWindowProbe; // test access to the window's parts
@@ -43,7 +47,12 @@ private:
     void buildCentralWidget();
     void closeAboutWindow();
     void createActions();
+    void createFullScreenKeys();
     void fitTimecodeFont();
+    void showEntries();
+    void showLiveness();
+    void setTimecodeFloor();
+    void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
     QMenu* contextMenu = nullptr;
@@ -58,11 +67,11 @@ private:
     QString helpLink;
     bool useLcd = false;
     QTimer* timecodeTimer = nullptr;
-    QLabel* timecodeLabel = nullptr;
+    SenderLabel* timecodeLabel = nullptr;
     QLCDNumber* timecodeLcd = nullptr;
-    QLabel* rateLabel = nullptr;
+    SenderLabel* rateLabel = nullptr;
     QLCDNumber* rateLcd = nullptr;
-    QLabel* sourceLabel = nullptr;
+    SenderLabel* sourceLabel = nullptr;
     QLabel* titleLabel = nullptr;
     QLabel* linkLabel = nullptr;
     QVBoxLayout* mainLayout = nullptr;
@@ -71,6 +80,14 @@ private:
     // them alike has nothing to redo.
     QList<TimecodeSource> shownEntries;
     QList<TimecodeSource> readEntries;
+    // Which senders are silent, as shown and as read at this refresh, one flag per entry.
+    QList<bool> shownSilent;
+    QList<bool> readSilent;
+    // The length of the timecode text the label's minimum size was measured for: another
+    // length is another shape (a line more, a field of three digits).
+    qsizetype floorTextLength = 0;
+    QShortcut* fullScreenShortcut = nullptr;
+    QShortcut* leaveFullScreenShortcut = nullptr;
     // How many refreshes have built the texts: the only trace of a refresh that found nothing
     // new, since Qt skips the painting of an unchanged text by itself.
     quint64 textBuilds = 0;

@@ -1,4 +1,5 @@
 #include "timecodetext.h"
+#include "timecode.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -34,36 +35,19 @@ Extent extentAt(const QString& family, const QStringList& lines, int size)
     return extent;
 }
 
-QString leadingZero(quint8 value)
-{
-    return value <= 9 ? QStringLiteral("0") : QString();
-}
-
 } // namespace
 
 QString frameRateName(quint8 type)
 {
-    switch (type) {
-    case 0:
-        return QCoreApplication::translate("MainWindow", "24 FPS");
-    case 1:
-        return QCoreApplication::translate("MainWindow", "25 FPS");
-    case 2:
-        return QCoreApplication::translate("MainWindow", "30 Drop");
-    case 3:
-        return QCoreApplication::translate("MainWindow", "30 FPS");
-    default:
+    // The window leaves the name out for a Type it does not know rather than name it.
+    if (!Timecode::isKnownType(type))
         return QString();
-    }
+    return QCoreApplication::translate("MainWindow", Timecode::rateName(type));
 }
 
 QString formatTime(const TimecodeRecord& record)
 {
-    return QCoreApplication::translate("MainWindow", "%1%2:%3%4:%5%6:%7%8")
-        .arg(leadingZero(record.hours), QString::number(record.hours), leadingZero(record.minutes),
-             QString::number(record.minutes), leadingZero(record.seconds),
-             QString::number(record.seconds), leadingZero(record.frames),
-             QString::number(record.frames));
+    return Timecode::text(record);
 }
 
 void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,

@@ -109,22 +109,28 @@ bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
     return true;
 }
 
-void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse)
+void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort)
 {
-    if (colors && (channelsPerUniverse == 0 || !enableDmxInput()))
+    if (colors && (channelsPerPort == 0 || !enableDmxInput()))
         return;
     QMutexLocker lock(dmxMutex);
     pixelBuffer = colors;
     pixelCount = colors ? count : 0;
-    pixelChannelsPerUniverse = colors ? channelsPerUniverse : kDmxMaxSlots;
+    pixelChannelsPerPort = colors ? channelsPerPort : kDmxMaxSlots;
 }
 
 void artnet::setSyncClock(ElapsedClock* clock)
 {
     if (!clock)
         return;
-    delete syncClock;
-    syncClock = clock;
+    ElapsedClock* replaced;
+    {
+        // Every use of the clock runs under the lock, a commit from the caller's thread too.
+        QMutexLocker lock(dmxMutex);
+        replaced = syncClock;
+        syncClock = clock;
+    }
+    delete replaced;
 }
 
 void artnet::commitDmx()

@@ -37,6 +37,8 @@ artnet::artnet()
 {
     syncClock = new ElapsedClock;
     syncClock->restart();
+    timecodeClock = new ElapsedClock;
+    timecodeClock->restart();
     dmxMutex = new QMutex;
     discoverInterfaces();
 }
@@ -72,6 +74,8 @@ artnet::~artnet()
 
     delete syncClock;
     syncClock = nullptr;
+    delete timecodeClock;
+    timecodeClock = nullptr;
 
     delete[] shadowBuffer;
     shadowBuffer = nullptr;
@@ -79,6 +83,13 @@ artnet::~artnet()
     receiveHeader = nullptr;
     delete[] lastPoll;
     lastPoll = nullptr;
+}
+
+bool artNetPortHeldElsewhere()
+{
+    QUdpSocket probe;
+    return !probe.bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort,
+                       QAbstractSocket::DontShareAddress);
 }
 
 bool artnet::openSocket()
@@ -112,18 +123,26 @@ bool artnet::openSocket()
 
     if (!reader)
         reader = new ArtNetReceive::SocketReader;
+    reader->prepare(*socket);
     socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
     return true;
 }
 
 void artnet::closeSocket()
 {
-    delete reader;
+    // Closed by an observer, the read in progress still runs on this reader and inside this
+    // socket's readyRead: the read deletes the reader when it returns, the event loop the
+    // socket.
+    if (reader != readingReader)
+        delete reader;
     reader = nullptr;
     if (socket) {
         disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage);
         socket->close();
-        delete socket;
+        if (socket == readingSocket)
+            socket->deleteLater();
+        else
+            delete socket;
         socket = nullptr;
     }
     socketReady = false;
@@ -155,7 +174,7 @@ bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index
     // frees up.
     if (!openSocket())
         return false;
-    if (!timecodeReceived || !timecodeSources || index < 0 || index >= timecodeSources->size())
+    if (!anyTimecodeStored || !timecodeSources || index < 0 || index >= timecodeSources->size())
         return false;
 
     const TimecodeSource& source = timecodeSources->at(index);
@@ -163,4 +182,25 @@ bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index
     if (sender)
         *sender = source.sender;
     return true;
+}
+
+qint64 artnet::timecodeArrival(int index) const
+{
+    if (!timecodeSources || index < 0 || index >= timecodeSources->size())
+        return -1;
+    return timecodeSources->at(index).arrival;
+}
+
+qint64 artnet::timecodeClockNow() const
+{
+    return timecodeClock->elapsed();
+}
+
+void artnet::setTimecodeClock(ElapsedClock* clock)
+{
+    if (!clock)
+        return;
+    delete timecodeClock;
+    timecodeClock = clock;
+    timecodeClock->restart();
 }

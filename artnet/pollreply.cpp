@@ -51,11 +51,11 @@ int answeringEntry(const QList<InterfaceEntry>& entries, const QHostAddress& pol
 }
 
 quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32 pixelCount,
-                  quint16 pixelChannelsPerUniverse, bool dmxInputReady)
+                  quint16 pixelChannelsPerPort, bool dmxInputReady)
 {
     const quint32 dmxPorts = ceilDiv(dmxBufferSize, dmxChannelsPerUniverse);
-    const quint32 pixelPorts = quint32(ceilDiv(
-        quint32(qMin<quint64>(3ull * pixelCount, 0xFFFFFFFFull)), pixelChannelsPerUniverse));
+    const quint32 pixelPorts = quint32(
+        ceilDiv(quint32(qMin<quint64>(3ull * pixelCount, 0xFFFFFFFFull)), pixelChannelsPerPort));
     quint32 ports = dmxPorts;
     if (dmxPorts < pixelPorts)
         ports = pixelPorts;
@@ -100,7 +100,7 @@ void artnet::sendPollReply(const QHostAddress& sender)
         // The buffers may be registered from another thread meanwhile.
         QMutexLocker lock(dmxMutex);
         ports = ArtNetPoll::portCount(dmxBufferSize, dmxChannelsPerUniverse, pixelCount,
-                                      pixelChannelsPerUniverse, dmxInputReady);
+                                      pixelChannelsPerPort, dmxInputReady);
     }
     const quint64 first = universe;
     const quint64 end = first + ports;

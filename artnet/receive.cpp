@@ -10,7 +10,6 @@
 #include <QUdpSocket>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 
 using namespace ArtNetPacket;
@@ -69,12 +68,25 @@ void artnet::readPackage()
 {
     if (!socket || !reader)
         return;
-    reader->read(*socket, [this](QByteArray& datagram, const QHostAddress& sender) {
-        handlePackage(datagram, sender);
-    });
+    QUdpSocket* const from = socket;
+    ArtNetReceive::SocketReader* const with = reader;
+    readingSocket = from;
+    readingReader = with;
+    with->read(*from,
+               [this, from](QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs) {
+                   handlePackage(datagram, sender, arrivalNs);
+                   // An observer closed the socket: what else this wakeup read is no longer the
+                   // node's.
+                   return socket == from;
+               });
+    readingSocket = nullptr;
+    readingReader = nullptr;
+    // Closed during the read, the reader was left for this moment.
+    if (with != reader)
+        delete with;
 }
 
-void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
+void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs)
 {
     // Every later read of the datagram stays within what this check admits.
     if (datagram.size() <= kLargestIgnoredSize)
@@ -124,7 +136,7 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender)
             return;
         case kOpTimeCode:
             if (const std::optional<TimecodeRecord> record = readTimeCode(data, size))
-                storeTimecode(*record, sender);
+                storeTimecode(*record, sender, arrivalNs);
             return;
         default:
             ArtNetOutput::text(QStringLiteral("receive not implemented OpCode at time 0x%1\n")
@@ -150,7 +162,8 @@ void artnet::receiveSync(PacketId id, quint16 opCode, const QByteArray& datagram
     qDebug() << texts.debugText;
 }
 
-void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender)
+void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender,
+                           qint64 arrivalNs)
 {
     // The socket is IPv4: a sender is known by its IPv4 address, in whichever form it is handed
     // over (also ::ffff:a.b.c.d). No other sender can have sent the datagram.
@@ -163,9 +176,13 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
 
     if (!timecodeSources)
         timecodeSources = new QList<TimecodeSource>;
+    // The arrival, not a change of value: a paused playback repeating its frame still sends.
+    const qint64 arrival = timecodeClock->elapsed();
     const auto known = timecodeSenderIndex.constFind(address);
     if (known != timecodeSenderIndex.constEnd()) {
-        (*timecodeSources)[*known].timecode = record;
+        TimecodeSource& source = (*timecodeSources)[*known];
+        source.timecode = record;
+        source.arrival = arrival;
     } else {
         if (timecodeSources->size() >= kMaxTimecodeSenders) {
             noticeOnce(SenderLimitNotice,
@@ -173,14 +190,11 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
             return;
         }
         timecodeSenderIndex.insert(address, timecodeSources->size());
-        timecodeSources->append(TimecodeSource{record, sender});
-        timecodeReceived = true;
+        timecodeSources->append(TimecodeSource{record, sender, arrival});
+        anyTimecodeStored = true;
     }
     if (observer)
-        observer->timecodeReceived(record, sender,
-                                   std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                       std::chrono::steady_clock::now().time_since_epoch())
-                                       .count());
+        observer->timecodeReceived(record, sender, arrivalNs);
 }
 
 ArtNetObserver::~ArtNetObserver() = default;

@@ -27,15 +27,21 @@
 //
 // A section of its own measures the node as `chronolume-cli monitor` runs it, with the health
 // figures observing every ArtTimeCode, against the node alone: bursts of ArtTimeCode only, the
-// observer's worst case, the two alternating so that both see the same machine.
+// observer's worst case, the two alternating so that both see the same machine. Another
+// measures what the kernel's receive time stamps cost: the node's read and handling with
+// them, against the same with the time of the read, alternating likewise, queued and one per
+// wakeup.
 #include "artnet.h"
+#include "drain.h"
 #include "isolation.h"
-#include "timecodecount.h"
-#include "timecodehealth.h"
+#include "monitor/timecodehealth.h"
+#include "probes.h"
+#include "timecode.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QVariant>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -83,6 +89,9 @@ constexpr int kKnownSenders = 256;                // as many as the node keeps
 constexpr int kKnownSenderBursts = 400;
 constexpr int kKnownSenderRuns = 3;
 constexpr int kObserverRounds = 8;
+constexpr int kArrivalRounds = 16;
+constexpr quint16 kStampedPort = 6456;
+constexpr quint16 kReadTimePort = 6457;
 
 double threadCpuSeconds()
 {
@@ -275,7 +284,7 @@ public:
         const size_t desk = size_t(i % kDesks);
         TimecodeRecord& t = deskTimecode[desk];
         t.type = 1;
-        t = TimecodeCount::next(t);
+        t = Timecode::next(t);
         sendFrom(desks[desk], artTimeCode(t), to);
     }
 
@@ -693,6 +702,100 @@ void printPair(const char* load, const Result& node, const Result& reference)
     std::fprintf(out, "  node / reference: %.2f\n", node.rate() / reference.rate());
 }
 
+// The node's receive path with one source of arrival times: the node's reader on a socket of
+// its own, handing every datagram to a node's handling as the node's own read does. The node
+// never opens a socket of its own here.
+class ArrivalPath
+{
+public:
+    ArrivalPath(ArtNetReceive::ArrivalTimes times, quint16 port) : reader(times)
+    {
+        if (!socket.bind(QHostAddress::AnyIPv4, port)) {
+            std::fprintf(stderr, "cannot bind port %u\n", unsigned(port));
+            std::exit(1);
+        }
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                               QVariant(kRequestedReceiveBuffer));
+        reader.prepare(socket);
+        if (reader.arrivalTimes() != times) {
+            std::fprintf(stderr, "the kernel gives no receive time stamps\n");
+            std::exit(1);
+        }
+        fd = int(socket.socketDescriptor());
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
+            reader.read(socket,
+                        [this](QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs) {
+                            ArtnetProbe::handleDatagram(node, datagram, sender, arrivalNs);
+                            return true;
+                        });
+        });
+    }
+
+    // CPU seconds of this thread to read and handle `bursts` bursts of `burst` queued
+    // datagrams.
+    double cpuFor(Senders& senders, int burst, int bursts)
+    {
+        double cpu = 0;
+        for (int b = 0; b < bursts; ++b) {
+            for (int k = 0; k < burst; ++k)
+                senders.sendQueued(port(), sent++);
+            const double start = threadCpuSeconds();
+            for (int wakeups = 0; pendingBytes(fd) > 0; ++wakeups) {
+                if (wakeups == 100000) {
+                    std::fprintf(stderr, "the reader left datagrams unread\n");
+                    std::exit(1);
+                }
+                QCoreApplication::processEvents();
+            }
+            cpu += threadCpuSeconds() - start;
+        }
+        return cpu;
+    }
+
+private:
+    quint16 port() const { return socket.localPort(); }
+
+    artnet node;
+    QUdpSocket socket;
+    ArtNetReceive::SocketReader reader;
+    int fd = -1;
+    int sent = 0;
+};
+
+// Kernel stamps against read times, in alternating rounds so that both see the same machine.
+void compareArrivalTimes(Senders& senders)
+{
+    ArrivalPath stamped(ArtNetReceive::ArrivalTimes::Kernel, kStampedPort);
+    ArrivalPath readTimes(ArtNetReceive::ArrivalTimes::ReadTime, kReadTimePort);
+    stamped.cpuFor(senders, kQueuedBurst, 50); // warm-up, not counted
+    readTimes.cpuFor(senders, kQueuedBurst, 50);
+    std::fprintf(out, "arrival times, the node's read and handling, ArtDmx and one ArtTimeCode "
+                      "in 16:\n");
+    const struct
+    {
+        const char* name;
+        int burst;
+        int datagrams;
+    } loads[] = {{"256 per wakeup", kQueuedBurst, kQueuedBurst * kQueuedBursts},
+                 {"one per wakeup", 1, kQuietDatagrams}};
+    for (const auto& load : loads) {
+        // The lowest of alternating rounds: what another process takes from this core only ever
+        // adds.
+        const int bursts = load.datagrams / load.burst / kArrivalRounds;
+        double stampedCpu = 1e9, readCpu = 1e9;
+        for (int round = 0; round < kArrivalRounds; ++round) {
+            stampedCpu = std::min(stampedCpu, stamped.cpuFor(senders, load.burst, bursts));
+            readCpu = std::min(readCpu, readTimes.cpuFor(senders, load.burst, bursts));
+        }
+        const double datagrams = double(bursts) * load.burst;
+        std::fprintf(out,
+                     "  %-15s kernel stamps %6.0f ns, read times %6.0f ns CPU per datagram; "
+                     "stamps / read times: %.2f\n",
+                     load.name, stampedCpu / datagrams * 1e9, readCpu / datagrams * 1e9,
+                     stampedCpu / readCpu);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -788,6 +891,8 @@ int main(int argc, char* argv[])
                      health.frames() - warmupFrames, observed.datagrams, observed.dropped);
         std::fprintf(out, "  observed / alone: %.2f\n", observed.rate() / alone.rate());
     }
+
+    compareArrivalTimes(senders);
 
     const Result queuedRef = queuedReference(senders, kQueuedBurst, kQueuedBursts);
     const Result queued = queuedNode(senders, kQueuedBurst, kQueuedBursts);

@@ -1,7 +1,10 @@
 // chronolume-cli: Chronolume's companion program for the command line, with subcommands in the
 // style of git and ip.
-#include "commands.h"
-#include "console.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "monitor/monitorcommand.h"
+#include "nodes/nodescommand.h"
+#include "send/sendcommand.h"
 
 #include "chronolume_config.h"
 
@@ -12,17 +15,19 @@
 
 namespace {
 
+// Every command, as --help lists them. A command takes the arguments after its own name and
+// returns the process's exit status.
 struct Command
 {
     const char* name;
-    int (*run)(const QStringList& arguments);
     const char* summary;
+    int (*run)(const QStringList& arguments);
 };
 
 const Command kCommands[] = {
-    {"send", runSend, "send ArtTimeCode at a steady frame rate"},
-    {"monitor", runMonitor, "measure how steady every sender's ArtTimeCode is"},
-    {"nodes", runNodes, "poll the local networks and list the Art-Net nodes that answer"},
+    {"send", "send ArtTimeCode at a steady frame rate", runSend},
+    {"monitor", "measure how steady every sender's ArtTimeCode is", runMonitor},
+    {"nodes", "poll the local networks and list the Art-Net nodes that answer", runNodes},
 };
 
 QString programVersion()

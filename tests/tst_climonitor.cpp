@@ -2,13 +2,16 @@
 // ArtTimeCode datagrams from a sender on 127.0.0.2 at a paced rate, with faults put in on
 // purpose, read back through its JSON lines, its table and its exit status.
 #include "sandbox.h"
-#include "timecodecount.h"
+#include "terminal.h"
+#include "timecode.h"
 #include "traffic.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
@@ -66,7 +69,7 @@ QList<Frame> scenario(quint8 type, Fault fault)
             frames.append(Frame{tc, std::llround(i * period) + silenceNs});
         if (fault == Fault::Repeat2 && (i == 10 || i == 30))
             continue; // the same timecode goes out again in the next slot
-        tc = TimecodeCount::next(tc);
+        tc = Timecode::next(tc);
     }
     return frames;
 }
@@ -88,18 +91,74 @@ bool sendFrames(const QList<Frame>& frames)
     return true;
 }
 
-// Port 6454 is taken once a plain bind, which shares with nobody, fails.
+// The bytes waiting in the receive queue of the socket on port 6454, as the namespace lists
+// them; -1 while there is none. Read, not probed with a bind of its own, which the program
+// would take for another program on the port.
+qint64 receiveQueueBytes()
+{
+    QFile sockets(QStringLiteral("/proc/net/udp"));
+    if (!sockets.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = ":" + QByteArray::number(kArtNetPort, 16).toUpper();
+    for (const QByteArray& line : sockets.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // sl, local address, remote address, state, tx_queue:rx_queue
+        if (fields.size() > 4 && fields.at(1).endsWith(local))
+            return fields.at(4).mid(fields.at(4).indexOf(':') + 1).toLongLong(nullptr, 16);
+    }
+    return -1;
+}
+
 bool portTaken()
 {
-    QUdpSocket probe;
-    return !probe.bind(QHostAddress::AnyIPv4, kArtNetPort, QAbstractSocket::DefaultForPlatform);
+    return receiveQueueBytes() >= 0;
+}
+
+// Eight desks on 127.0.0.2 to 127.0.0.9, each counting its own frames at 30 fps, on absolute
+// deadlines, for `count` frames.
+bool sendEightDesks(int count)
+{
+    QUdpSocket desks[8];
+    for (int d = 0; d < 8; ++d) {
+        if (!desks[d].bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(d + 2)), 0))
+            return false;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    TimecodeRecord tc;
+    tc.type = 3;
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::nanoseconds(i * periodNs(3)));
+        const QByteArray datagram =
+            artTimeCode(tc.frames, tc.seconds, tc.minutes, tc.hours, tc.type);
+        for (QUdpSocket& desk : desks) {
+            if (desk.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), kArtNetPort) <
+                0)
+                return false;
+        }
+        tc = Timecode::next(tc);
+    }
+    return true;
+}
+
+// The window, with a settings store of its own, as a user starts it.
+void startWindow(QProcess& window, const QTemporaryDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    window.setProcessEnvironment(env);
+    window.start(QStringLiteral(CHRONOLUME_WINDOW), {});
 }
 
 class MonitorRun
 {
 public:
-    explicit MonitorRun(const QStringList& arguments)
+    // Standard output on the named terminal where one is given, else on a pipe.
+    explicit MonitorRun(const QStringList& arguments, const QString& terminal = QString())
     {
+        if (!terminal.isEmpty())
+            process.setStandardOutputFile(terminal);
         process.setProgram(QStringLiteral(CHRONOLUME_CLI));
         process.setArguments(QStringList(QStringLiteral("monitor")) + arguments);
         process.start();
@@ -130,8 +189,9 @@ public:
 // Every line of the output parsed as a JSON object holding every field, of the right kind.
 bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
 {
-    const QStringList numbers = {"type",     "frames", "measured_fps",  "missing",
-                                 "repeated", "jumps",  "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList numbers = {"type",          "frames",       "measured_fps", "missing",
+                                 "repeated",      "jumps",        "late",         "duplicate",
+                                 "jitter_p50_ms", "jitter_p99_ms"};
     const QStringList strings = {"sender", "timecode", "rate_name"};
     const QStringList flags = {"stopped", "final"};
     for (const QByteArray& line : out.split('\n')) {
@@ -372,6 +432,93 @@ private slots:
         QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
         QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 FPS  25"));
         QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
+    }
+
+    // Its terminal paused (Ctrl-S) for over ten seconds, monitor writes nothing and hears
+    // everything all the same: once the terminal moves, eight desks at 30 fps are healthy at
+    // their rate, with every frame counted and none missing.
+    void pausedTerminalLosesNothing()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.pause());
+        MonitorRun run({QStringLiteral("--json")}, terminal.name());
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        constexpr int kFrames = 315; // 10.5 s
+        QVERIFY(sendEightDesks(kFrames));
+        // Read as it came, not kept waiting in the socket for the terminal.
+        QTRY_COMPARE_WITH_TIMEOUT(receiveQueueBytes(), qint64(0), 5000);
+        QCOMPARE(terminal.read(), QByteArray());
+        QVERIFY(terminal.resume());
+        run.process.terminate();
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+        out += terminal.read();
+        QCOMPARE(run.process.exitCode(), 0);
+
+        QList<QJsonObject> lines;
+        QVERIFY(jsonObjects(out.replace("\r\n", "\n"), &lines));
+        QStringList finals;
+        for (const QJsonObject& line : std::as_const(lines)) {
+            if (!line.value("final").toBool())
+                continue;
+            finals.append(line.value("sender").toString());
+            for (const char* key : {"missing", "late", "repeated", "jumps", "duplicate"})
+                QCOMPARE(line.value(key).toInt(), 0);
+            QCOMPARE(line.value("frames").toInt(), kFrames);
+            QVERIFY(qAbs(line.value("measured_fps").toDouble() - 30.0) < 0.3);
+        }
+        QCOMPARE(finals.size(), 8);
+    }
+
+    void sharedPortIsNamed_data()
+    {
+        QTest::addColumn<bool>("windowFirst");
+        QTest::newRow("the window first") << true;
+        QTest::newRow("monitor first") << false;
+    }
+
+    // The window and monitor share port 6454, and unicast reaches only the one that bound it
+    // last. Whichever comes second says so at its start; monitor, having heard nothing, names
+    // the other program as where the timecode may have gone.
+    void sharedPortIsNamed()
+    {
+        QFETCH(bool, windowFirst);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcess window;
+        std::unique_ptr<MonitorRun> run;
+        if (windowFirst) {
+            startWindow(window, home);
+            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 20000);
+            run = std::make_unique<MonitorRun>(QStringList{"--for", "0.5"});
+            QVERIFY(run->finish(false));
+        } else {
+            run = std::make_unique<MonitorRun>(QStringList{});
+            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+            startWindow(window, home);
+            QByteArray windowOut;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (windowOut += window.readAllStandardOutput())
+                    .contains("another program already listens on UDP port 6454; unicast "
+                              "timecode to this machine reaches only the program that bound "
+                              "the port last\n"),
+                20000);
+            QVERIFY(run->finish());
+        }
+        window.terminate();
+        QVERIFY(window.waitForFinished(10000));
+
+        QByteArray expected;
+        if (windowFirst)
+            expected = "chronolume-cli: monitor: another program also listens on UDP port 6454; "
+                       "timecode sent to this machine's own address reaches only the program "
+                       "that bound the port last\n";
+        expected += "chronolume-cli: monitor: no ArtTimeCode heard; another program listens on "
+                    "UDP port 6454 and may be receiving the timecode sent to this machine's own "
+                    "address\n";
+        QCOMPARE(run->err, expected);
+        QCOMPARE(run->process.exitCode(), 3);
     }
 
     void helpOnStandardOutput()

@@ -3,7 +3,9 @@
 // sent, failed sends, the signals that end it, and broadcasting to every local network.
 #include "peernet.h"
 #include "sandbox.h"
+#include "terminal.h"
 
+#include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -58,6 +60,20 @@ struct Receiver
     }
 };
 
+// Whether a signal waits to be handled by the process, as /proc shows it.
+bool signalPending(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if ((line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) &&
+            line.mid(7).trimmed().toULongLong(nullptr, 16) != 0)
+            return true;
+    }
+    return false;
+}
+
 // One ArtTimeCode written out byte by byte.
 QString timecode(const char* framesSecondsMinutesHours, const char* type)
 {
@@ -69,7 +85,8 @@ QString timecode(const char* framesSecondsMinutesHours, const char* type)
            QStringLiteral("00"); // pad
 }
 
-// The final line taken apart; sent is -1 when the line is not a summary.
+// The final line taken apart; sent is -1 when the line is not a summary, or counts its frames
+// in the wrong number ("1 frames", "2 frame").
 struct Summary
 {
     qint64 sent = -1;
@@ -82,17 +99,18 @@ struct Summary
 Summary summaryOf(const QString& out)
 {
     static const QRegularExpression shape(
-        QStringLiteral("^sent (\\d+) frames in (\\d+\\.\\d{3}) s at ([0-9.]+) fps"
+        QStringLiteral("^sent (\\d+) (frames?) in (\\d+\\.\\d{3}) s at ([0-9.]+) fps"
                        "(?:, (\\d+) skipped)?(?:, (\\d+) failed)?\\r?\\n$"));
     const QRegularExpressionMatch match = shape.match(out);
     Summary summary;
-    if (!match.hasMatch())
+    if (!match.hasMatch() ||
+        (match.captured(1) == QLatin1String("1")) != (match.captured(2) == QLatin1String("frame")))
         return summary;
     summary.sent = match.captured(1).toLongLong();
-    summary.seconds = match.captured(2).toDouble();
-    summary.rate = match.captured(3);
-    summary.skipped = match.captured(4).toLongLong();
-    summary.failed = match.captured(5).toLongLong();
+    summary.seconds = match.captured(3).toDouble();
+    summary.rate = match.captured(4);
+    summary.skipped = match.captured(5).toLongLong();
+    summary.failed = match.captured(6).toLongLong();
     return summary;
 }
 
@@ -157,6 +175,9 @@ private slots:
         QTest::newRow("30: midnight wraps to hour 0, type 3")
             << QStringList{"--rate", "30", "--start", "23:59:59:29", "--frames", "2"}
             << QStringList{timecode("1d3b3b17", "03"), timecode("00000000", "03")} << "30" << 0.067;
+        QTest::newRow("29.970 is 29.97; one frame")
+            << QStringList{"--rate", "29.970", "--frames", "1"}
+            << QStringList{timecode("00000000", "02")} << "29.97" << 0.033;
         QTest::newRow("--duration 0.2 at 25: five frames, and the last option wins")
             << QStringList{"--rate", "30", "--rate", "25", "--duration", "0.2"}
             << QStringList{timecode("00000000", "01"), timecode("01000000", "01"),
@@ -213,6 +234,8 @@ private slots:
         };
         row("unknown rate", {"--rate", "29.976"},
             "send: unknown rate \"29.976\" (use 24, 25, 29.97 or 30)");
+        row("29.98 is no rate", {"--rate", "29.98"},
+            "send: unknown rate \"29.98\" (use 24, 25, 29.97 or 30)");
         row("rate with no value", {"--rate"}, "send: Missing value after '--rate'.");
         row("hour 25", {"--start", "25:00:00:00"},
             "send: --start 25:00:00:00 does not exist at 25 fps: hours must be below 24");
@@ -423,6 +446,68 @@ private slots:
         else
             QCOMPARE(text.left(summaryStart).count(QStringLiteral("\x1b[K")),
                      quiet ? 0 : summary.sent);
+    }
+
+    // With its terminal paused (Ctrl-S) from the start, send writes nothing, yet every frame
+    // goes out while the terminal stays paused; once it moves again the status line and the
+    // summary follow.
+    void pausedTerminalHoldsUpNoFrame()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.pause());
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QProcess process;
+        process.setStandardOutputFile(terminal.name());
+        process.start(QStringLiteral(CHRONOLUME_CLI),
+                      {"send", "--to", "127.0.0.1", "--rate", "30", "--frames", "60"});
+        QStringList received;
+        // Frames a loaded machine wakes too late for are skipped by design, and counted.
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 50, 10000);
+        QCOMPARE(terminal.read(), QByteArray());
+        QVERIFY(terminal.resume());
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+        received += receiver.take();
+        const QString out = QString::fromLocal8Bit(terminal.read());
+        const Summary summary = summaryOf(out.mid(out.indexOf(QStringLiteral("sent "))));
+        QVERIFY2(summary.sent == received.size() && summary.sent + summary.skipped == 60,
+                 qPrintable(out));
+    }
+
+    void secondSignalEndsAtOnce_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    // The first signal ends the stream, and the summary waits for a paused terminal; a second
+    // signal ends the program at once, with a short line on standard error.
+    void secondSignalEndsAtOnce()
+    {
+        QFETCH(int, signal);
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.pause());
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QProcess process;
+        process.setStandardOutputFile(terminal.name());
+        process.start(QStringLiteral(CHRONOLUME_CLI),
+                      {"send", "--to", "127.0.0.1", "--rate", "30"});
+        QStringList received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3, 5000);
+        const pid_t pid = pid_t(process.processId());
+        QCOMPARE(::kill(pid, signal), 0);
+        // A signal sent while the same one is still pending would be lost in it.
+        QTRY_VERIFY_WITH_TIMEOUT(!signalPending(pid), 5000);
+        QCOMPARE(::kill(pid, signal), 0);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("chronolume-cli: stopped at once by a second signal\n"));
+        QVERIFY(terminal.resume());
     }
 
     // Without --to, one datagram per frame reaches each local network's broadcast address; the

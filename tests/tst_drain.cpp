@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <memory>
 #include <numeric>
 
 namespace {
@@ -26,8 +27,9 @@ using Handled = QList<std::pair<QByteArray, QHostAddress>>;
 // Keeps each datagram handed on: it is a view of the reused read buffer.
 auto keepInto(Handled& handled)
 {
-    return [&handled](QByteArray& datagram, const QHostAddress& sender) {
+    return [&handled](QByteArray& datagram, const QHostAddress& sender, qint64) {
         handled.append({QByteArray(datagram.constData(), datagram.size()), sender});
+        return true;
     };
 }
 
@@ -79,18 +81,85 @@ int wakeupsWithin(int ms)
     return wakeups;
 }
 
+// The kernel switches receive stamps on for the whole system a moment after the first socket
+// asks, and stamps a datagram as it is read until then. Asks on keeper, which stays open, and
+// waits until a datagram it sends itself carries its arrival.
+bool stampsTakeEffect(QUdpSocket& keeper)
+{
+    if (!keeper.bind(QHostAddress::LocalHost, 0))
+        return false;
+    ArtNetReceive::SocketReader reader;
+    reader.prepare(keeper);
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        keeper.writeDatagram("x", 1, QHostAddress::LocalHost, keeper.localPort());
+        const qint64 sentBy = ArtNetReceive::steadyNowNs();
+        bool stamped = false;
+        reader.read(keeper, [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
+            stamped = arrivalNs <= sentBy;
+            return true;
+        });
+        if (stamped)
+            return true;
+        QTest::qWait(5);
+    }
+    return false;
+}
+
+// What an observer does when it is told of the timecode it waits for.
+enum class InCall { CloseSocket, RemoveAndDeleteItself, CloseAndReopen };
+
+// Counts timecodes and acts on the one numbered `at`, from inside the node's read.
+class ActingObserver : public ArtNetObserver
+{
+public:
+    ActingObserver(artnet& node, int at, InCall action, int* calls, qint64* latestArrival)
+        : node(node), at(at), action(action), calls(calls), latestArrival(latestArrival)
+    {
+    }
+    void timecodeReceived(const TimecodeRecord&, const QHostAddress&, qint64 arrivalNs) override
+    {
+        *latestArrival = qMax(*latestArrival, arrivalNs);
+        if (++*calls != at)
+            return;
+        if (action == InCall::RemoveAndDeleteItself) {
+            node.setObserver(nullptr);
+            delete this;
+            return;
+        }
+        node.closeSocket();
+        if (action == InCall::CloseAndReopen)
+            node.openSocket();
+    }
+
+private:
+    artnet& node;
+    const int at;
+    const InCall action;
+    int* const calls;
+    qint64* const latestArrival;
+};
+
 } // namespace
 
 using namespace TestSupport;
 
 using Sizes = QList<int>;
 Q_DECLARE_METATYPE(Sizes)
+Q_DECLARE_METATYPE(InCall)
 
 class DrainTest : public QObject
 {
     Q_OBJECT
 
+    QUdpSocket stampKeeper;
+
 private slots:
+    void initTestCase()
+    {
+        if (privateNetworkProblem().isEmpty())
+            QVERIFY(stampsTakeEffect(stampKeeper));
+    }
+
     // Every datagram in order with exactly its bytes and sender, an empty one as 0 bytes; a
     // failed read is not handled and ends the drain, though a datagram is queued behind it.
     void handsOnEveryDatagramUntilAReadFails()
@@ -150,12 +219,60 @@ private slots:
 
         ArtNetReceive::BatchReader reader;
         Handled handled;
-        QVERIFY(reader.drain(int(receiver.socketDescriptor()), keepInto(handled)));
+        using Drain = ArtNetReceive::BatchReader::Drain;
+        QCOMPARE(reader.drain(int(receiver.socketDescriptor()), nullptr, keepInto(handled)),
+                 Drain::Emptied);
         // A read that fails is reported, and hands on nothing of what the slots still hold.
-        QVERIFY(!reader.drain(-1, keepInto(handled)));
+        QCOMPARE(reader.drain(-1, nullptr, keepInto(handled)), Drain::Failed);
         QCOMPARE(handled, sent);
     }
 #endif
+
+    void observerMayEndItsObservationOrTheSocket_data()
+    {
+        QTest::addColumn<InCall>("action");
+        QTest::newRow("closes the socket") << InCall::CloseSocket;
+        QTest::newRow("removes and deletes itself") << InCall::RemoveAndDeleteItself;
+        QTest::newRow("closes and reopens the socket") << InCall::CloseAndReopen;
+    }
+
+    // An observer acts from inside the node's read, in the middle of its second batch: the node
+    // hands it nothing afterwards, frees nothing still in use (the sanitized build checks) and
+    // goes on working. The arrivals it is handed are the sends' own times, not the read's.
+    void observerMayEndItsObservationOrTheSocket()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(InCall, action);
+        artnet node;
+        QVERIFY(node.openSocket());
+        constexpr int kAt = ArtNetReceive::BatchReader::kBatch + 8;
+        int calls = 0;
+        qint64 latestArrival = 0;
+        auto* observer = new ActingObserver(node, kAt, action, &calls, &latestArrival);
+        node.setObserver(observer);
+        // Deleted here unless it deletes itself, also when a check fails.
+        std::unique_ptr<ActingObserver> owned(action == InCall::RemoveAndDeleteItself ? nullptr
+                                                                                      : observer);
+        Controller controller(senderAddress(0));
+        for (int n = 0; n < 3 * ArtNetReceive::BatchReader::kBatch; ++n)
+            QCOMPARE(controller.send(artTimeCode(quint8(n % 25), quint8(n / 25), 0, 0, 1)),
+                     qint64(20));
+        const qint64 sentBy = ArtNetReceive::steadyNowNs();
+        // One read hands on the whole queue: had it gone on after the action, the count would
+        // pass kAt before this looks again.
+        QTRY_COMPARE_WITH_TIMEOUT(calls, kAt, 2000);
+        QVERIFY(latestArrival > 0 && latestArrival <= sentBy);
+        node.setObserver(nullptr);
+
+        // The node reads on: a socket closed by the observer is opened again.
+        QVERIFY(node.openSocket());
+        QVERIFY(ArtnetProbe::socket(node));
+        QCOMPARE(controller.send(artTimeCode(9, 59, 59, 23, 1)), qint64(20));
+        QVERIFY(settle(node));
+        TimecodeRecord r;
+        QVERIFY(node.getTimecode(&r, nullptr, 0));
+        QCOMPARE((QList<int>{r.hours, r.frames}), (QList<int>{23, 9}));
+    }
 
     // The node's own socket and event loop: the last ArtTimeCode of every sender, sent in
     // bursts that span several batches, is the one it keeps; an empty queue does not wake it;

@@ -1,11 +1,11 @@
 // LTC in and out without a socket: what the encoder writes the decoder reads back exactly at
 // every rate, field recordings (inverted, quiet, fast, cut, damaged, stereo) through WAV files,
 // the rate told from the stream, and the joins between frames that reveal damage.
-#include "ltcdecoder.h"
-#include "ltcencoder.h"
-#include "pcminput.h"
-#include "pcmoutput.h"
-#include "ratedetector.h"
+#include "ltc/ltcdecoder.h"
+#include "ltc/ltcencoder.h"
+#include "ltc/pcminput.h"
+#include "ltc/pcmoutput.h"
+#include "ltc/ratedetector.h"
 #include "timecode.h"
 
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // The bridge's timing without a socket: the time a decoded frame goes out as (one frame on for
 // the decoding latency, a further offset in the stream's own numbering), and a file's frames
 // leaving as the wall clock, stepped by hand, reaches each frame's end.
-#include "bridgetiming.h"
-#include "ltcencoder.h"
-#include "pcminput.h"
+#include "ltc/bridgetiming.h"
+#include "ltc/ltcencoder.h"
+#include "ltc/pcminput.h"
 #include "timecode.h"
 
 #include <QtTest>

@@ -2,13 +2,16 @@
 // of, the node it creates and how it configures it, its title and refresh timer; and what it
 // shows, fed by real ArtTimeCode datagrams on loopback and refreshed by its own 41 ms timer, in
 // both variants, with the text variant's font fitting when the window is resized or a sender
-// joins, and its search for the size held against trying every size.
+// joins, and its search for the size held against trying every size. At the size it opens at, the
+// room every sender's line needs; a sender gone silent drawn dimmed; full screen.
 #include "capture.h"
 #include "chronolume_config.h"
+#include "displayrules.h"
 #include "fitreference.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "settingsstore.h"
+#include "steppedclock.h"
 #include "timecodetext.h"
 #include "traffic.h"
 #include "windowprobes.h"
@@ -124,6 +127,35 @@ struct EventHook : QObject
 {
     QSignalSpy refreshes(MainWindowProbe::timer(window), &QTimer::timeout);
     return QTest::qWaitFor([&] { return refreshes.count() >= count; }, 5000);
+}
+
+// Which senders the window shows dimmed, as the source label has them: one flag per line, or on
+// the seven-segment display one for all. Empty unless the timecode and the rate agree.
+QList<bool> shownDimmed(const MainWindow& window)
+{
+    const QList<bool> flags = MainWindowProbe::sourceLabel(window)->dimmedLines();
+    for (QWidget* widget :
+         {MainWindowProbe::timeWidget(window), MainWindowProbe::rateWidget(window)}) {
+        const auto* label = qobject_cast<SenderLabel*>(widget);
+        if (label ? label->dimmedLines() != flags
+                  : QList<bool>{widget->palette().color(QPalette::WindowText) !=
+                                window.palette().color(QPalette::WindowText)} != flags)
+            return {};
+    }
+    return flags;
+}
+
+// The darkest colour in rows top to bottom of a picture: the colour of the text drawn there.
+QColor darkestIn(const QImage& picture, int top, int bottom)
+{
+    QColor darkest = Qt::white;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (picture.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = picture.pixelColor(x, y);
+        }
+    }
+    return darkest;
 }
 
 } // namespace
@@ -385,6 +417,199 @@ private slots:
             QCOMPARE(found, FitReference::oneLine(family, text, label));
     }
 
+    void floorExtent_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("widestPlaces"); // # where a digit may stand
+        const QString places = QStringLiteral("##:##:##:##");
+        QTest::newRow("no signal keeps a timecode's room") << "--:--:--:--" << 1 << places;
+        QTest::newRow("narrow digits count as the widest") << "11:11:11:11" << 1 << places;
+        QTest::newRow("two senders: one line more") << "01:02:03:04\n10:00:59:29" << 2 << places;
+        QTest::newRow("three digits widen the line")
+            << "00:00:00:123\n01:00:00:00" << 2 << QStringLiteral("##:##:##:###");
+        QTest::newRow("eight senders") << QStringList(8, places).join('\n') << 8 << places;
+    }
+
+    // The timecode label's minimum: the widest line at 22 points bold, whichever digit stands in
+    // each place, and the lines stacked a line spacing apart.
+    void floorExtent()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(QString, widestPlaces);
+        const QString family = QApplication::font().family();
+        const QFontMetrics metrics(QFont(family, 22, QFont::Bold));
+        int widest = 0;
+        for (const char digit : QByteArray("0123456789")) {
+            const QString line = QString(widestPlaces).replace('#', QLatin1Char(digit));
+            widest = std::max(widest, metrics.boundingRect(QRect(), 0, line).width());
+        }
+        QCOMPARE(DisplayRules::floorExtent(family, text),
+                 QSize(widest, lines * metrics.height() + (lines - 1) * metrics.leading()));
+    }
+
+    // Readable against the background, 3 : 1 as large text needs, and told from the live text;
+    // where halfway between them would be less readable, closer to the text.
+    void dimmedColour()
+    {
+        QCOMPARE(DisplayRules::contrastRatio(Qt::black, Qt::white), 21.0);
+        const QList<std::tuple<QColor, QColor, double>> pairs{
+            {QColor(0, 0, 0), QColor(0xefefef), 4.0}, // the desktop's
+            {QColor(0xf2f2f2), QColor(0, 0, 0), 4.0}, // full screen
+            {QColor(0x606060), QColor(0xffffff), 1.5}};
+        for (const auto& [text, background, fromText] : pairs) {
+            const QColor grey = DisplayRules::dimmedColour(text, background);
+            QVERIFY2(DisplayRules::contrastRatio(grey, background) >= 3.0 &&
+                         DisplayRules::contrastRatio(grey, text) >= fromText,
+                     qPrintable(grey.name()));
+        }
+    }
+
+    void ownSizeKeepsEveryTimecodeWhole_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::addColumn<int>("senders");
+        for (const bool lcd : {false, true}) {
+            for (const int senders : {1, 2, 3, 8})
+                QTest::addRow("%s, %d", lcd ? "seven-segment" : "text", senders) << lcd << senders;
+        }
+    }
+
+    // The window left at the size it opens at, as a new user leaves it. Every line whole inside
+    // the timecode label, which has at least the room of its text at the floor size (a number at
+    // least the room its digits ask for); the window grew no further than its minimum, and the
+    // font was fitted to the label as placed.
+    void ownSizeKeepsEveryTimecodeWhole()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QFETCH(int, senders);
+        QVERIFY(settings.write(lcd ? QByteArray("[General]\nUseLcd=true\n") : QByteArray()));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize opened = window.size();
+        QVERIFY(send(window, fromControllers(senders)));
+        QTRY_COMPARE(MainWindowProbe::sourceLabel(window)->text().count(lcd ? ' ' : '\n'),
+                     senders - 1);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCOMPARE(window.size(), opened.expandedTo(window.minimumSize()));
+
+        QWidget* number = MainWindowProbe::timeWidget(window);
+        const QLabel* label = MainWindowProbe::timecodeLabel(window);
+        if (!label) {
+            QVERIFY(number->width() >= number->sizeHint().width());
+            QVERIFY(number->height() >= number->sizeHint().height());
+            return;
+        }
+        const QString family = label->font().family();
+        const QSize floor = DisplayRules::floorExtent(family, label->text());
+        QCOMPARE(label->minimumSize(), floor);
+        QVERIFY(label->height() >= floor.height() && label->width() >= floor.width());
+        const QRect inside = label->contentsRect();
+        QVERIFY(inside.contains(QFontMetrics(label->font())
+                                    .boundingRect(inside, int(label->alignment()), label->text())));
+        QCOMPARE(
+            label->font().pointSize(),
+            TimecodeText::fittedPointSize(family, label->text(), label->height(), label->width()));
+    }
+
+    void silentSenderIsDimmed_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::newRow("text") << false;
+        QTest::newRow("seven-segment") << true;
+    }
+
+    // Live is a datagram within the last second, whatever it carries: A repeats one frame and
+    // stays live, B stops and is dimmed, and comes back with its next frame. The seven-segment
+    // display, one widget for all, dims only when all are silent. Only colours change: no text
+    // is built and no font fitted for it.
+    void silentSenderIsDimmed()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QVERIFY(settings.write(lcd ? QByteArray("[General]\nUseLcd=true\n") : QByteArray()));
+        MainWindow window;
+        auto* clock = new SteppedClock;
+        MainWindowProbe::node(window)->setTimecodeClock(clock);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto after = [&](qint64 ms, const Traffic& traffic) {
+            clock->step(ms);
+            return send(window, traffic) && waitForRefreshes(window, 2);
+        };
+        const auto expect = [&](QList<bool> silent) {
+            return lcd ? QList<bool>{!silent.contains(false)} : silent;
+        };
+
+        QVERIFY(after(0, kAThenB));
+        QCOMPARE(shownDimmed(window), expect({false, false}));
+        const quint64 built = MainWindowProbe::textBuilds(window);
+        OutputCapture capture;
+        const bool atOneSecond = after(1000, {kAThenB[0]});
+        const QList<bool> oneSecondOn = shownDimmed(window);
+        const bool aMillisecondLater = after(1, {});
+        capture.finish();
+        QVERIFY(atOneSecond && aMillisecondLater);
+        QCOMPARE(oneSecondOn, expect({false, false}));
+        QCOMPARE(shownDimmed(window), expect({false, true}));
+        QCOMPARE(MainWindowProbe::textBuilds(window), built);
+        QCOMPARE(capture.debugMessages(), QStringList());
+        if (QLabel* label = MainWindowProbe::timecodeLabel(window)) {
+            // Drawn so: A's line in the text's colour, B's in the grey.
+            const QImage picture = label->grab().toImage();
+            const QColor text = label->palette().color(QPalette::WindowText);
+            QCOMPARE(darkestIn(picture, 0, picture.height() / 2), text);
+            QCOMPARE(darkestIn(picture, picture.height() / 2, picture.height()),
+                     DisplayRules::dimmedColour(text, label->palette().color(QPalette::Window)));
+        }
+
+        QVERIFY(after(1001, {}));
+        QCOMPARE(shownDimmed(window), expect({true, true}));
+        QVERIFY(after(0, {{kB, artTimeCode(0, 0, 1, 10, 0)}}));
+        QCOMPARE(shownDimmed(window), expect({true, false}));
+    }
+
+    // F11 and a double click switch full screen on and off, Escape leaves it and does nothing
+    // else. Full screen is light on black, where live text, a silent sender's grey and the link
+    // stay apart.
+    void fullScreen()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const QPalette desktop = window.palette();
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isFullScreen());
+
+        QTest::keyClick(&window, Qt::Key_F11);
+        QTRY_VERIFY(window.isFullScreen());
+        QLabel* linkLabel = MainWindowProbe::linkLabel(window);
+        const QColor text = linkLabel->palette().color(QPalette::WindowText);
+        const QColor black = linkLabel->palette().color(QPalette::Window);
+        const QColor link = linkLabel->palette().color(QPalette::Link);
+        QCOMPARE(black, QColor(Qt::black));
+        QVERIFY(DisplayRules::contrastRatio(text, black) >= 15);
+        QVERIFY(DisplayRules::contrastRatio(link, black) >= 4.5 && link.hue() >= 0);
+        QVERIFY(DisplayRules::contrastRatio(link, DisplayRules::dimmedColour(text, black)) >= 1.5);
+        // Drawn so: Qt takes a link's colour from elsewhere than the label's palette.
+        const QImage picture = linkLabel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto* pixels = reinterpret_cast<const QRgb*>(picture.constBits());
+        const auto* end = pixels + picture.width() * picture.height();
+        QVERIFY(std::find(pixels, end, link.rgb()) != end);
+
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_VERIFY(!window.isFullScreen());
+        QCOMPARE(window.palette(), desktop);
+        for (const bool on : {true, false}) {
+            QTest::mouseDClick(MainWindowProbe::timecodeLabel(window), Qt::LeftButton);
+            QTRY_COMPARE(window.isFullScreen(), on);
+        }
+    }
+
     void severalSendersFitAndTheWindowKeepsItsSize_data()
     {
         QTest::addColumn<int>("senders");
@@ -403,6 +628,8 @@ private slots:
         QFETCH(int, senders);
         QFETCH(QSize, asked);
         MainWindow window;
+        // Sized before it is shown: the first fit comes before the panel's layout ran.
+        window.resize(asked);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QLabel* label = MainWindowProbe::timecodeLabel(window);
@@ -415,8 +642,10 @@ private slots:
             return window.size() == size;
         };
 
-        window.resize(asked);
         QVERIFY(settledAt(asked));
+        checkFillsTwoThirds(*label);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(send(window, fromControllers(senders)));
         QTRY_COMPARE(label->text().count(QLatin1Char('\n')), senders - 1);
         QVERIFY(settledAt(asked));

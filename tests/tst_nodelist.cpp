@@ -1,5 +1,6 @@
 // The list `nodes` prints: each node once per IP and BindIndex, and the JSON and table lines.
-#include "nodelist.h"
+#include "nodes/nodelist.h"
+#include "nodes/nodereport.h"
 
 #include <QtTest>
 
@@ -109,7 +110,8 @@ private slots:
     void printedForms()
     {
         Node a = node("192.168.50.1", 2, "Quo\"te\\d");
-        a.longName = QStringLiteral("Line\tbreak\x01");
+        // A tab, a C0 control and the C1 control CSI (byte 0x9B), which some terminals act on.
+        a.longName = QStringLiteral("Line\tbreak\x01\u009b2J");
         a.oem = 0x0C12;
         a.versionHi = 1;
         a.versionLo = 10;
@@ -120,7 +122,7 @@ private slots:
         QCOMPARE(jsonLine(a),
                  QStringLiteral("{\"ip\":\"192.168.50.1\",\"bind_index\":2,"
                                 "\"short_name\":\"Quo\\\"te\\\\d\","
-                                "\"long_name\":\"Line\\tbreak\\u0001\",\"oem\":3090,"
+                                "\"long_name\":\"Line\\tbreak\\u0001\\u009b2J\",\"oem\":3090,"
                                 "\"version\":\"1.10\",\"ports\":3,\"universes_out\":[0,1,32767],"
                                 "\"universes_in\":[],\"mac\":\"00:1a:2b:3c:4d:fe\"}"));
 
@@ -132,7 +134,7 @@ private slots:
                      "IP            BIND  SHORT NAME  OEM     VERSION  PORTS  OUT        IN  "
                      "MAC                LONG NAME",
                      "192.168.50.1  2     Quo\"te\\d    0x0c12  1.10     3      0,1,32767  -   "
-                     "00:1a:2b:3c:4d:fe  Line?break?",
+                     "00:1a:2b:3c:4d:fe  Line\\x09break\\x01\\x9b2J",
                      "10.0.0.2      0     Tempolis    0x0000  0.0      0      -          16  "
                      "00:00:00:00:00:00  Chronolume",
                  }));

@@ -4,6 +4,7 @@
 // copy and guard pixels a write past a registration.
 #include "artnet.h"
 #include "sandbox.h"
+#include "steppedclock.h"
 #include "traffic.h"
 
 #include <QColor>
@@ -158,6 +159,33 @@ private slots:
         QVERIFY(delivered);
         QCOMPARE(torn.load(), 0);
         QVERIFY2(seen > 0, "the own universe was never read while frames came");
+    }
+
+    // The caller commits from its thread while the node's thread replaces the hold's clock:
+    // the commit restarts the clock in place, never one already deleted (the sanitized builds
+    // see it).
+    void syncClockCanBeReplacedWhileCommitting()
+    {
+        artnet node;
+        QVERIFY(node.enableDmxInput());
+        std::atomic<bool> replacing{true};
+        std::atomic<int> commits{0};
+        std::thread committer([&] {
+            while (replacing) {
+                node.commitDmx();
+                ++commits;
+            }
+        });
+        while (commits == 0)
+            std::this_thread::yield();
+        // As long as it takes the other thread to commit a few thousand times.
+        const int before = commits;
+        for (int round = 0; round < 5'000'000 && commits - before < 5000; ++round)
+            node.setSyncClock(new SteppedClock(round));
+        const int during = commits - before;
+        replacing = false;
+        committer.join();
+        QVERIFY2(during >= 5000, "the commits did not run while the clock was replaced");
     }
 };
 

@@ -1,8 +1,9 @@
 // What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
 // between frames, the measured rate, the jitter, stops and the exit status, and the lines the
 // figures are printed in.
-#include "timecodecount.h"
-#include "timecodehealth.h"
+#include "monitor/healthreport.h"
+#include "monitor/timecodehealth.h"
+#include "timecode.h"
 
 #include <QtTest>
 
@@ -77,10 +78,11 @@ private slots:
         QTest::addColumn<int>("missing");
         QTest::addColumn<int>("repeated");
         QTest::addColumn<int>("jumps");
+        QTest::addColumn<int>("late");
 
         const auto row = [](const char* name, const QStringList& timecodes, const QList<int>& types,
-                            int missing, int repeated, int jumps) {
-            QTest::newRow(name) << timecodes << types << missing << repeated << jumps;
+                            int missing, int repeated, int jumps, int late = 0) {
+            QTest::newRow(name) << timecodes << types << missing << repeated << jumps << late;
         };
         row("25 fps counts through a second", {"00:00:00:23", "00:00:00:24", "00:00:01:00"}, {1}, 0,
             0, 0);
@@ -99,7 +101,9 @@ private slots:
         row("a gap across midnight is missing", {"23:59:59:23", "00:00:00:01"}, {1}, 2, 0, 0);
         row("the same timecode again is repeated", {"00:00:00:05", "00:00:00:05", "00:00:00:05"},
             {1}, 0, 2, 0);
-        row("one step back is a jump", {"00:00:00:05", "00:00:00:04"}, {1}, 0, 0, 1);
+        row("a frame after its successor is late and no longer missing",
+            {"00:00:00:10", "00:00:00:12", "00:00:00:11", "00:00:00:13"}, {1}, 0, 0, 0, 1);
+        row("eleven back is a jump", {"00:00:00:20", "00:00:00:09"}, {1}, 0, 0, 1);
         row("a locate forward is a jump", {"00:00:00:05", "01:00:00:00"}, {1}, 0, 0, 1);
         row("a restart is a jump", {"00:10:00:05", "00:00:00:00", "00:00:00:01"}, {1}, 0, 0, 1);
         row("a change of Type is a jump, even on the next frame number",
@@ -120,6 +124,7 @@ private slots:
         QFETCH(int, missing);
         QFETCH(int, repeated);
         QFETCH(int, jumps);
+        QFETCH(int, late);
 
         Monitor monitor;
         for (int i = 0; i < timecodes.size(); ++i) {
@@ -133,7 +138,8 @@ private slots:
         QCOMPARE(s.missing, qint64(missing));
         QCOMPARE(s.repeated, qint64(repeated));
         QCOMPARE(s.jumps, qint64(jumps));
-        QCOMPARE(TimecodeCount::text(s.last), timecodes.last());
+        QCOMPARE(s.late, qint64(late));
+        QCOMPARE(Timecode::text(s.last), timecodes.last());
     }
 
     // A sender at exactly its nominal rate for four seconds: measured on the spot, no jitter,
@@ -144,19 +150,22 @@ private slots:
         QTest::addColumn<double>("speed"); // the sender's rate as a share of nominal
         QTest::addColumn<double>("fps");
         QTest::addColumn<int>("verdict");
+        QTest::addColumn<int>("copies"); // datagrams per frame, the later ones 1 ms apart
 
         const double rates[] = {24.0, 25.0, 30000.0 / 1001.0, 30.0};
         const char* names[] = {"24", "25", "29.97", "30"};
         for (int type = 0; type < 4; ++type) {
             QTest::addRow("%s fps on time is healthy", names[type])
-                << type << 1.0 << rates[type] << 0;
+                << type << 1.0 << rates[type] << 0 << 1;
             QTest::addRow("%s fps 2 %% fast is off", names[type])
-                << type << 1.02 << rates[type] * 1.02 << 1;
+                << type << 1.02 << rates[type] * 1.02 << 1 << 1;
             QTest::addRow("%s fps 2 %% slow is off", names[type])
-                << type << 0.98 << rates[type] * 0.98 << 1;
+                << type << 0.98 << rates[type] * 0.98 << 1 << 1;
             QTest::addRow("%s fps 0.5 %% slow is within", names[type])
-                << type << 0.995 << rates[type] * 0.995 << 0;
+                << type << 0.995 << rates[type] * 0.995 << 0 << 1;
         }
+        QTest::newRow("25 fps sent twice: healthy at 25, its copies duplicates")
+            << 1 << 1.0 << 25.0 << 0 << 2;
     }
     void measuredRate()
     {
@@ -164,6 +173,7 @@ private slots:
         QFETCH(double, speed);
         QFETCH(double, fps);
         QFETCH(int, verdict);
+        QFETCH(int, copies);
 
         Monitor monitor;
         const quint8 t = quint8(type);
@@ -174,7 +184,8 @@ private slots:
         const int perSecond = type == 0 ? 24 : type == 1 ? 25 : 30;
         for (int i = 0; i < frames; ++i) {
             at = kStart + std::llround(double(i) * double(periodNs(t)) / speed);
-            monitor.arrived(r, kDesk, at);
+            for (int copy = 0; copy < copies; ++copy)
+                monitor.arrived(r, kDesk, at + copy * 1'000'000);
             // Four seconds from 00:00:00:00 never reach a minute that drop-frame shortens.
             if (++r.frames == perSecond) {
                 r.frames = 0;
@@ -185,13 +196,16 @@ private slots:
         QVERIFY2(std::fabs(s.measuredFps() - fps) < 0.001,
                  qPrintable(QString::number(s.measuredFps(), 'f', 6)));
         QCOMPARE(s.missing + s.jumps + s.repeated, qint64(0));
+        QCOMPARE(s.frames, qint64(frames));
+        QCOMPARE(s.duplicate, qint64(frames) * (copies - 1));
         QCOMPARE(monitor.verdictAt(at), verdict);
         if (speed == 1.0)
             QCOMPARE(row(s, at).jitterP99Ms, 0.0);
     }
 
     // |interval - period| over 101 frames at 25 fps: 98 on time, one 3 ms late (which makes its
-    // successor 3 ms early) gives p50 0 and p99 3; stray values land in their buckets.
+    // successor 3 ms early) gives p50 0 and p99 about 3. Below 128 µs a value is kept exactly;
+    // above, a percentile is the middle of its bucket, one 64th of its power of two wide.
     void jitterPercentiles_data()
     {
         QTest::addColumn<QList<qint64>>("offsetsUs"); // per interval, added to 40 ms
@@ -201,15 +215,18 @@ private slots:
         QList<qint64> late(100, 0);
         late[40] = 3000;
         late[41] = -3000;
-        QTest::newRow("one late frame shows at p99 only") << late << 0.0 << 3.0;
+        // 3 ms in the 32 µs bucket from 2.976 ms.
+        QTest::newRow("one late frame shows at p99 only") << late << 0.0 << 2.9915;
         QList<qint64> half(100, 0);
         for (int i = 0; i < 50; ++i)
-            half[i] = 1234;
+            half[i] = 127;
         for (int i = 50; i < 100; ++i)
-            half[i] = -567;
-        QTest::newRow("half late, half early: microseconds kept") << half << 0.567 << 1.234;
-        QList<qint64> coarse(100, 15'050);
-        QTest::newRow("above 10 ms in 0.1 ms steps") << coarse << 15.0 << 15.0;
+            half[i] = -1234; // in the 16 µs bucket from 1.232 ms
+        QTest::newRow("half late, half early") << half << 0.127 << 1.2395;
+        // In the 128 µs bucket from 9.984 ms: not its lower edge, and off by half a bucket at
+        // most.
+        QList<qint64> above(100, 10'099);
+        QTest::newRow("10.099 ms within its bucket") << above << 10.0475 << 10.0475;
     }
     void jitterPercentiles()
     {
@@ -284,12 +301,14 @@ private slots:
         r.sender = QStringLiteral("10.0.0.7");
         r.timecode = QStringLiteral("01:02:03:04");
         r.type = 2;
-        r.rateName = rateName(2);
+        r.rateName = QLatin1String(Timecode::rateName(2));
         r.frames = 1234;
         r.measuredFps = 29.97002997;
         r.missing = 3;
         r.repeated = 1;
         r.jumps = 0;
+        r.late = 2;
+        r.duplicate = 40;
         r.jitterP50Ms = 0.021;
         r.jitterP99Ms = 0.3126;
         r.stopped = true;
@@ -297,21 +316,22 @@ private slots:
                  QStringLiteral("{\"sender\":\"10.0.0.7\",\"timecode\":\"01:02:03:04\",\"type\":2,"
                                 "\"rate_name\":\"30 Drop\",\"frames\":1234,"
                                 "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
+                                "\"late\":2,\"duplicate\":40,"
                                 "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,\"stopped\":true,"
                                 "\"final\":true}"));
 
         Row second = r;
         second.sender = QStringLiteral("192.168.100.200");
-        second.rateName = rateName(7);
+        second.rateName = QLatin1String(Timecode::rateName(7));
         second.stopped = false;
         QCOMPARE(tableLines({r, second}),
                  QStringList({
                      "SENDER           TIMECODE     RATE     FRAMES  FPS     MISSING  "
-                     "REPEATED  JUMPS  JITTER P50/P99 MS  STATE",
+                     "REPEATED  JUMPS  LATE  DUPLICATE  JITTER P50/P99 MS  STATE",
                      "10.0.0.7         01:02:03:04  30 Drop  1234    29.970  3        "
-                     "1         0      0.021/0.313        stopped",
+                     "1         0      2     40         0.021/0.313        stopped",
                      "192.168.100.200  01:02:03:04  unknown  1234    29.970  3        "
-                     "1         0      0.021/0.313        running",
+                     "1         0      2     40         0.021/0.313        running",
                  }));
     }
 };

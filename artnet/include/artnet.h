@@ -35,6 +35,7 @@ struct TimecodeSource
 {
     TimecodeRecord timecode;
     QHostAddress sender; // the port is not kept: two programs on one host share an entry
+    qint64 arrival = 0;  // the last ArtTimeCode's arrival, ms on the node's timecode clock
 };
 
 // One usable local IPv4 network.
@@ -44,8 +45,9 @@ struct InterfaceEntry
     QString mac; // "00:1A:2B:3C:4D:5E" as Qt writes it, all zero when the adapter has none
 };
 
-// Milliseconds since the last restart. The DMX hold measures its expiry with one of these;
-// a test hands the node a clock it can step by hand.
+// Milliseconds since the last restart. The DMX hold measures its expiry with one of these, and
+// the node times the arrivals of ArtTimeCode with another; a test hands the node a clock it can
+// step by hand.
 class ElapsedClock
 {
 public:
@@ -58,19 +60,42 @@ private:
 };
 
 // Told of packets as the node handles them, for programs that watch the network rather than
-// read the node's store. Called on the node's thread; while none is set, a packet costs the node
-// one null test more.
+// read the node's store. Called on the node's thread, from inside the node's read of its
+// socket; while none is set, a packet costs the node one null test more.
+//
+// What a call is handed lives for that call only: the datagram is a view of the node's receive
+// buffer, which the next datagram overwrites, and the sender is an address the node reuses.
+// Keep a copy of what is needed later: QByteArray(datagram.constData(), datagram.size()), since a
+// plain copy of the QByteArray still points into the buffer; a copied QHostAddress is the
+// copy's own.
+//
+// Inside a call an observer may read the node, replace or remove itself (setObserver, after
+// which it may delete itself), and close the node's socket (closeSocket) or open it again: the
+// datagrams read in the same wakeup and not yet handed on are then dropped, and the node goes
+// on as after any close. It may not delete the node, and may not run a nested event loop (a
+// modal dialog, QEventLoop::exec, processEvents): the node would read its socket again while
+// the read in progress still uses the same buffers.
 class ArtNetObserver
 {
 public:
     virtual ~ArtNetObserver();
     // Every ArtTimeCode the node accepts, with its arrival in nanoseconds on
-    // std::chrono::steady_clock, read as the datagram is handled.
+    // std::chrono::steady_clock (CLOCK_MONOTONIC on Linux). On Linux the arrival is the kernel's
+    // receive time stamp (SO_TIMESTAMPNS), so a node kept busy or blocked does not move it;
+    // only a datagram that arrives during the microseconds between the last two reads of a
+    // wakeup gets the time of its read. Elsewhere, and should the kernel refuse the stamps, the
+    // arrival is the time the node read the datagram.
     virtual void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
                                   qint64 arrivalNs);
     // Every ArtPollReply, its bytes as received.
     virtual void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender);
 };
+
+// Whether another socket already holds UDP port 6454 on this machine, shared or not: a bind
+// that shares with nobody fails. Of the programs sharing the port, only the one that bound it
+// last receives unicast. Call it before this process opens a node's socket, which would
+// count as well.
+bool artNetPortHeldElsewhere();
 
 class artnet : public QObject
 {
@@ -99,7 +124,8 @@ public:
     // from the event loop. True when bound; false when binding failed (tried again next call)
     // or an earlier socket lost its connection.
     bool openSocket();
-    // Stops reading and deletes the socket. Only the destructor needs it.
+    // Stops reading and deletes the socket; openSocket makes a new one. From inside an
+    // observer's call, the socket goes once that read has returned to the event loop.
     void closeSocket();
     // Answers ArtPoll while enabled; enabling opens the socket and fails silently without it.
     void setPollReplyEnabled(bool enabled);
@@ -109,6 +135,15 @@ public:
     // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
     // without a record pointer, without a socket or past the last sender.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
+    // When the index-th sender's last ArtTimeCode arrived, in milliseconds on the node's
+    // timecode clock; -1 past the last sender. Every datagram counts, the same frame repeated
+    // too, so the time since then, against timecodeClockNow(), tells a sender that still sends
+    // from one that went silent. On the node's thread, which stores the arrivals as it reads
+    // the datagrams; neither call opens the socket.
+    qint64 timecodeArrival(int index) const;
+    qint64 timecodeClockNow() const;
+    // Takes ownership; replaces the clock that times the arrivals, and starts it.
+    void setTimecodeClock(ElapsedClock* clock);
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -153,14 +188,16 @@ public:
     // the received data was placed; false outside the buffer or for a channel past the channels
     // per universe (past 512 when a universe has more). Any thread.
     bool getDmxValue(quint16 universeIndex, quint16 channel, quint8* value);
-    // Registers the caller's pixels, three channels each, or removes them (null). Refused at 0
-    // channels; the channels given count ports only, at most 32,768 of them. Any thread once
-    // DMX input is enabled; once it returns, the previous array is the caller's again.
-    void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerUniverse);
+    // Registers the caller's pixels, three channels each, or removes them (null). The pixels land
+    // as the DMX buffer's channels per universe place them; channelsPerPort only sets how many
+    // ports the node reports for them (3 × count / channelsPerPort, rounded up; at most 32,768
+    // in all). Refused at 0. Any thread once DMX input is enabled; once it returns, the previous
+    // array is the caller's again.
+    void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort);
     // Publishes what a hold collected into the caller's buffer and restarts the hold's clock.
     // Any thread.
     void commitDmx();
-    // Takes ownership; replaces the clock the hold expiry is measured with.
+    // Takes ownership; replaces the clock the hold expiry is measured with. Any thread.
     void setSyncClock(ElapsedClock* clock);
 
     // Sending. The results are a byte count from the socket or one of the kSend values.
@@ -194,8 +231,8 @@ private slots:
 private:
     friend class ArtnetProbe; // test access to the node's private state
 
-    void handlePackage(QByteArray& datagram, const QHostAddress& sender);
-    void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender);
+    void handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs);
+    void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs);
     void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
     void sendPollReply(const QHostAddress& sender);
     // The three steps of a received ArtDmx, each with dmxMutex held.
@@ -231,10 +268,12 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
+    // Started once, never restarted: its reading is the time of the arrivals.
+    ElapsedClock* timecodeClock = nullptr;
     // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
     // sender does not walk the list.
     QHash<quint32, qsizetype> timecodeSenderIndex;
-    bool timecodeReceived = false;
+    bool anyTimecodeStored = false; // a first sender's record is in timecodeSources
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;
     quint8* lastPoll = nullptr;
@@ -247,7 +286,7 @@ private:
     ElapsedClock* syncClock = nullptr;
     QColor* pixelBuffer = nullptr;
     quint32 pixelCount = 0;
-    quint16 pixelChannelsPerUniverse = ArtNetPacket::kDmxMaxSlots;
+    quint16 pixelChannelsPerPort = ArtNetPacket::kDmxMaxSlots;
 
 public:
     quint8 versionHi = 0;
@@ -262,4 +301,8 @@ private:
 
     // Reads the socket's queue at every wakeup; exists only while the socket does.
     ArtNetReceive::SocketReader* reader = nullptr;
+    // The socket and reader of the read in progress, if any: an observer that closes the socket
+    // must not delete them under that read.
+    QUdpSocket* readingSocket = nullptr;
+    ArtNetReceive::SocketReader* readingReader = nullptr;
 };

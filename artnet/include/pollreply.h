@@ -16,7 +16,7 @@ int answeringEntry(const QList<InterfaceEntry>& entries, const QHostAddress& pol
 // for the own universe when DMX input is on without a buffer; never more than the
 // kPortAddressCount universes Art-Net has.
 quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32 pixelCount,
-                  quint16 pixelChannelsPerUniverse, bool dmxInputReady);
+                  quint16 pixelChannelsPerPort, bool dmxInputReady);
 
 // Hexadecimal pairs of a hardware-address text, colons ignored; missing pairs stay zero.
 void parseMac(QString text, quint8 mac[6]);

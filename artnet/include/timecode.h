@@ -27,8 +27,8 @@ bool isKnownType(quint8 type);
 // name kUnknownRateName.
 struct Rate
 {
-    int framesPerSecond = 0;    // as the frame field counts them: 30 for drop-frame
-    qint64 periodNumerator = 0; // the exact frame period in seconds, numerator / denominator:
+    int framesPerSecond = 0;      // as the frame field counts them: 30 for drop-frame
+    qint64 periodNumerator = 0;   // the exact frame period in seconds, numerator / denominator:
     qint64 periodDenominator = 1; // 1/24, 1/25, 1001/30000, 1/30
     bool dropFrame = false;
     const char* name = nullptr; // "24 FPS", "25 FPS", "30 Drop", "30 FPS"

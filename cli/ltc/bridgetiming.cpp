@@ -1,6 +1,6 @@
-#include "bridgetiming.h"
+#include "ltc/bridgetiming.h"
 
-#include "console.h"
+#include "common/console.h"
 #include "timecode.h"
 
 #include <QRegularExpression>

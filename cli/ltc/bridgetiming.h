@@ -8,8 +8,8 @@
 // end of its last sample, counting from the moment the input's first sample was due.
 #pragma once
 
-#include "framepacer.h"
-#include "ltcdecoder.h"
+#include "common/framepacer.h"
+#include "ltc/ltcdecoder.h"
 #include "packets.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ltcdecoder.h"
+#include "ltc/ltcdecoder.h"
 
 #include <ltc.h>
 

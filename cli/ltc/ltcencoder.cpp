@@ -1,4 +1,4 @@
-#include "ltcencoder.h"
+#include "ltc/ltcencoder.h"
 
 #include "timecode.h"
 

@@ -1,5 +1,5 @@
-#include "pcminput.h"
-#include "console.h"
+#include "ltc/pcminput.h"
+#include "common/console.h"
 
 #include <QFile>
 

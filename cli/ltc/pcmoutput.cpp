@@ -1,5 +1,5 @@
-#include "pcmoutput.h"
-#include "console.h"
+#include "ltc/pcmoutput.h"
+#include "common/console.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "ratedetector.h"
+#include "ltc/ratedetector.h"
 
 #include "timecode.h"
 

@@ -4,7 +4,7 @@
 // (a stream that jumps), the cadence of its frames decides.
 #pragma once
 
-#include "ltcdecoder.h"
+#include "ltc/ltcdecoder.h"
 
 #include <QtGlobal>
 

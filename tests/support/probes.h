@@ -27,8 +27,9 @@ public:
     static const QString& longName(const artnet& node) { return node.longName; }
     static bool lastPacketValid(const artnet& node) { return node.lastPacketValid; }
 
-    static void handleDatagram(artnet& node, QByteArray& datagram, const QHostAddress& sender)
+    static void handleDatagram(artnet& node, QByteArray& datagram, const QHostAddress& sender,
+                               qint64 arrivalNs = 0)
     {
-        node.handlePackage(datagram, sender);
+        node.handlePackage(datagram, sender, arrivalNs);
     }
 };

@@ -12,9 +12,9 @@ public:
     static artnet* node(const MainWindow& window) { return window.artnetNode; }
     static QTimer* timer(const MainWindow& window) { return window.timecodeTimer; }
     static quint64 textBuilds(const MainWindow& window) { return window.textBuilds; }
-    static QLabel* timecodeLabel(const MainWindow& window) { return window.timecodeLabel; }
-    static QLabel* rateLabel(const MainWindow& window) { return window.rateLabel; }
-    static QLabel* sourceLabel(const MainWindow& window) { return window.sourceLabel; }
+    static SenderLabel* timecodeLabel(const MainWindow& window) { return window.timecodeLabel; }
+    static SenderLabel* rateLabel(const MainWindow& window) { return window.rateLabel; }
+    static SenderLabel* sourceLabel(const MainWindow& window) { return window.sourceLabel; }
     static QLabel* titleLabel(const MainWindow& window) { return window.titleLabel; }
     static QLabel* linkLabel(const MainWindow& window) { return window.linkLabel; }
     static QMenu* contextMenu(const MainWindow& window) { return window.contextMenu; }

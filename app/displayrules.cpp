@@ -1,0 +1,82 @@
+#include "displayrules.h"
+
+#include <QFont>
+#include <QFontMetrics>
+
+#include <algorithm>
+#include <cmath>
+
+namespace DisplayRules {
+
+namespace {
+
+// sRGB channel to linear light and back, as the contrast ratio's relative luminance takes it.
+double linear(double channel)
+{
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+}
+
+double encoded(double light)
+{
+    return light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1.0 / 2.4) - 0.055;
+}
+
+double luminance(const QColor& colour)
+{
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+// The guidelines' ratio works on luminance plus this, for the glare on any screen.
+constexpr double kFlare = 0.05;
+constexpr double kReadableContrast = 3.0;
+
+} // namespace
+
+QSize floorExtent(const QString& family, const QString& text)
+{
+    const QFontMetrics metrics(QFont(family, kFloorPointSize, QFont::Bold, false));
+    QChar widestDigit = QLatin1Char('0');
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widestDigit))
+            widestDigit = QLatin1Char(digit);
+    }
+    // Measured as Qt lays the text out and draws it, which may reach past the advances.
+    QString digits = text;
+    for (QChar& place : digits) {
+        if (place != QLatin1Char(':') && place != QLatin1Char('\n'))
+            place = widestDigit;
+    }
+    return metrics.size(0, digits);
+}
+
+bool isSilent(qint64 lastArrivalMs, qint64 nowMs)
+{
+    return nowMs - lastArrivalMs > kSilentAfterMs;
+}
+
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const double x = luminance(a) + kFlare;
+    const double y = luminance(b) + kFlare;
+    return std::max(x, y) / std::min(x, y);
+}
+
+QColor dimmedColour(const QColor& text, const QColor& background)
+{
+    const double textLight = luminance(text) + kFlare;
+    const double backgroundLight = luminance(background) + kFlare;
+    // Equal ratios to both sides: the geometric mean of the two.
+    double grey = std::sqrt(textLight * backgroundLight);
+    const bool darkText = textLight < backgroundLight;
+    const double readable =
+        darkText ? backgroundLight / kReadableContrast : backgroundLight * kReadableContrast;
+    if (darkText ? grey > readable : grey < readable)
+        grey = darkText ? std::max(readable, textLight) : std::min(readable, textLight);
+    const double level = encoded(std::clamp(grey - kFlare, 0.0, 1.0)) * 255.0;
+    // Rounded away from the background, so the rounding never costs contrast against it.
+    const int value = int(darkText ? std::floor(level) : std::ceil(level));
+    return QColor(value, value, value);
+}
+
+} // namespace DisplayRules

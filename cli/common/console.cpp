@@ -1,0 +1,211 @@
+#include "common/console.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace Console {
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+// The terminal's cursor stands at the end of a status line, which a last line must end first.
+std::atomic<bool> lineOpen{false};
+std::atomic<bool> outputFailureReported{false};
+
+// Async-signal-safe throughout: runs in the handler of the second signal.
+[[noreturn]] void endAtOnce(int signal)
+{
+    static const char kLine[] = "\nchronolume-cli: stopped at once by a second signal\n";
+    // The leading line break only where a status line is open.
+    const bool midLine = lineOpen.load();
+    const char* line = midLine ? kLine : kLine + 1;
+    const size_t length = sizeof kLine - 1 - (midLine ? 0 : 1);
+    // Without waiting: a paused terminal would hold the program up for good. The flag belongs
+    // to the open file, which a terminal shares with the shell, so it is put back.
+    const int flags = fcntl(STDERR_FILENO, F_GETFL);
+    if (flags >= 0)
+        fcntl(STDERR_FILENO, F_SETFL, flags | O_NONBLOCK);
+    const ssize_t written = write(STDERR_FILENO, line, length);
+    (void)written; // nothing more can be done about a line that did not fit
+    if (flags >= 0)
+        fcntl(STDERR_FILENO, F_SETFL, flags);
+    _exit(128 + signal);
+}
+
+void requestStop(int signal)
+{
+    if (stopRequested.exchange(true))
+        endAtOnce(signal);
+}
+
+// Writes all of the bytes, however many writes it takes: a terminal or pipe may take part of
+// them, and a signal may interrupt. False when the descriptor refuses them.
+bool writeAll(int descriptor, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor, data, left);
+        if (written > 0) {
+            data += written;
+            left -= size_t(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Another program made the shared descriptor non-blocking: wait until it takes more.
+            pollfd ready{descriptor, POLLOUT, 0};
+            poll(&ready, 1, -1);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void write(FILE* stream, const QString& text)
+{
+    std::fflush(stream); // nothing of the standard library's buffer may come after this text
+    if (writeAll(fileno(stream), text.toLocal8Bit()) || stream == stderr)
+        return;
+    const int reason = errno;
+    if (!outputFailureReported.exchange(true))
+        error(QStringLiteral("cannot write to standard output: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(reason))));
+}
+
+} // namespace
+
+void writeOut(const QString& text)
+{
+    write(stdout, text);
+}
+
+void error(const QString& message)
+{
+    write(stderr, QStringLiteral("chronolume-cli: ") + message + QLatin1Char('\n'));
+}
+
+bool stdoutIsTerminal()
+{
+    return isatty(fileno(stdout)) == 1;
+}
+
+const std::atomic<bool>& installStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a sleep the signal interrupts must return, so the stop is seen at once.
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return stopRequested;
+}
+
+QString TableOnTerminal::text(const QStringList& lines)
+{
+    QString text;
+    if (drawn > 0)
+        text += QStringLiteral("\x1b[%1A").arg(drawn); // up to the first line drawn
+    for (const QString& line : lines)
+        text += QLatin1Char('\r') + line + QStringLiteral("\x1b[K\n");
+    text += QStringLiteral("\x1b[J"); // anything a longer table left below
+    drawn = int(lines.size());
+    return text;
+}
+
+OutputThread::OutputThread() : thread([this] { run(); }) {}
+
+OutputThread::~OutputThread()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ending = true;
+    }
+    changed.notify_all();
+    thread.join();
+}
+
+void OutputThread::redrawLine(const QString& text)
+{
+    handOver(Kind::Line, {text});
+}
+
+void OutputThread::redrawTable(const QStringList& lines)
+{
+    handOver(Kind::Table, lines);
+}
+
+void OutputThread::append(const QString& text)
+{
+    handOver(Kind::Text, {text});
+}
+
+void OutputThread::handOver(Kind kind, const QStringList& lines)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (kind != Kind::Text && !queue.empty() && queue.back().kind == kind)
+            queue.back().lines = lines;
+        else
+            queue.push_back(Item{kind, lines});
+    }
+    changed.notify_all();
+}
+
+void OutputThread::flush()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return queue.empty() && !writing; });
+}
+
+void OutputThread::run()
+{
+    // The signals that stop a command go to the thread that does its work, whose waits they
+    // interrupt, never to this one.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        changed.wait(lock, [this] { return !queue.empty() || ending; });
+        if (queue.empty())
+            return;
+        const Item item = std::move(queue.front());
+        queue.pop_front();
+        writing = true;
+        lock.unlock();
+        switch (item.kind) {
+        case Kind::Line:
+            // Carriage return, the text, then "erase to end of line" for what a longer text
+            // left.
+            writeOut(QLatin1Char('\r') + item.lines.first() + QStringLiteral("\x1b[K"));
+            lineOpen = true;
+            break;
+        case Kind::Table:
+            writeOut(table.text(item.lines));
+            lineOpen = false;
+            break;
+        case Kind::Text:
+            writeOut(item.lines.first());
+            lineOpen = lineOpen && !item.lines.first().contains(QLatin1Char('\n'));
+            break;
+        }
+        lock.lock();
+        writing = false;
+        changed.notify_all();
+    }
+}
+
+} // namespace Console

@@ -1,0 +1,41 @@
+// What `monitor` prints: each sender's figures as a JSON line and as a table row, from the same
+// values.
+#pragma once
+
+#include "monitor/timecodehealth.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace TimecodeHealth {
+
+// One sender's figures as the monitor prints them, computed once for the table and the JSON.
+struct Row
+{
+    QString sender;   // dotted quad
+    QString timecode; // HH:MM:SS:FF
+    int type = 0;
+    QString rateName;
+    qint64 frames = 0;
+    double measuredFps = 0;
+    qint64 missing = 0;
+    qint64 repeated = 0;
+    qint64 jumps = 0;
+    qint64 late = 0;
+    qint64 duplicate = 0;
+    double jitterP50Ms = 0;
+    double jitterP99Ms = 0;
+    bool stopped = false;
+};
+
+Row row(const SenderStats& stats, qint64 nowNs);
+// Every sender's row, in first-heard order.
+QList<Row> rows(const Monitor& monitor, qint64 nowNs);
+
+// One JSON object on one line, without its line break; keys in a fixed order.
+QString jsonLine(const Row& row, bool final);
+// The table: a header line and one line per sender.
+QStringList tableLines(const QList<Row>& rows);
+
+} // namespace TimecodeHealth

@@ -1,0 +1,75 @@
+// How steady one sender's timecode is: what `monitor` counts for every ArtTimeCode it hears,
+// kept apart from the network so that every rule can be fed by hand with arrival times.
+#pragma once
+
+#include "artnet.h"
+#include "monitor/jitterhistogram.h"
+
+#include <QList>
+
+namespace TimecodeHealth {
+
+// A sender silent for longer than this has stopped.
+inline constexpr qint64 kStopAfterNs = 1'000'000'000;
+// A measured rate further than this share off its Type's nominal rate is unhealthy.
+inline constexpr double kRateTolerance = 0.01;
+// The rate is judged only once this much running time has been measured: before that, one late
+// arrival moves the figure by more than the tolerance.
+inline constexpr qint64 kRateJudgedAfterNs = 1'000'000'000;
+
+// What one sender did over the whole run: `last` is the newest frame heard, `frames` counts
+// every timecode but the duplicates.
+struct SenderStats
+{
+    QHostAddress sender;
+    quint32 ip = 0; // the sender, as the node reports it: IPv4 only
+    TimecodeRecord last;
+    qint64 frames = 0;
+    qint64 missing = 0;
+    qint64 repeated = 0;
+    qint64 jumps = 0;
+    // A frame that came after its successor, by at most Timecode::kMaxMissingGap frames: not a
+    // jump, and no longer missing if it had been counted so.
+    qint64 late = 0;
+    // The same timecode again within half a frame period of its first arrival: sent twice on
+    // purpose, or doubled on the way. Left out of the frames, the rate and the jitter.
+    qint64 duplicate = 0;
+    TimecodeRecord lastHeard; // the timecode of the last datagram that was no duplicate
+    // Bit k: the frame k frames before `last` was counted missing and has not come late since.
+    quint32 missingFrames = 0;
+    qint64 lastArrivalNs = 0; // of the last datagram that was no duplicate
+    // Intervals between arrivals while running (stops left out), for the measured rate.
+    qint64 runningIntervals = 0;
+    qint64 runningNs = 0;
+    bool everStopped = false;
+    JitterHistogram jitter;
+
+    double measuredFps() const;
+    bool stoppedAt(qint64 nowNs) const { return nowNs - lastArrivalNs > kStopAfterNs; }
+    bool rateOff() const;
+    // Healthy over the whole run up to nowNs: nothing missing, no jump, the rate within its
+    // tolerance and never silent for more than a second. Late frames and duplicates alone do
+    // not make a run unhealthy.
+    bool healthyAt(qint64 nowNs) const;
+};
+
+// Its figures and jitter histogram, with what the address allocates, stay within 8 KB.
+static_assert(sizeof(SenderStats) <= 8 * 1024 - 256, "a sender's figures outgrew 8 KB");
+
+// Every sender heard, in first-heard order.
+class Monitor
+{
+public:
+    // One accepted ArtTimeCode, with its arrival on a monotonic clock in nanoseconds.
+    void arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs);
+    const QList<SenderStats>& senders() const { return all; }
+
+    // The exit status of a run that ends at nowNs: kNoneHeard when nothing was heard, kFailure
+    // when any sender was unhealthy, otherwise kOk.
+    int verdictAt(qint64 nowNs) const;
+
+private:
+    QList<SenderStats> all;
+};
+
+} // namespace TimecodeHealth

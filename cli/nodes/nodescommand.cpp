@@ -1,0 +1,108 @@
+#include "nodes/nodescommand.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/listening.h"
+#include "nodes/nodelist.h"
+#include "nodes/nodereport.h"
+
+#include "artnet.h"
+#include "packets.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+constexpr int kDefaultWaitMs = 3000;
+constexpr int kMaxWaitMs = 3'600'000;
+constexpr int kStopCheckMs = 50;
+
+class ReplyCollector : public ArtNetObserver
+{
+public:
+    void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender) override
+    {
+        NodeList::Node node;
+        if (NodeList::fromReply(datagram, sender, &node))
+            collected.add(node);
+    }
+    NodeList::Collected collected;
+};
+
+} // namespace
+
+int runNodes(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QCoreApplication::translate("nodes", "One JSON object per node and line."));
+    const QCommandLineOption wait(
+        QStringLiteral("wait"),
+        QCoreApplication::translate("nodes", "Collect answers for MS milliseconds (default %1).")
+            .arg(kDefaultWaitMs),
+        QStringLiteral("MS"), QString::number(kDefaultWaitMs));
+    int status = ExitStatus::kOk;
+    if (!CommandLine::parse(parser, QStringLiteral("nodes"),
+                            QCoreApplication::translate(
+                                "nodes", "Sends ArtPoll on every local IPv4 network and lists "
+                                         "every node that answers, once per address and "
+                                         "BindIndex."),
+                            {json, wait}, arguments, &status))
+        return status;
+    bool ok = false;
+    const int waitMs = parser.value(wait).toInt(&ok);
+    if (!ok || waitMs <= 0 || waitMs > kMaxWaitMs) {
+        return CommandLine::refuse(
+            QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
+                .arg(kMaxWaitMs)
+                .arg(parser.value(wait)));
+    }
+
+    // A reply sent to this machine reaches only the socket that bound port 6454 last; with
+    // another program on the port, which of the two gets the answers is not ours to choose.
+    if (artNetPortHeldElsewhere())
+        Console::error(QStringLiteral("nodes: another program also listens on UDP port %1; "
+                                      "answers addressed to this machine reach only the "
+                                      "program that bound the port last")
+                           .arg(ArtNetPacket::kPort));
+
+    artnet::setDiagnosticLines(false); // before the node writes the networks it finds
+    ReplyCollector collector;
+    artnet node;
+    if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
+        return ExitStatus::kFailure;
+    if (node.sendPoll() <= 0) {
+        Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
+        return ExitStatus::kFailure;
+    }
+
+    const std::atomic<bool>& stop = Console::installStopSignals();
+    QEventLoop loop;
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    QTimer stopCheck;
+    QObject::connect(&stopCheck, &QTimer::timeout, &loop, [&] {
+        if (stop.load())
+            loop.quit();
+    });
+    stopCheck.start(kStopCheckMs);
+    loop.exec();
+    node.setObserver(nullptr);
+
+    const QList<NodeList::Node>& nodes = collector.collected.nodes();
+    if (nodes.isEmpty()) {
+        Console::error(QStringLiteral("nodes: no Art-Net node answered within %1 ms").arg(waitMs));
+        return ExitStatus::kNoneHeard;
+    }
+    QString text;
+    if (parser.isSet(json)) {
+        for (const NodeList::Node& n : nodes)
+            text += NodeList::jsonLine(n) + QLatin1Char('\n');
+    } else {
+        text = NodeList::tableLines(nodes).join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
+    Console::writeOut(text);
+    return ExitStatus::kOk;
+}

@@ -1,0 +1,68 @@
+#include "send/sendcommand.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/framepacer.h"
+#include "common/localnetworks.h"
+#include "common/timecodesender.h"
+#include "send/sendoptions.h"
+#include "send/sendreport.h"
+
+#include "timecode.h"
+
+int runSend(const QStringList& arguments)
+{
+    SendOptions options;
+    int status = ExitStatus::kOk;
+    if (!parseSendOptions(arguments, &options, &status))
+        return status;
+
+    QList<QHostAddress> destinations = options.destinations;
+    if (destinations.isEmpty()) {
+        destinations = localBroadcastAddresses();
+        if (destinations.isEmpty()) {
+            Console::error(CliText::tr("send: no local IPv4 network to broadcast to; give "
+                                       "--to ADDRESS (--to 127.0.0.1 for this machine)"));
+            return ExitStatus::kFailure;
+        }
+    }
+    TimecodeSender sender(destinations);
+    if (!sender.open()) {
+        Console::error(QStringLiteral("send: ") + sender.errorText());
+        return ExitStatus::kFailure;
+    }
+
+    const std::atomic<bool>& stop = Console::installStopSignals();
+    preferPromptWakeups();
+    const bool showStatus = !options.quiet && Console::stdoutIsTerminal();
+    const qint64 startNumber = Timecode::toFrameNumber(options.start);
+    qint64 failed = 0;
+    qint64 sent = 0;
+    MonotonicClock clock;
+    PacingResult result;
+    {
+        // Nothing written may hold up a frame: the pacing only hands the status line over, and
+        // a paused terminal delays nothing but the line's next update.
+        Console::OutputThread output;
+        result = runPaced(FrameSchedule::forType(options.type), clock, options.frameCount, stop,
+                          [&](qint64 frame) {
+                              const TimecodeRecord record =
+                                  Timecode::fromFrameNumber(startNumber + frame, options.type);
+                              if (!sender.send(record))
+                                  ++failed;
+                              ++sent;
+                              if (showStatus)
+                                  output.redrawLine(statusText(record, sent, options.type));
+                          });
+        if (showStatus)
+            output.append(QStringLiteral("\n"));
+        output.append(summaryText(result, failed, options.type));
+    }
+    if (failed > 0) {
+        Console::error(CliText::tr("send: %1 of %2 frames failed; the first failure: %3")
+                           .arg(failed)
+                           .arg(result.sent)
+                           .arg(sender.errorText()));
+        return ExitStatus::kFailure;
+    }
+    return ExitStatus::kOk;
+}

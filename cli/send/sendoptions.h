@@ -1,0 +1,28 @@
+// The options of "chronolume-cli send", parsed and checked into plain values before anything is
+// sent.
+#pragma once
+
+#include "artnet.h"
+#include "timecode.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct SendOptions
+{
+    quint8 type = Timecode::kEbu; // 25 fps unless told otherwise
+    TimecodeRecord start{0, 0, 0, 0, Timecode::kEbu};
+    QList<QHostAddress> destinations; // empty: every local network's broadcast address
+    qint64 frameCount = -1;           // frames to send, -1 until interrupted
+    bool quiet = false;
+};
+
+// Parses and checks the arguments after "send". True when the stream is to run; otherwise the
+// help was shown (*status kOk) or the input complained about on stderr (*status kUsage).
+bool parseSendOptions(const QStringList& arguments, SendOptions* options, int* status);
+
+// The rate as send reads and writes it: frames a second in real time to two decimals, "24",
+// "25", "29.97" or "30".
+QString rateText(quint8 type);

@@ -1,0 +1,15 @@
+// What send writes while it runs and when it ends.
+#pragma once
+
+#include "common/framepacer.h"
+
+#include "artnet.h"
+
+#include <QString>
+
+// The status line a terminal shows: the frame just sent, the rate and the count so far.
+QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type);
+
+// The final line, with its line break: frames sent, the time taken, the rate, and the frames
+// skipped or failed where there were any.
+QString summaryText(const PacingResult& result, qint64 failed, quint8 type);
