@@ -1,6 +1,5 @@
 #include "ltc/bridgetiming.h"
 
-#include "common/console.h"
 #include "timecode.h"
 
 #include <QRegularExpression>
@@ -30,16 +29,16 @@ bool parseOffset(const QString& text, TimecodeOffset* offset)
     return true;
 }
 
-bool offsetFrames(const TimecodeOffset& offset, quint8 type, qint64* frames, QString* reason)
+TimecodeRecord offsetRecord(const TimecodeOffset& offset, quint8 type)
 {
-    const TimecodeRecord record{offset.frames, offset.seconds, offset.minutes, offset.hours, type};
-    const qint64 number = Timecode::toFrameNumber(record);
-    if (number < 0) {
-        *reason = offset.frames >= Timecode::nominalFps(type)
-                      ? CliText::tr("frames must be below %1").arg(Timecode::nominalFps(type))
-                      : CliText::tr("drop-frame numbering skips frames 00 and 01 of this minute");
+    return TimecodeRecord{offset.frames, offset.seconds, offset.minutes, offset.hours, type};
+}
+
+bool offsetFrames(const TimecodeOffset& offset, quint8 type, qint64* frames)
+{
+    const qint64 number = Timecode::toFrameNumber(offsetRecord(offset, type));
+    if (number < 0)
         return false;
-    }
     *frames = offset.backward ? -number : number;
     return true;
 }

@@ -31,10 +31,13 @@ struct TimecodeOffset
 // False when the text is not of that form or a field is out of range for every rate.
 bool parseOffset(const QString& text, TimecodeOffset* offset);
 
+// The offset as a timecode of the Type (unsigned).
+TimecodeRecord offsetRecord(const TimecodeOffset& offset, quint8 type);
+
 // The offset in frames of the Type's numbering: a drop-frame offset counts as the timecode it
-// reads as, so +00:10:00:00 is 17982 frames at 29.97. False with *reason when the offset reads
-// as no timecode of that Type (frames beyond its rate, a number drop-frame skips).
-bool offsetFrames(const TimecodeOffset& offset, quint8 type, qint64* frames, QString* reason);
+// reads as, so +00:10:00:00 is 17982 frames at 29.97. False when the offset reads as no
+// timecode of that Type (frames beyond its rate, a number drop-frame skips).
+bool offsetFrames(const TimecodeOffset& offset, quint8 type, qint64* frames);
 
 // Frames added to every decoded time: the offset, and one more with latency correction.
 qint64 bridgeShift(qint64 offsetFrames, bool latencyCorrection);

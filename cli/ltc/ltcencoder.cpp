@@ -34,7 +34,8 @@ LtcEncoder::LtcEncoder(quint8 type, int sampleRate, double levelDb)
                                  0)),
       // libltc writes 8-bit samples around 128; at 0 dBFS they swing by 127. The level is
       // applied when they are widened to 16 bits, which keeps low levels finely shaped.
-      gain(32767.0 / 127.0 * std::pow(10.0, qBound(kMinimumLevel, levelDb, 0.0) / 20.0))
+      gain(32767.0 / 127.0 * std::pow(10.0, qBound(kMinimumLevel, levelDb, 0.0) / 20.0)),
+      bitLength(size_t(std::ceil(sampleRate / Timecode::nominalRate(type) / 80)))
 {
     if (!encoder)
         qFatal("out of memory for the LTC encoder");
@@ -65,7 +66,12 @@ void LtcEncoder::encode(const TimecodeRecord& time, std::vector<qint16>* samples
 void LtcEncoder::finish(std::vector<qint16>* samples)
 {
     ltc_encoder_end_encode(encoder);
-    take(samples);
+    std::vector<qint16> closing;
+    take(&closing);
+    // The edge comes first; libltc follows it with a whole frame's length of steady level, of
+    // which one bit's length is all a reader needs.
+    samples->insert(samples->end(), closing.begin(),
+                    closing.begin() + long(qMin(closing.size(), bitLength)));
 }
 
 void LtcEncoder::take(std::vector<qint16>* samples)

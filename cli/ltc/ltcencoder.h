@@ -37,4 +37,5 @@ private:
 
     LTCEncoder* encoder = nullptr;
     double gain;
+    size_t bitLength; // samples
 };

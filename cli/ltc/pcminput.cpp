@@ -241,7 +241,8 @@ std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate)
     return std::make_unique<DescriptorSource>(fd, sampleRate, 1, 0, -1);
 }
 
-std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error)
+std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error,
+                                      int* channels)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -254,6 +255,8 @@ std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString*
         ::close(fd);
         return nullptr;
     }
+    if (channels)
+        *channels = wav.format.channels;
     return std::make_unique<FileSource>(fd, wav.format.sampleRate, wav.format.channels, channel - 1,
                                         wav.dataBytes);
 }

@@ -57,8 +57,10 @@ protected:
 // Raw signed 16-bit little-endian mono samples from a descriptor the caller keeps open.
 std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate);
 
-// The WAV file at `path`, channel `channel` (from 1). Null with *error saying what was wrong
-// (unreadable, not a WAV, not 16-bit PCM, no such channel) in words that name the file.
-std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error);
+// The WAV file at `path`, channel `channel` (from 1), and how many channels it has. Null with
+// *error saying what was wrong (unreadable, not a WAV, not 16-bit PCM, no such channel) in
+// words that name the file.
+std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error,
+                                      int* channels = nullptr);
 
 } // namespace Pcm
