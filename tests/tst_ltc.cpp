@@ -176,6 +176,8 @@ private slots:
         QTest::newRow("inverted") << "inverted" << all << qint64(0) << "";
         QTest::newRow("at -36 dBFS") << "quiet" << all << qint64(0) << "";
         QTest::newRow("played 5 % fast") << "fast" << all << qint64(0) << "";
+        // A second of timecode then takes 1.11 s, longer than the cadence may wait.
+        QTest::newRow("played 10 % slow") << "slow" << all << qint64(0) << "";
         QTest::newRow("a jump, passed on as it is")
             << "jump"
             << sequence("10:00:00:00", 25, Timecode::kEbu) +
@@ -212,14 +214,14 @@ private slots:
                 s = qint16(-s);
         } else if (change == "quiet") {
             ltc = encode(Timecode::kEbu, 48000, -36, played);
-        } else if (change == "fast") {
-            // Resampled: 5 % fewer samples for the same frames.
-            std::vector<qint16> fast;
-            for (double t = 0; t < ltc.size() - 1; t += 1.05) {
+        } else if (change == "fast" || change == "slow") {
+            // Resampled: 5 % fewer samples for the same frames, or 10 % more.
+            std::vector<qint16> played;
+            for (double t = 0; t < ltc.size() - 1; t += change == "fast" ? 1.05 : 0.9) {
                 const size_t i = size_t(t);
-                fast.push_back(qint16(std::lrint(ltc[i] + (ltc[i + 1] - ltc[i]) * (t - i))));
+                played.push_back(qint16(std::lrint(ltc[i] + (ltc[i + 1] - ltc[i]) * (t - i))));
             }
-            ltc = fast;
+            ltc = played;
         } else if (change == "damaged") {
             for (int i = 0; i < 8; ++i) // a click inside frame 20
                 ltc[size_t(20 * 1920 + 500 + i)] = qint16(-ltc[size_t(20 * 1920 + 500 + i)]);
@@ -332,7 +334,7 @@ private slots:
             rate.add(frame);
         }
         QCOMPARE(int(rate.type()), type);
-        QCOMPARE(frames, (48000 + samplesPerFrame - 1) / samplesPerFrame); // after one second
+        QCOMPARE(frames, kCadenceFrames);
     }
 };
 

@@ -31,14 +31,12 @@ bool RateDetector::add(const LtcFrame& frame)
             break; // not the last frame of a second at any rate: a jump
         }
     }
-    if (!havePrevious)
-        firstSample = frame.firstSample;
     havePrevious = true;
     previous = frame;
     highestFrame = qMax(highestFrame, int(frame.frames));
     ++frameCount;
     spannedSamples += frame.lastSample - frame.firstSample + 1;
-    if (frame.lastSample - firstSample + 1 >= sampleRate)
+    if (frameCount >= kCadenceFrames)
         decideByCadence();
     return decided;
 }

@@ -1,20 +1,23 @@
 // Which of ArtTimeCode's four rates an LTC stream runs at, told by the stream itself: the
 // drop-frame flag means 29.97; otherwise the last frame number before a second begins gives 24,
-// 25 or 30 exactly, whatever the playback speed; and where the first second shows no such step
-// (a stream that jumps), the cadence of its frames decides.
+// 25 or 30 exactly, whatever the playback speed. A second of timecode at any rate has such a
+// step within kCadenceFrames frames; where they show none (a stream that jumps), the cadence of
+// its frames decides.
 #pragma once
 
 #include "ltc/ltcdecoder.h"
 
 #include <QtGlobal>
 
+inline constexpr int kCadenceFrames = 30;
+
 class RateDetector
 {
 public:
     explicit RateDetector(int sampleRate);
 
-    // Takes the next good frame; true once the rate is known (at the latest one second of audio
-    // after the first frame began).
+    // Takes the next good frame; true once the rate is known (one second of timecode at the
+    // latest).
     bool add(const LtcFrame& frame);
 
     // At the end of the input, decides from what there was; false when there was no frame.
@@ -33,7 +36,6 @@ private:
     quint8 result = 0;
     bool havePrevious = false;
     LtcFrame previous;
-    qint64 firstSample = 0;
     qint64 frameCount = 0;
     qint64 spannedSamples = 0;
     int highestFrame = -1;
