@@ -2,6 +2,8 @@
 // style of git and ip.
 #include "common/console.h"
 #include "common/exitstatus.h"
+#include "ltcbridge/ltcbridgecommand.h"
+#include "ltcencode/ltcencodecommand.h"
 #include "monitor/monitorcommand.h"
 #include "nodes/nodescommand.h"
 #include "send/sendcommand.h"
@@ -28,6 +30,8 @@ const Command kCommands[] = {
     {"send", "send ArtTimeCode at a steady frame rate", runSend},
     {"monitor", "measure how steady every sender's ArtTimeCode is", runMonitor},
     {"nodes", "poll the local networks and list the Art-Net nodes that answer", runNodes},
+    {"ltc-bridge", "decode LTC audio and send it as ArtTimeCode", runLtcBridge},
+    {"ltc-encode", "write LTC audio to a WAV file or a pipe", runLtcEncode},
 };
 
 QString programVersion()
@@ -48,7 +52,7 @@ void printHelp()
                                "Commands:\n");
     for (const Command& command : kCommands)
         text += QStringLiteral("  %1  %2\n")
-                    .arg(QLatin1String(command.name), -8)
+                    .arg(QLatin1String(command.name), -10)
                     .arg(QLatin1String(command.summary));
     text += CliText::tr("\n"
                         "Options:\n"

@@ -37,6 +37,11 @@ bool parse(QCommandLineParser& parser, const QString& command, const QString& de
     return true;
 }
 
+QString lastValue(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    return parser.isSet(option) ? parser.values(option).last() : QString();
+}
+
 int refuse(const QString& message)
 {
     Console::error(message);

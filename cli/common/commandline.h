@@ -16,6 +16,9 @@ namespace CommandLine {
 bool parse(QCommandLineParser& parser, const QString& command, const QString& description,
            const QList<QCommandLineOption>& options, const QStringList& arguments, int* status);
 
+// The option's last value (the last one given wins), or a null string when it was not given.
+QString lastValue(const QCommandLineParser& parser, const QCommandLineOption& option);
+
 // Complains about an option's value on stderr ("chronolume-cli: <message>") and gives the exit
 // status for input the command cannot use.
 int refuse(const QString& message);

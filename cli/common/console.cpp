@@ -122,7 +122,7 @@ QString TableOnTerminal::text(const QStringList& lines)
     return text;
 }
 
-OutputThread::OutputThread() : thread([this] { run(); }) {}
+OutputThread::OutputThread(FILE* stream) : stream(stream), thread([this] { run(); }) {}
 
 OutputThread::~OutputThread()
 {
@@ -190,15 +190,15 @@ void OutputThread::run()
         case Kind::Line:
             // Carriage return, the text, then "erase to end of line" for what a longer text
             // left.
-            writeOut(QLatin1Char('\r') + item.lines.first() + QStringLiteral("\x1b[K"));
+            write(stream, QLatin1Char('\r') + item.lines.first() + QStringLiteral("\x1b[K"));
             lineOpen = true;
             break;
         case Kind::Table:
-            writeOut(table.text(item.lines));
+            write(stream, table.text(item.lines));
             lineOpen = false;
             break;
         case Kind::Text:
-            writeOut(item.lines.first());
+            write(stream, item.lines.first());
             lineOpen = lineOpen && !item.lines.first().contains(QLatin1Char('\n'));
             break;
         }

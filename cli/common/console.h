@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -50,10 +51,11 @@ private:
 // Standard output written from a thread of its own, so that a command's own work (pacing
 // frames, receiving datagrams) never waits for a terminal that is paused (Ctrl-S) or a pipe
 // that is full: only this thread waits. Handing text over takes a short lock, never a write.
+// Standard error instead, for a command whose standard output carries its work (audio).
 class OutputThread
 {
 public:
-    OutputThread();
+    explicit OutputThread(FILE* stream = stdout);
     // Writes everything handed over, then ends the thread.
     ~OutputThread();
     OutputThread(const OutputThread&) = delete;
@@ -85,6 +87,7 @@ private:
     bool writing = false;
     bool ending = false;
     TableOnTerminal table; // the writing thread's own
+    FILE* const stream;
     std::thread thread;
 };
 

@@ -22,7 +22,3 @@ struct SendOptions
 // Parses and checks the arguments after "send". True when the stream is to run; otherwise the
 // help was shown (*status kOk) or the input complained about on stderr (*status kUsage).
 bool parseSendOptions(const QStringList& arguments, SendOptions* options, int* status);
-
-// The rate as send reads and writes it: frames a second in real time to two decimals, "24",
-// "25", "29.97" or "30".
-QString rateText(quint8 type);

@@ -1,13 +1,13 @@
 #include "send/sendreport.h"
 #include "common/console.h"
-#include "send/sendoptions.h"
+#include "common/optionvalues.h"
 
 #include "timecode.h"
 
 QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
 {
     return CliText::tr("%1  %2 fps  %3 frames sent")
-        .arg(Timecode::text(record), rateText(type))
+        .arg(Timecode::text(record), OptionValues::rateText(type))
         .arg(sent);
 }
 
@@ -15,8 +15,9 @@ QString summaryText(const PacingResult& result, qint64 failed, quint8 type)
 {
     const QString sent = result.sent == 1 ? CliText::tr("sent %1 frame in %2 s at %3 fps")
                                           : CliText::tr("sent %1 frames in %2 s at %3 fps");
-    QString text =
-        sent.arg(result.sent).arg(double(result.elapsedNs) / 1e9, 0, 'f', 3).arg(rateText(type));
+    QString text = sent.arg(result.sent)
+                       .arg(double(result.elapsedNs) / 1e9, 0, 'f', 3)
+                       .arg(OptionValues::rateText(type));
     if (result.skipped > 0)
         text += CliText::tr(", %1 skipped").arg(result.skipped);
     if (failed > 0)

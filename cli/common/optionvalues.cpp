@@ -1,0 +1,109 @@
+#include "common/optionvalues.h"
+#include "common/console.h"
+
+#include "timecode.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace OptionValues {
+
+namespace {
+
+// A rate given as a number matches one of the four when it is the same number however it is
+// written ("25.0", "29.970"); 29.98 is not 29.97.
+constexpr double kRateMatch = 1e-9;
+
+} // namespace
+
+QString rateText(quint8 type)
+{
+    return QString::number(Timecode::nominalRate(type), 'g', 4);
+}
+
+QString readRate(const QString& text, quint8* type)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    for (int candidate = 0; ok && candidate < Timecode::kTypeCount; ++candidate) {
+        if (std::fabs(value - rateText(quint8(candidate)).toDouble()) < kRateMatch) {
+            *type = quint8(candidate);
+            return QString();
+        }
+    }
+    return CliText::tr("unknown rate \"%1\" (use 24, 25, 29.97 or 30)").arg(text);
+}
+
+QString readTimecode(const QString& option, const QString& text, quint8 type,
+                     TimecodeRecord* record)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^(\\d{1,2}):(\\d{1,2}):(\\d{1,2}):(\\d{1,2})$"));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return CliText::tr("%1 \"%2\" is not HH:MM:SS:FF").arg(option, text);
+    const TimecodeRecord read{
+        quint8(match.captured(4).toUInt()), quint8(match.captured(3).toUInt()),
+        quint8(match.captured(2).toUInt()), quint8(match.captured(1).toUInt()), type};
+    if (!Timecode::isValid(read))
+        return CliText::tr("%1 %2 does not exist at %3 fps: %4")
+            .arg(option, text, rateText(type), invalidTimecodeReason(read));
+    *record = read;
+    return QString();
+}
+
+QString invalidTimecodeReason(const TimecodeRecord& r)
+{
+    if (r.hours >= 24)
+        return CliText::tr("hours must be below 24");
+    if (r.minutes >= 60)
+        return CliText::tr("minutes must be below 60");
+    if (r.seconds >= 60)
+        return CliText::tr("seconds must be below 60");
+    if (r.frames >= Timecode::nominalFps(r.type))
+        return CliText::tr("frames must be below %1").arg(Timecode::nominalFps(r.type));
+    return CliText::tr("drop-frame numbering skips frames 00 and 01 of this minute");
+}
+
+QString readDestination(const QString& text, QHostAddress* address)
+{
+    if (text.contains(QLatin1Char(':')) && address->setAddress(text))
+        return CliText::tr("--to %1 is not IPv4 (Art-Net is IPv4 only)").arg(text);
+    // Only the dotted quad: the resolver's older forms ("10.1", "1.2.3") name addresses
+    // nobody means to type.
+    static const QRegularExpression dottedQuad(
+        QStringLiteral("^\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    if (!dottedQuad.match(text).hasMatch() || !address->setAddress(text))
+        return CliText::tr("--to \"%1\" is not an IPv4 address").arg(text);
+    return QString();
+}
+
+QString readFrameCount(const QString& durationText, const QString& framesText, quint8 type,
+                       qint64* count)
+{
+    if (!durationText.isNull() && !framesText.isNull())
+        return CliText::tr("give --duration or --frames, not both");
+    if (!framesText.isNull()) {
+        bool ok = false;
+        const qint64 frames = framesText.toLongLong(&ok);
+        if (!ok || frames <= 0)
+            return CliText::tr("--frames \"%1\" is not a positive whole number").arg(framesText);
+        *count = frames;
+    }
+    if (!durationText.isNull()) {
+        bool ok = false;
+        const double seconds = durationText.toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds <= 0)
+            return CliText::tr("--duration \"%1\" is not a positive number of seconds")
+                .arg(durationText);
+        // As many frames as the rate gives in that time, and at least the first.
+        const double frames = std::round(seconds * Timecode::nominalRate(type));
+        if (frames > 1e15)
+            return CliText::tr("--duration %1 is too long").arg(durationText);
+        *count = qMax<qint64>(1, qint64(frames));
+    }
+    return QString();
+}
+
+} // namespace OptionValues

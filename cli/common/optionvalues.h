@@ -1,0 +1,35 @@
+// The values the commands' options share: a rate, a timecode, an IPv4 destination, and a length
+// given as --duration or --frames. Each reader gives a null string when the text is good, or the
+// complaint without the command's name.
+#pragma once
+
+#include "artnet.h"
+
+#include <QHostAddress>
+#include <QString>
+
+namespace OptionValues {
+
+// The rate as the commands read and write it: frames a second in real time to two decimals,
+// "24", "25", "29.97" or "30".
+QString rateText(quint8 type);
+
+// The Type of a rate; "25.0" and "29.970" name one too.
+QString readRate(const QString& text, quint8* type);
+
+// A timecode HH:MM:SS:FF that exists at the Type's rate, given to the option `option`.
+QString readTimecode(const QString& option, const QString& text, quint8 type,
+                     TimecodeRecord* record);
+
+// Why a record of the right shape does not exist at its Type's rate.
+QString invalidTimecodeReason(const TimecodeRecord& record);
+
+// A dotted-quad IPv4 address for --to.
+QString readDestination(const QString& text, QHostAddress* address);
+
+// The number of frames --frames gives, or --duration gives at the Type's rate (at least one);
+// a null text stands for an option not given, and with neither *count stays as it was.
+QString readFrameCount(const QString& durationText, const QString& framesText, quint8 type,
+                       qint64* count);
+
+} // namespace OptionValues

@@ -1,0 +1,144 @@
+#include "ltcbridge/ltcbridgeoptions.h"
+#include "common/commandline.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/optionvalues.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+constexpr int kLowestSampleRate = 8000;
+constexpr int kHighestSampleRate = 192000;
+
+} // namespace
+
+BridgeSettings::Pacing bridgePacing(bool file, bool fast, bool realtime)
+{
+    if (fast)
+        return BridgeSettings::Fast;
+    return file || realtime ? BridgeSettings::BySampleClock : BridgeSettings::AsDecoded;
+}
+
+bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parsed, int* status)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption input(
+        QStringLiteral("input"),
+        CliText::tr("Read LTC from this 16-bit PCM WAV file, played at real time. Default (or "
+                    "-): raw signed 16-bit little-endian mono samples on standard input."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption channel(
+        QStringLiteral("channel"),
+        CliText::tr("The WAV file's channel that carries the LTC (default 1)."),
+        QStringLiteral("N"));
+    const QCommandLineOption sampleRate(
+        QStringLiteral("sample-rate"),
+        CliText::tr("Samples a second of raw input (default 48000)."), QStringLiteral("HZ"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+                                  CliText::tr("Frame rate: 24, 25, 29.97 or 30. Default: the "
+                                              "one the LTC shows."),
+                                  QStringLiteral("FPS"));
+    const QCommandLineOption offset(
+        QStringLiteral("offset"),
+        CliText::tr("Add this to every time sent, counted in the rate's own numbering."),
+        QStringLiteral("[+-]HH:MM:SS:FF"));
+    const QCommandLineOption noCorrection(
+        QStringLiteral("no-latency-correction"),
+        CliText::tr("Send each frame's time as decoded, not one frame on (the frame playing "
+                    "when its last bit is heard)."));
+    const QCommandLineOption fast(
+        QStringLiteral("fast"),
+        CliText::tr("Send each frame as soon as it is decoded, however fast the input comes."));
+    const QCommandLineOption realtime(
+        QStringLiteral("realtime"),
+        CliText::tr("Pace standard input by its sample clock, as a file is paced."));
+    const QCommandLineOption to(QStringLiteral("to"),
+                                CliText::tr("Send to this IPv4 address only; repeatable. "
+                                            "Default: every local network's broadcast "
+                                            "address."),
+                                QStringLiteral("ADDRESS"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   CliText::tr("No status line; only the final summary."));
+    if (!CommandLine::parse(
+            parser, QStringLiteral("ltc-bridge"),
+            CliText::tr("Decodes LTC (SMPTE linear timecode) from audio and sends one ArtTimeCode "
+                        "per frame, to the broadcast address of every local IPv4 network or to "
+                        "the given addresses, until the input ends or the command is "
+                        "interrupted."),
+            {input, channel, sampleRate, rate, offset, noCorrection, fast, realtime, to, quiet},
+            arguments, status))
+        return false;
+    const auto value = [&parser](const QCommandLineOption& option) {
+        return CommandLine::lastValue(parser, option);
+    };
+    const auto refuse = [status](const QString& complaint) {
+        *status = CommandLine::refuse(QStringLiteral("ltc-bridge: ") + complaint);
+        return false;
+    };
+
+    LtcBridgeOptions options;
+    if (value(input) != QLatin1String("-"))
+        options.input = value(input);
+    const bool file = !options.input.isEmpty();
+    if (parser.isSet(channel)) {
+        bool ok = false;
+        options.channel = value(channel).toInt(&ok);
+        if (!ok || options.channel < 1)
+            return refuse(CliText::tr("--channel \"%1\" is not a channel number from 1 on")
+                              .arg(value(channel)));
+        if (!file && options.channel != 1)
+            return refuse(CliText::tr("--channel %1: standard input is one channel; a WAV file "
+                                      "(--input) may have more")
+                              .arg(options.channel));
+    }
+    if (parser.isSet(sampleRate)) {
+        if (file)
+            return refuse(CliText::tr("--sample-rate is for raw input; a WAV file gives its "
+                                      "own"));
+        bool ok = false;
+        options.sampleRate = value(sampleRate).toInt(&ok);
+        if (!ok || options.sampleRate < kLowestSampleRate ||
+            options.sampleRate > kHighestSampleRate)
+            return refuse(CliText::tr("--sample-rate \"%1\" is not a sample rate from %2 to %3")
+                              .arg(value(sampleRate))
+                              .arg(kLowestSampleRate)
+                              .arg(kHighestSampleRate));
+    }
+    if (parser.isSet(rate)) {
+        quint8 type = 0;
+        const QString complaint = OptionValues::readRate(value(rate), &type);
+        if (!complaint.isNull())
+            return refuse(complaint);
+        options.settings.type = type;
+    }
+    if (parser.isSet(offset)) {
+        if (!parseOffset(value(offset), &options.settings.offset))
+            return refuse(CliText::tr("--offset \"%1\" is not [+-]HH:MM:SS:FF").arg(value(offset)));
+        qint64 frames = 0;
+        const quint8 type = quint8(options.settings.type);
+        if (options.settings.type >= 0 && !offsetFrames(options.settings.offset, type, &frames))
+            return refuse(CliText::tr("--offset %1 does not exist at %2 fps: %3")
+                              .arg(value(offset), OptionValues::rateText(type),
+                                   OptionValues::invalidTimecodeReason(
+                                       offsetRecord(options.settings.offset, type))));
+    }
+    options.settings.latencyCorrection = !parser.isSet(noCorrection);
+    options.fast = parser.isSet(fast);
+    options.realtime = parser.isSet(realtime);
+    if (options.fast && options.realtime)
+        return refuse(CliText::tr("give --fast or --realtime, not both"));
+    options.settings.pacing = bridgePacing(file, options.fast, options.realtime);
+    for (const QString& text : parser.values(to)) {
+        QHostAddress address;
+        const QString complaint = OptionValues::readDestination(text, &address);
+        if (!complaint.isNull())
+            return refuse(complaint);
+        options.destinations.append(address);
+    }
+    options.quiet = parser.isSet(quiet);
+    *parsed = options;
+    *status = ExitStatus::kOk;
+    return true;
+}

@@ -1,0 +1,267 @@
+// chronolume-cli ltc-encode and ltc-bridge as a user runs them: LTC written at each rate and
+// bridged back to ArtTimeCode through a WAV file and through a pipe, a file played at its own
+// pace until a signal ends it, and the input each command refuses.
+#include "sandbox.h"
+
+#include <QElapsedTimer>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace TestSupport;
+
+namespace {
+
+const QString kCli = QStringLiteral(CHRONOLUME_CLI);
+
+struct Finished
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs a shell command line to its end (20 s at most), with $CLI naming the program.
+Finished runShell(const QString& line)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CLI"), kCli);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line});
+    Finished result;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        result.err = QStringLiteral("(did not end within 20 s)");
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+// Listens where a local window would, and reads ArtTimeCode back as "HH:MM:SS:FF/Type".
+struct Receiver
+{
+    QUdpSocket socket;
+    bool open()
+    {
+        // Room for a --fast burst of a few hundred datagrams.
+        return socket.bind(QHostAddress::AnyIPv4, 6454) &&
+               (socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20),
+                true);
+    }
+    QStringList take()
+    {
+        QStringList times;
+        while (socket.hasPendingDatagrams()) {
+            const QByteArray d = socket.receiveDatagram().data();
+            if (d.size() == 19 + 1 && d.startsWith(QByteArray("Art-Net\0\x00\x97", 10)))
+                times.append(
+                    QString::asprintf("%02d:%02d:%02d:%02d/%d", d[17], d[16], d[15], d[14], d[18]));
+            else
+                times.append(QStringLiteral("not ArtTimeCode: ") + QString::fromLatin1(d.toHex()));
+        }
+        return times;
+    }
+};
+
+// The times of `count` frames from `start`, counted in the rate's numbering by hand.
+QStringList frames(int fps, bool drop, const QString& start, int count, int type)
+{
+    const QStringList f = start.split(QLatin1Char(':'));
+    int h = f[0].toInt(), m = f[1].toInt(), s = f[2].toInt(), fr = f[3].toInt();
+    QStringList times;
+    for (int i = 0; i < count; ++i) {
+        times.append(QString::asprintf("%02d:%02d:%02d:%02d/%d", h, m, s, fr, type));
+        if (++fr < fps)
+            continue;
+        fr = 0;
+        if (++s < 60)
+            continue;
+        s = 0;
+        m = (m + 1) % 60;
+        if (m == 0)
+            h = (h + 1) % 24;
+        if (drop && m % 10 != 0)
+            fr = 2;
+    }
+    return times;
+}
+
+} // namespace
+
+class CliLtcTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { REQUIRE_PRIVATE_NETWORK(); }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("received"); // one frame on from what was written
+        QTest::addColumn<bool>("pipe");
+        const struct
+        {
+            const char* rate;
+            int fps;
+            bool drop;
+            int type;
+            const char* start;
+            const char* next;
+        } rates[] = {
+            {"24", 24, false, 0, "23:59:59:00", "23:59:59:01"},
+            {"25", 25, false, 1, "10:00:59:00", "10:00:59:01"},
+            {"29.97", 30, true, 2, "00:00:59:00", "00:00:59:01"},
+            {"30", 30, false, 3, "00:59:59:00", "00:59:59:01"},
+        };
+        for (const auto& r : rates) {
+            for (const bool pipe : {false, true})
+                QTest::addRow("%s through a %s", r.rate, pipe ? "pipe" : "WAV file")
+                    << r.rate << r.start << frames(r.fps, r.drop, r.next, 60, r.type) << pipe;
+        }
+    }
+
+    // Every frame arrives, in order, with its Type, one frame on for the decoding latency; the
+    // rate is the one the LTC shows, across a drop-frame minute, an hour and midnight.
+    void roundTrip()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, start);
+        QFETCH(QStringList, received);
+        QFETCH(bool, pipe);
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
+        const QString encode =
+            QStringLiteral("\"$CLI\" ltc-encode --rate %1 --start %2 --frames 60 --output %3")
+                .arg(rate, start, pipe ? QStringLiteral("-") : wav);
+        const QString bridge = QStringLiteral("\"$CLI\" ltc-bridge --fast --to 127.0.0.1");
+        const Finished run = runShell(pipe ? encode + QStringLiteral(" | ") + bridge
+                                           : encode + QStringLiteral(" && ") + bridge +
+                                                 QStringLiteral(" --input ") + wav);
+        QCOMPARE(run.exitCode, 0);
+        // The encoder's line goes where its audio does not.
+        const QString wrote =
+            QStringLiteral("wrote 60 frames (%1 s) of %2 fps LTC at 48000 Hz to %3\n")
+                .arg(60 / (rate == "29.97" ? 30000.0 / 1001 : rate.toDouble()), 0, 'f', 3)
+                .arg(rate, pipe ? QStringLiteral("standard output") : wav);
+        QCOMPARE(pipe ? run.err : run.out.left(int(wrote.size())), wrote);
+        const QRegularExpression decoded(
+            QStringLiteral("decoded 60 frames in \\d\\.\\d{3} s of audio at %1 fps; sent 60, 0 "
+                           "errors\n$")
+                .arg(QRegularExpression::escape(rate)));
+        QVERIFY2(decoded.match(run.out).hasMatch(), qPrintable(run.out + run.err));
+        QStringList got;
+        QTRY_COMPARE((got += receiver.take()), received);
+    }
+
+    // A file plays at its own pace, each frame when its end is due, until the signal ends the
+    // run with its summary, counting exactly what arrived, and status 0.
+    void fileAtRealTimeUntilSignalled_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    void fileAtRealTimeUntilSignalled()
+    {
+        QFETCH(int, signal);
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
+        QCOMPARE(runShell(QStringLiteral("\"$CLI\" ltc-encode --rate 25 --start 10:00:00:00 "
+                                         "--duration 60 --output ") +
+                          wav)
+                     .exitCode,
+                 0);
+        QProcess bridge;
+        bridge.start(
+            kCli, {"ltc-bridge", "--input", wav, "--to", "127.0.0.1", "--no-latency-correction"});
+        QElapsedTimer clock;
+        clock.start();
+        QStringList got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += receiver.take()).size() >= 30, 5000);
+        // 30 frames of 40 ms, the first known only after one second of audio is read ahead.
+        QVERIFY2(clock.elapsed() >= 1100, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(::kill(pid_t(bridge.processId()), signal), 0);
+        QVERIFY(bridge.waitForFinished(5000));
+        QCOMPARE(bridge.exitCode(), 0);
+        QCOMPARE(bridge.readAllStandardError(), QByteArray());
+        got += receiver.take();
+        QCOMPARE(got, frames(25, false, "10:00:00:00", int(got.size()), 1));
+        const QString out = QString::fromLocal8Bit(bridge.readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("; sent %1, 0 errors\n").arg(got.size())),
+                 qPrintable(out));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("line"); // $DIR holds silence.wav and text.wav
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("silence: no LTC, with what to check")
+            << "\"$CLI\" ltc-bridge --input \"$DIR/silence.wav\" --to 127.0.0.1" << 1
+            << "ltc-bridge: no LTC found in $DIR/silence.wav (channel 1 of 1, 0.5 s at 48000 Hz, "
+               "all silent); check the level (LTC needs -40 dBFS or more), the channel "
+               "(--channel N) and the sample rate it was recorded at";
+        QTest::newRow("not a WAV") << "\"$CLI\" ltc-bridge --input \"$DIR/text.wav\"" << 2
+                                   << "ltc-bridge: $DIR/text.wav is not a 16-bit PCM WAV: it does "
+                                      "not begin as a WAV file does";
+        QTest::newRow("a channel the file does not have")
+            << "\"$CLI\" ltc-bridge --input \"$DIR/silence.wav\" --channel 2" << 2
+            << "ltc-bridge: $DIR/silence.wav has one channel; there is no channel 2";
+        QTest::newRow("an offset drop-frame numbering skips")
+            << "\"$CLI\" ltc-bridge --rate 29.97 --offset 00:01:00:00 </dev/null" << 2
+            << "ltc-bridge: --offset 00:01:00:00 does not exist at 29.97 fps: drop-frame "
+               "numbering skips frames 00 and 01 of this minute";
+        QTest::newRow("a sample rate ltc-encode does not write")
+            << "\"$CLI\" ltc-encode --sample-rate 22050 --output \"$DIR/x.wav\"" << 2
+            << "ltc-encode: --sample-rate \"22050\" is not 44100, 48000 or 96000";
+    }
+
+    // One line on stderr and nothing sent.
+    void refusals()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        QFile silence(dir.filePath(QStringLiteral("silence.wav")));
+        QVERIFY(silence.open(QIODevice::WriteOnly));
+        silence.write(QByteArray("RIFF\x24\xbb\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\xbb\0\0"
+                                 "\0\x77\x01\0\x02\0\x10\0data\0\xbb\0\0",
+                                 44) +
+                      QByteArray(48000, '\0'));
+        silence.close();
+        QFile text(dir.filePath(QStringLiteral("text.wav")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("10:00:00:00\n");
+        text.close();
+        const Finished run = runShell(QStringLiteral("DIR='%1'; ").arg(dir.path()) + line);
+        QCOMPARE(run.err, QStringLiteral("chronolume-cli: ") +
+                              QString(error).replace(QStringLiteral("$DIR"), dir.path()) +
+                              QLatin1Char('\n'));
+        QCOMPARE(run.exitCode, exitCode);
+        QTest::qWait(50);
+        QCOMPARE(receiver.take(), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliLtcTest)
+#include "tst_cliltc.moc"

@@ -1,0 +1,342 @@
+// LTC in and out without a socket: what the encoder writes the decoder reads back exactly at
+// every rate, field recordings (inverted, quiet, fast, cut, damaged, stereo) through WAV files,
+// the rate told from the stream, and the joins between frames that reveal damage.
+#include "ltc/ltcdecoder.h"
+#include "ltc/ltcencoder.h"
+#include "ltc/pcminput.h"
+#include "ltc/pcmoutput.h"
+#include "ltc/ratedetector.h"
+#include "timecode.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+TimecodeRecord record(const QString& text, quint8 type)
+{
+    const QStringList f = text.split(QLatin1Char(':'));
+    return TimecodeRecord{quint8(f[3].toUInt()), quint8(f[2].toUInt()), quint8(f[1].toUInt()),
+                          quint8(f[0].toUInt()), type};
+}
+
+// The times a run of frames from `start` shows, as "HH:MM:SS:FF".
+QStringList sequence(const QString& start, int count, quint8 type)
+{
+    QStringList times;
+    const qint64 first = Timecode::toFrameNumber(record(start, type));
+    for (int i = 0; i < count; ++i)
+        times.append(Timecode::text(Timecode::fromFrameNumber(first + i, type)));
+    return times;
+}
+
+// The frames of these times, as the encoder writes them, with the closing edge.
+std::vector<qint16> encode(quint8 type, int sampleRate, double level, const QStringList& times)
+{
+    LtcEncoder encoder(type, sampleRate, level);
+    std::vector<qint16> samples;
+    for (const QString& time : times)
+        encoder.encode(record(time, type), &samples);
+    encoder.finish(&samples);
+    return samples;
+}
+
+struct Decoded
+{
+    QStringList times;
+    std::vector<LtcFrame> frames;
+    qint64 errors = 0;
+    bool rateKnown = false;
+    quint8 type = 0;
+};
+
+// Feeds samples to the decoder in blocks as the commands read them.
+struct Decoding
+{
+    explicit Decoding(int sampleRate) : decoder(sampleRate), rate(sampleRate) {}
+    void feed(const qint16* samples, int count)
+    {
+        decoder.write(samples, count);
+        LtcFrame frame;
+        while (decoder.read(&frame)) {
+            rate.add(frame);
+            result.frames.push_back(frame);
+            result.times.append(QString::asprintf("%02d:%02d:%02d:%02d", frame.hours, frame.minutes,
+                                                  frame.seconds, frame.frames));
+        }
+    }
+    Decoded finish()
+    {
+        result.errors = decoder.errors();
+        result.rateKnown = rate.settle();
+        result.type = rate.type();
+        return result;
+    }
+    LtcDecoder decoder;
+    RateDetector rate;
+    Decoded result;
+};
+
+Decoded decode(const std::vector<qint16>& samples, int sampleRate)
+{
+    Decoding decoding(sampleRate);
+    for (size_t i = 0; i < samples.size(); i += Pcm::kMaxBlock)
+        decoding.feed(samples.data() + i, int(qMin<size_t>(Pcm::kMaxBlock, samples.size() - i)));
+    return decoding.finish();
+}
+
+// A WAV file as field recorders write them: `channels` interleaved (LTC on channel 2, a hum on
+// the others), samples `bits` wide, an odd-sized LIST chunk before the data, and the data size
+// left 0 as streaming writers do.
+QByteArray wavFile(const std::vector<qint16>& ltc, int channels, int bits)
+{
+    QByteArray data;
+    for (size_t i = 0; i < ltc.size(); ++i) {
+        for (int c = 1; c <= channels; ++c) {
+            const qint16 v = c == 2 ? ltc[i] : qint16(8000 * std::sin(i * 0.0654));
+            for (int b = 16; b < bits; b += 8)
+                data.append('\0');
+            data.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+        }
+    }
+    QByteArray file("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0", 20);
+    auto le = [&file](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            file.append(char((v >> (8 * i)) & 0xFF));
+    };
+    le(1, 2);
+    le(quint32(channels), 2);
+    le(48000, 4);
+    le(quint32(48000 * channels * bits / 8), 4);
+    le(quint32(channels * bits / 8), 2);
+    le(quint32(bits), 2);
+    file.append("LIST", 4).append("\x05\0\0\0INFOx\0", 10); // 5 bytes and a pad byte
+    file.append("data", 4);
+    le(0, 4);
+    return file + data;
+}
+
+} // namespace
+
+class LtcTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("count");
+        QTest::newRow("24 at 44100, across midnight") << 0 << 44100 << "23:59:59:12" << 40;
+        QTest::newRow("25 at 48000, across a minute") << 1 << 48000 << "10:00:59:10" << 40;
+        QTest::newRow("29.97 at 48000, across a minute that drops 00 and 01")
+            << 2 << 48000 << "00:00:59:20" << 40;
+        QTest::newRow("29.97 at 96000, across a tenth minute, which keeps them")
+            << 2 << 96000 << "01:09:59:20" << 40;
+        QTest::newRow("29.97 at 44100, across midnight") << 2 << 44100 << "23:59:59:20" << 40;
+        QTest::newRow("30 at 96000, across an hour") << 3 << 96000 << "09:59:59:15" << 40;
+    }
+
+    void roundTrip()
+    {
+        QFETCH(int, type);
+        QFETCH(int, sampleRate);
+        QFETCH(QString, start);
+        QFETCH(int, count);
+        const QStringList times = sequence(start, count, quint8(type));
+        const Decoded got = decode(encode(quint8(type), sampleRate, -18, times), sampleRate);
+        QCOMPARE(got.times, times);
+        QCOMPARE(got.errors, qint64(0));
+        QVERIFY(got.rateKnown);
+        QCOMPARE(int(got.type), type);
+        // Frame k ends where the rate puts it, 1601.6 samples each at 29.97, to within the two
+        // samples the decoder may place its last edge off by.
+        const double perFrame = sampleRate / Timecode::nominalRate(quint8(type));
+        for (int k = 0; k < count; ++k) {
+            QCOMPARE(got.frames[size_t(k)].dropFrame, type == Timecode::kDropFrame);
+            QVERIFY2(std::abs(got.frames[size_t(k)].lastSample + 1 - (k + 1) * perFrame) <= 2.0,
+                     qPrintable(QStringLiteral("frame %1 ends at %2")
+                                    .arg(k)
+                                    .arg(got.frames[size_t(k)].lastSample)));
+        }
+    }
+
+    void fieldRecordings_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("times");
+        QTest::addColumn<qint64>("errors");
+        QTest::addColumn<QString>("failure"); // what opening the file says, when it fails
+
+        const QStringList all = sequence("10:00:00:00", 50, Timecode::kEbu);
+        QTest::newRow("inverted") << "inverted" << all << qint64(0) << "";
+        QTest::newRow("at -36 dBFS") << "quiet" << all << qint64(0) << "";
+        QTest::newRow("played 5 % fast") << "fast" << all << qint64(0) << "";
+        // A second of timecode then takes 1.11 s, longer than the cadence may wait.
+        QTest::newRow("played 10 % slow") << "slow" << all << qint64(0) << "";
+        QTest::newRow("a jump, passed on as it is")
+            << "jump"
+            << sequence("10:00:00:00", 25, Timecode::kEbu) +
+                   sequence("01:23:45:00", 25, Timecode::kEbu)
+            << qint64(0) << "";
+        QTest::newRow("a damaged frame, left out and counted")
+            << "damaged" << all.mid(0, 20) + all.mid(21) << qint64(1) << "";
+        QTest::newRow("stereo, LTC on channel 2, after an odd-sized LIST chunk, data size 0")
+            << "stereo" << all << qint64(0) << "";
+        QTest::newRow("silence: no LTC") << "silence" << QStringList() << qint64(0) << "";
+        QTest::newRow("not a WAV")
+            << "text" << QStringList() << qint64(0) << "is not a 16-bit PCM WAV: it does not begin";
+        QTest::newRow("24-bit samples") << "24-bit" << QStringList() << qint64(0)
+                                        << "is not a 16-bit PCM WAV: it holds 24-bit samples";
+        QTest::newRow("a channel it does not have")
+            << "channel 3" << QStringList() << qint64(0) << "has 2 channels; there is no channel 3";
+    }
+
+    void fieldRecordings()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, times);
+        QFETCH(qint64, errors);
+        QFETCH(QString, failure);
+
+        // What plays: the frames expected, and the damaged one too.
+        const QStringList played = change == "jump" ? times : sequence("10:00:00:00", 50, 1);
+        std::vector<qint16> ltc = encode(Timecode::kEbu, 48000, -18, played);
+        int channels = 1;
+        int channel = 1;
+        int bits = 16;
+        if (change == "inverted") {
+            for (qint16& s : ltc)
+                s = qint16(-s);
+        } else if (change == "quiet") {
+            ltc = encode(Timecode::kEbu, 48000, -36, played);
+        } else if (change == "fast" || change == "slow") {
+            // Resampled: 5 % fewer samples for the same frames, or 10 % more.
+            std::vector<qint16> played;
+            for (double t = 0; t < ltc.size() - 1; t += change == "fast" ? 1.05 : 0.9) {
+                const size_t i = size_t(t);
+                played.push_back(qint16(std::lrint(ltc[i] + (ltc[i + 1] - ltc[i]) * (t - i))));
+            }
+            ltc = played;
+        } else if (change == "damaged") {
+            for (int i = 0; i < 8; ++i) // a click inside frame 20
+                ltc[size_t(20 * 1920 + 500 + i)] = qint16(-ltc[size_t(20 * 1920 + 500 + i)]);
+        } else if (change == "stereo" || change == "channel 3") {
+            channels = 2;
+            channel = change == "stereo" ? 2 : 3;
+        } else if (change == "silence") {
+            ltc.assign(96000, 0);
+        } else if (change == "24-bit") {
+            bits = 24;
+        }
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ltc.wav"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (change == "text") {
+            file.write("10:00:00:00\n");
+        } else if (channels == 1 && bits == 16) {
+            file.close();
+            QString error;
+            std::unique_ptr<Pcm::SampleSink> sink = Pcm::createWav(path, 48000, &error);
+            QVERIFY2(sink, qPrintable(error));
+            QCOMPARE(sink->write(ltc.data(), int(ltc.size())), Pcm::SampleSink::Written);
+            QVERIFY(sink->finish());
+        } else {
+            file.write(wavFile(ltc, channels, bits));
+        }
+        file.close();
+
+        QString error;
+        std::unique_ptr<Pcm::SampleSource> source = Pcm::openWav(path, channel, &error);
+        if (!failure.isEmpty()) {
+            QVERIFY(!source);
+            QVERIFY2(error.startsWith(path + QLatin1Char(' ')) && error.contains(failure),
+                     qPrintable(error));
+            return;
+        }
+        QVERIFY2(source, qPrintable(error));
+        QCOMPARE(source->sampleRate(), 48000);
+        Decoding decoding(48000);
+        qint16 block[Pcm::kMaxBlock];
+        qint64 read = 0;
+        for (int n; (n = source->read(block, Pcm::kMaxBlock)) > 0; read += n)
+            decoding.feed(block, n);
+        QCOMPARE(read, qint64(ltc.size()));
+        const Decoded got = decoding.finish();
+        QCOMPARE(got.times, times);
+        QCOMPARE(got.errors, errors);
+        QCOMPARE(got.rateKnown, !times.isEmpty());
+        if (got.rateKnown)
+            QCOMPARE(int(got.type), int(Timecode::kEbu));
+    }
+
+    void joins_data()
+    {
+        QTest::addColumn<qint64>("first"); // the frame before spans 0 to 1919
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<qint64>("lost");
+        QTest::newRow("right after") << qint64(1920) << int(FrameJoin::Continuous) << qint64(0);
+        QTest::newRow("a sample early") << qint64(1919) << int(FrameJoin::Continuous) << qint64(0);
+        QTest::newRow("seven samples late")
+            << qint64(1927) << int(FrameJoin::Continuous) << qint64(0);
+        QTest::newRow("half a bit late") << qint64(1932) << int(FrameJoin::Slipped) << qint64(0);
+        QTest::newRow("a bit early") << qint64(1896) << int(FrameJoin::Slipped) << qint64(0);
+        QTest::newRow("one frame missing") << qint64(3840) << int(FrameJoin::Lost) << qint64(1);
+        QTest::newRow("ten missing") << qint64(21120) << int(FrameJoin::Lost) << qint64(10);
+        QTest::newRow("eleven: a pause") << qint64(23040) << int(FrameJoin::Pause) << qint64(0);
+    }
+
+    void joins()
+    {
+        QFETCH(qint64, first);
+        QFETCH(int, kind);
+        QFETCH(qint64, lost);
+        const FrameJoin join = joinFrames(0, 1919, first);
+        QCOMPARE(int(join.kind), kind);
+        QCOMPARE(join.lost, lost);
+    }
+
+    // Streams whose seconds never complete: the cadence decides, among the rates whose frame
+    // numbers go as high as the stream's.
+    void rateFromCadence_data()
+    {
+        QTest::addColumn<int>("samplesPerFrame"); // at 48000
+        QTest::addColumn<int>("highestFrame");
+        QTest::addColumn<int>("type");
+        QTest::newRow("2000: 24") << 2000 << 10 << int(Timecode::kFilm);
+        QTest::newRow("1920: 25") << 1920 << 10 << int(Timecode::kEbu);
+        QTest::newRow("1600: 30") << 1600 << 10 << int(Timecode::kSmpte);
+        QTest::newRow("2000 but frame 24 seen: 25") << 2000 << 24 << int(Timecode::kEbu);
+        QTest::newRow("1920 but frame 27 seen: 30") << 1920 << 27 << int(Timecode::kSmpte);
+    }
+
+    void rateFromCadence()
+    {
+        QFETCH(int, samplesPerFrame);
+        QFETCH(int, highestFrame);
+        QFETCH(int, type);
+        RateDetector rate(48000);
+        // Frames 5 to highestFrame over and over, a locate back before each second ends.
+        qint64 sample = 0;
+        int frames = 0;
+        for (int f = 5; !rate.known(); f = f == highestFrame ? 5 : f + 1, ++frames) {
+            LtcFrame frame;
+            frame.frames = quint8(f);
+            frame.firstSample = sample;
+            frame.lastSample = sample += samplesPerFrame;
+            --frame.lastSample;
+            rate.add(frame);
+        }
+        QCOMPARE(int(rate.type()), type);
+        QCOMPARE(frames, kCadenceFrames);
+    }
+};
+
+QTEST_GUILESS_MAIN(LtcTest)
+#include "tst_ltc.moc"
