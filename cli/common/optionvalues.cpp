@@ -1,8 +1,10 @@
 #include "common/optionvalues.h"
+#include "common/commandline.h"
 #include "common/console.h"
 
 #include "timecode.h"
 
+#include <QCommandLineParser>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -104,6 +106,53 @@ QString readFrameCount(const QString& durationText, const QString& framesText, q
         *count = qMax<qint64>(1, qint64(frames));
     }
     return QString();
+}
+
+QCommandLineOption startOption()
+{
+    return QCommandLineOption(QStringLiteral("start"),
+                              CliText::tr("First timecode (default 00:00:00:00)."),
+                              QStringLiteral("HH:MM:SS:FF"));
+}
+
+QCommandLineOption toOption()
+{
+    return QCommandLineOption(QStringLiteral("to"),
+                              CliText::tr("Send to this IPv4 address only; repeatable. "
+                                          "Default: every local network's broadcast address."),
+                              QStringLiteral("ADDRESS"));
+}
+
+QCommandLineOption durationOption()
+{
+    return QCommandLineOption(QStringLiteral("duration"),
+                              CliText::tr("Stop after this many seconds."),
+                              QStringLiteral("SECONDS"));
+}
+
+QCommandLineOption framesOption()
+{
+    return QCommandLineOption(QStringLiteral("frames"), CliText::tr("Stop after this many frames."),
+                              QStringLiteral("N"));
+}
+
+QCommandLineOption quietOption()
+{
+    return QCommandLineOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                              CliText::tr("No status line; only the final summary."));
+}
+
+QString readRateAndStart(const QCommandLineParser& parser, const QCommandLineOption& rate,
+                         const QCommandLineOption& start, quint8* type, TimecodeRecord* first)
+{
+    QString complaint;
+    if (parser.isSet(rate))
+        complaint = readRate(CommandLine::lastValue(parser, rate), type);
+    *first = TimecodeRecord{0, 0, 0, 0, *type};
+    if (complaint.isNull() && parser.isSet(start))
+        complaint = readTimecode(QStringLiteral("--start"), CommandLine::lastValue(parser, start),
+                                 *type, first);
+    return complaint;
 }
 
 } // namespace OptionValues

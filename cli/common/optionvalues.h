@@ -5,8 +5,11 @@
 
 #include "artnet.h"
 
+#include <QCommandLineOption>
 #include <QHostAddress>
 #include <QString>
+
+class QCommandLineParser;
 
 namespace OptionValues {
 
@@ -31,5 +34,16 @@ QString readDestination(const QString& text, QHostAddress* address);
 // a null text stands for an option not given, and with neither *count stays as it was.
 QString readFrameCount(const QString& durationText, const QString& framesText, quint8 type,
                        qint64* count);
+
+// The options that more than one command takes, worded once.
+QCommandLineOption startOption();
+QCommandLineOption toOption();
+QCommandLineOption durationOption();
+QCommandLineOption framesOption();
+QCommandLineOption quietOption();
+
+// --rate, then --start read at that rate (00:00:00:00 when it is not given).
+QString readRateAndStart(const QCommandLineParser& parser, const QCommandLineOption& rate,
+                         const QCommandLineOption& start, quint8* type, TimecodeRecord* first);
 
 } // namespace OptionValues

@@ -54,13 +54,8 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     const QCommandLineOption realtime(
         QStringLiteral("realtime"),
         CliText::tr("Pace standard input by its sample clock, as a file is paced."));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                CliText::tr("Send to this IPv4 address only; repeatable. "
-                                            "Default: every local network's broadcast "
-                                            "address."),
-                                QStringLiteral("ADDRESS"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   CliText::tr("No status line; only the final summary."));
+    const QCommandLineOption to = OptionValues::toOption();
+    const QCommandLineOption quiet = OptionValues::quietOption();
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-bridge"),
             CliText::tr("Decodes LTC (SMPTE linear timecode) from audio and sends one ArtTimeCode "

@@ -17,14 +17,9 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
                                   CliText::tr("Frame rate: 24, 25 (default), 29.97 "
                                               "(drop-frame numbering and flag) or 30."),
                                   QStringLiteral("FPS"));
-    const QCommandLineOption start(QStringLiteral("start"),
-                                   CliText::tr("First timecode (default 00:00:00:00)."),
-                                   QStringLiteral("HH:MM:SS:FF"));
-    const QCommandLineOption duration(QStringLiteral("duration"),
-                                      CliText::tr("Stop after this many seconds."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption frames(
-        QStringLiteral("frames"), CliText::tr("Stop after this many frames."), QStringLiteral("N"));
+    const QCommandLineOption start = OptionValues::startOption();
+    const QCommandLineOption duration = OptionValues::durationOption();
+    const QCommandLineOption frames = OptionValues::framesOption();
     const QCommandLineOption sampleRate(
         QStringLiteral("sample-rate"),
         CliText::tr("Samples a second: 44100, 48000 (default) or 96000."), QStringLiteral("HZ"));
@@ -36,8 +31,7 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
         CliText::tr("Write a 16-bit mono WAV file, or with - raw signed 16-bit little-endian "
                     "samples to standard output, as fast as its reader takes them."),
         QStringLiteral("FILE"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   CliText::tr("No status line; only the final summary."));
+    const QCommandLineOption quiet = OptionValues::quietOption();
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
@@ -49,13 +43,8 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
     };
 
     LtcEncodeOptions options;
-    QString complaint;
-    if (parser.isSet(rate))
-        complaint = OptionValues::readRate(value(rate), &options.type);
-    options.start = TimecodeRecord{0, 0, 0, 0, options.type};
-    if (complaint.isNull() && parser.isSet(start))
-        complaint = OptionValues::readTimecode(QStringLiteral("--start"), value(start),
-                                               options.type, &options.start);
+    QString complaint =
+        OptionValues::readRateAndStart(parser, rate, start, &options.type, &options.start);
     if (complaint.isNull())
         complaint = OptionValues::readFrameCount(value(duration), value(frames), options.type,
                                                  &options.frameCount);

@@ -14,21 +14,11 @@ bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* st
                                   CliText::tr("Frame rate: 24, 25 (default), 29.97 "
                                               "(drop-frame numbering) or 30."),
                                   QStringLiteral("FPS"));
-    const QCommandLineOption start(QStringLiteral("start"),
-                                   CliText::tr("First timecode (default 00:00:00:00)."),
-                                   QStringLiteral("HH:MM:SS:FF"));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                CliText::tr("Send to this IPv4 address only; repeatable. "
-                                            "Default: every local network's broadcast "
-                                            "address."),
-                                QStringLiteral("ADDRESS"));
-    const QCommandLineOption duration(QStringLiteral("duration"),
-                                      CliText::tr("Stop after this many seconds."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption frames(
-        QStringLiteral("frames"), CliText::tr("Stop after this many frames."), QStringLiteral("N"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   CliText::tr("No status line; only the final summary."));
+    const QCommandLineOption start = OptionValues::startOption();
+    const QCommandLineOption to = OptionValues::toOption();
+    const QCommandLineOption duration = OptionValues::durationOption();
+    const QCommandLineOption frames = OptionValues::framesOption();
+    const QCommandLineOption quiet = OptionValues::quietOption();
     if (!CommandLine::parse(
             parser, QStringLiteral("send"),
             CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate, to the broadcast "
@@ -40,13 +30,8 @@ bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* st
         return CommandLine::lastValue(parser, option);
     };
     SendOptions options;
-    QString complaint;
-    if (parser.isSet(rate))
-        complaint = OptionValues::readRate(value(rate), &options.type);
-    options.start = TimecodeRecord{0, 0, 0, 0, options.type};
-    if (complaint.isNull() && parser.isSet(start))
-        complaint = OptionValues::readTimecode(QStringLiteral("--start"), value(start),
-                                               options.type, &options.start);
+    QString complaint =
+        OptionValues::readRateAndStart(parser, rate, start, &options.type, &options.start);
     for (const QString& text : parser.values(to)) {
         QHostAddress address;
         if (complaint.isNull())
