@@ -1,6 +1,7 @@
 // chronolume-cli ltc-encode and ltc-bridge as a user runs them: LTC written at each rate and
 // bridged back to ArtTimeCode through a WAV file and through a pipe, a file played at its own
 // pace until a signal ends it, and the input each command refuses.
+#include "finished.h"
 #include "sandbox.h"
 
 #include <QElapsedTimer>
@@ -19,13 +20,6 @@ namespace {
 
 const QString kCli = QStringLiteral(CHRONOLUME_CLI);
 
-struct Finished
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // Runs a shell command line to its end (20 s at most), with $CLI naming the program.
 Finished runShell(const QString& line)
 {
@@ -34,17 +28,7 @@ Finished runShell(const QString& line)
     environment.insert(QStringLiteral("CLI"), kCli);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line});
-    Finished result;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
-        result.err = QStringLiteral("(did not end within 20 s)");
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    return finish(process, 20000);
 }
 
 // Listens where a local window would, and reads ArtTimeCode back as "HH:MM:SS:FF/Type".

@@ -1,6 +1,7 @@
 // chronolume-cli send as a user runs it: the ArtTimeCode datagrams it puts on the wire at each
 // rate, the output on a pipe and on a terminal, the refusals of bad input before anything is
 // sent, failed sends, the signals that end it, and broadcasting to every local network.
+#include "finished.h"
 #include "peernet.h"
 #include "sandbox.h"
 #include "terminal.h"
@@ -21,29 +22,12 @@ using namespace TestSupport;
 
 namespace {
 
-struct Finished
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // Runs the program to its end (10 s at most) with stdout and stderr on pipes.
 Finished runCli(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral(CHRONOLUME_CLI), arguments);
-    Finished result;
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished();
-        result.err = QStringLiteral("(did not end within 10 s)");
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    return finish(process, 10000);
 }
 
 // Listens where a local window would: port 6454 on every address.
@@ -72,6 +56,14 @@ bool signalPending(pid_t pid)
             return true;
     }
     return false;
+}
+
+// The two signals that end a run, one row each.
+void signalRows()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
 }
 
 // One ArtTimeCode written out byte by byte.
@@ -363,12 +355,7 @@ private slots:
         QCOMPARE(receiver.take(), QStringList());
     }
 
-    void signalEndsTheRunCleanly_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-    }
+    void signalEndsTheRunCleanly_data() { signalRows(); }
 
     // A run without an end: the signal ends it after the frame in flight, with the summary
     // counting exactly the frames that arrived, and exit status 0.
@@ -475,12 +462,7 @@ private slots:
                  qPrintable(out));
     }
 
-    void secondSignalEndsAtOnce_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-    }
+    void secondSignalEndsAtOnce_data() { signalRows(); }
 
     // The first signal ends the stream, and the summary waits for a paused terminal; a second
     // signal ends the program at once, with a short line on standard error.
