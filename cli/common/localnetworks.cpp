@@ -1,4 +1,5 @@
 #include "common/localnetworks.h"
+#include "common/console.h"
 
 #include "interfaces.h"
 
@@ -17,4 +18,16 @@ QList<QHostAddress> localBroadcastAddresses()
             addresses.append(broadcast);
     }
     return addresses;
+}
+
+QList<QHostAddress> sendingDestinations(const QString& command, const QList<QHostAddress>& given)
+{
+    if (!given.isEmpty())
+        return given;
+    const QList<QHostAddress> broadcast = localBroadcastAddresses();
+    if (broadcast.isEmpty())
+        Console::error(CliText::tr("%1: no local IPv4 network to broadcast to; give --to ADDRESS "
+                                   "(--to 127.0.0.1 for this machine)")
+                           .arg(command));
+    return broadcast;
 }

@@ -108,15 +108,10 @@ int runLtcBridge(const QStringList& arguments)
         }
     }
 
-    QList<QHostAddress> destinations = options.destinations;
-    if (destinations.isEmpty()) {
-        destinations = localBroadcastAddresses();
-        if (destinations.isEmpty()) {
-            Console::error(CliText::tr("ltc-bridge: no local IPv4 network to broadcast to; give "
-                                       "--to ADDRESS (--to 127.0.0.1 for this machine)"));
-            return ExitStatus::kFailure;
-        }
-    }
+    const QList<QHostAddress> destinations =
+        sendingDestinations(QStringLiteral("ltc-bridge"), options.destinations);
+    if (destinations.isEmpty())
+        return ExitStatus::kFailure;
     TimecodeSender sender(destinations);
     if (!sender.open()) {
         Console::error(QStringLiteral("ltc-bridge: ") + sender.errorText());

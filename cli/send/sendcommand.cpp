@@ -16,15 +16,10 @@ int runSend(const QStringList& arguments)
     if (!parseSendOptions(arguments, &options, &status))
         return status;
 
-    QList<QHostAddress> destinations = options.destinations;
-    if (destinations.isEmpty()) {
-        destinations = localBroadcastAddresses();
-        if (destinations.isEmpty()) {
-            Console::error(CliText::tr("send: no local IPv4 network to broadcast to; give "
-                                       "--to ADDRESS (--to 127.0.0.1 for this machine)"));
-            return ExitStatus::kFailure;
-        }
-    }
+    const QList<QHostAddress> destinations =
+        sendingDestinations(QStringLiteral("send"), options.destinations);
+    if (destinations.isEmpty())
+        return ExitStatus::kFailure;
     TimecodeSender sender(destinations);
     if (!sender.open()) {
         Console::error(QStringLiteral("send: ") + sender.errorText());
