@@ -88,6 +88,11 @@ std::optional<TimecodeRecord> readTimeCode(const char* data, int size)
     return record;
 }
 
+quint8 readTimeCodeStream(const char* data, int size)
+{
+    return size > kTimeCodeStreamIdOffset ? quint8(data[kTimeCodeStreamIdOffset]) : 0;
+}
+
 std::optional<DmxFrame> readDmx(const char* data, int size, quint8* image)
 {
     if (size < kDmxDataOffset)

@@ -86,6 +86,12 @@ void artnet::readPackage()
         delete with;
 }
 
+void artnet::takeDatagram(const char* data, int size, const QHostAddress& sender, qint64 arrivalNs)
+{
+    QByteArray datagram = QByteArray::fromRawData(data, size);
+    handlePackage(datagram, sender, arrivalNs);
+}
+
 void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs)
 {
     // Every later read of the datagram stays within what this check admits.
@@ -136,7 +142,7 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender, qin
             return;
         case kOpTimeCode:
             if (const std::optional<TimecodeRecord> record = readTimeCode(data, size))
-                storeTimecode(*record, sender, arrivalNs);
+                storeTimecode(*record, sender, readTimeCodeStream(data, size), arrivalNs);
             return;
         default:
             ArtNetOutput::text(QStringLiteral("receive not implemented OpCode at time 0x%1\n")
@@ -162,7 +168,7 @@ void artnet::receiveSync(PacketId id, quint16 opCode, const QByteArray& datagram
     qDebug() << texts.debugText;
 }
 
-void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender,
+void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
                            qint64 arrivalNs)
 {
     // The socket is IPv4: a sender is known by its IPv4 address, in whichever form it is handed
@@ -194,12 +200,12 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         anyTimecodeStored = true;
     }
     if (observer)
-        observer->timecodeReceived(record, sender, arrivalNs);
+        observer->timecodeReceived(record, sender, stream, arrivalNs);
 }
 
 ArtNetObserver::~ArtNetObserver() = default;
 
-void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, qint64) {}
+void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8, qint64) {}
 
 void ArtNetObserver::pollReplyReceived(const QByteArray&, const QHostAddress&) {}
 

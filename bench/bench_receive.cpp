@@ -504,7 +504,7 @@ Result queuedNode(Senders& senders, int burst, int bursts)
 class HealthObserver : public ArtNetObserver
 {
 public:
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8,
                           qint64 arrivalNs) override
     {
         monitor.arrived(record, sender, arrivalNs);

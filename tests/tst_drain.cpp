@@ -116,7 +116,8 @@ public:
         : node(node), at(at), action(action), calls(calls), latestArrival(latestArrival)
     {
     }
-    void timecodeReceived(const TimecodeRecord&, const QHostAddress&, qint64 arrivalNs) override
+    void timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8,
+                          qint64 arrivalNs) override
     {
         *latestArrival = qMax(*latestArrival, arrivalNs);
         if (++*calls != at)

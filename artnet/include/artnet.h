@@ -85,8 +85,9 @@ public:
     // only a datagram that arrives during the microseconds between the last two reads of a
     // wakeup gets the time of its read. Elsewhere, and should the kernel refuse the stamps, the
     // arrival is the time the node read the datagram.
+    // The stream is ArtTimeCode's StreamId (0, the master stream, from senders that predate it).
     virtual void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
-                                  qint64 arrivalNs);
+                                  quint8 stream, qint64 arrivalNs);
     // Every ArtPollReply, its bytes as received.
     virtual void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender);
 };
@@ -147,6 +148,10 @@ public:
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
+    // Handles one datagram that was read elsewhere (a packet capture, a test) exactly as one read
+    // from the node's own socket: stored, answered and handed to the observer. The arrival is in
+    // nanoseconds on std::chrono::steady_clock.
+    void takeDatagram(const char* data, int size, const QHostAddress& sender, qint64 arrivalNs);
     // The node's diagnostic lines on standard output, on unless turned off; for the whole
     // process, like standard output itself. Off for a program whose standard output is its
     // result.
@@ -232,7 +237,8 @@ private:
     friend class ArtnetProbe; // test access to the node's private state
 
     void handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs);
-    void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs);
+    void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
+                       qint64 arrivalNs);
     void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
     void sendPollReply(const QHostAddress& sender);
     // The three steps of a received ArtDmx, each with dmxMutex held.

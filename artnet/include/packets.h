@@ -161,6 +161,8 @@ Header readHeader(const char* data, int size);
 // The five timecode bytes, no value limited; nothing for a fragment that ends before Type
 // (fewer than kTimeCodeMinimumSize bytes). Bytes after Type are not read.
 std::optional<TimecodeRecord> readTimeCode(const char* data, int size);
+// The StreamId of an ArtTimeCode; 0 (the master stream) for a datagram too short to carry one.
+quint8 readTimeCodeStream(const char* data, int size);
 
 // A received ArtDmx, read through the caller's work area of kDmxImageSize bytes, which takes the
 // datagram's first bytes: `data` points into it. Nothing for a datagram that ends inside the

@@ -33,7 +33,7 @@ class HealthObserver : public ArtNetObserver
 {
 public:
     explicit HealthObserver(TimecodeHealth::Monitor& monitor) : monitor(monitor) {}
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8,
                           qint64 arrivalNs) override
     {
         monitor.arrived(record, sender, arrivalNs);

@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 class ReplyReader : public ArtNetObserver
 {
 public:
-    void timecodeReceived(const TimecodeRecord&, const QHostAddress& sender, qint64) override
+    void timecodeReceived(const TimecodeRecord&, const QHostAddress& sender, quint8,
+                          qint64) override
     {
         bool isIpv4 = false;
         sender.toIPv4Address(&isIpv4);
