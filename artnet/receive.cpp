@@ -203,6 +203,11 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         observer->timecodeReceived(record, sender, stream, arrivalNs);
 }
 
+qint64 artNetNowNs()
+{
+    return ArtNetReceive::steadyNowNs();
+}
+
 ArtNetObserver::~ArtNetObserver() = default;
 
 void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8, qint64) {}

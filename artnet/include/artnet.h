@@ -98,6 +98,9 @@ public:
 // count as well.
 bool artNetPortHeldElsewhere();
 
+// Now, on the clock the node stamps arrivals with: nanoseconds on std::chrono::steady_clock.
+qint64 artNetNowNs();
+
 class artnet : public QObject
 {
     Q_OBJECT

@@ -99,4 +99,12 @@ struct Step
 
 Step step(const TimecodeRecord& previous, const TimecodeRecord& current);
 
+// A sender is silent once nothing came from it for longer than this; a repeated frame still
+// counts as sending. Whatever shows or judges senders uses this one rule.
+inline constexpr qint64 kSilentAfterNs = 1'000'000'000;
+constexpr bool isSilent(qint64 lastArrivalNs, qint64 nowNs)
+{
+    return nowNs - lastArrivalNs > kSilentAfterNs;
+}
+
 } // namespace Timecode

@@ -21,14 +21,6 @@ namespace {
 constexpr int kTickMs = 100;                   // the table's redraw, and how soon a stop is seen
 constexpr qint64 kJsonEveryNs = 1'000'000'000; // one line per sender this often
 
-// The clock the node stamps arrivals with.
-qint64 monotonicNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 class HealthObserver : public ArtNetObserver
 {
 public:
@@ -120,13 +112,13 @@ int runMonitor(const QStringList& arguments)
     const std::atomic<bool>& stop = Console::installStopSignals();
     const bool asJson = parser.isSet(json);
     const bool terminal = Console::stdoutIsTerminal();
-    const qint64 startNs = monotonicNs();
+    const qint64 startNs = artNetNowNs();
     qint64 nextJsonNs = startNs + kJsonEveryNs;
 
     QEventLoop loop;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        const qint64 now = monotonicNs();
+        const qint64 now = artNetNowNs();
         if (stop.load() || (runNs > 0 && now - startNs >= runNs)) {
             loop.quit();
             return;
@@ -147,7 +139,7 @@ int runMonitor(const QStringList& arguments)
     loop.exec();
     node.setObserver(nullptr);
 
-    const qint64 endNs = monotonicNs();
+    const qint64 endNs = artNetNowNs();
     if (asJson) {
         writeJson(output, monitor, endNs, true);
     } else if (terminal) {
