@@ -200,11 +200,12 @@ int writeDmx(quint8* packet, const quint8* dmxTemplate, quint8 subUni, quint8 ne
     return kDmxDataOffset + length;
 }
 
-void writeTimeCode(quint8* packet, const TimecodeRecord& timecode)
+void writeTimeCode(quint8* packet, const TimecodeRecord& timecode, quint8 stream)
 {
     std::memset(packet, 0, kTimeCodeSize);
     writeHeader(packet, kOpTimeCode);
-    // Filler1, StreamId and the pad byte after Type stay 0.
+    // Filler1 and the pad byte after Type stay 0.
+    packet[kTimeCodeStreamIdOffset] = stream;
     packet[kTimeCodeFramesOffset] = timecode.frames;
     packet[kTimeCodeSecondsOffset] = timecode.seconds;
     packet[kTimeCodeMinutesOffset] = timecode.minutes;

@@ -37,7 +37,7 @@ constexpr int kSampleRate = 48000;
 bool writeLtc(const QString& path, quint8 type, int seconds)
 {
     QString error;
-    std::unique_ptr<Pcm::SampleSink> sink = Pcm::createWav(path, kSampleRate, &error);
+    std::unique_ptr<Pcm::SampleSink> sink = Pcm::createWav(path, kSampleRate, 16, &error);
     if (!sink)
         return false;
     LtcEncoder encoder(type, kSampleRate, -18);
@@ -71,7 +71,7 @@ double percentile(std::vector<double> values, double share)
 BridgeResult bridge(const QString& path, BridgeSettings::Pacing pacing, const BridgeSend& send)
 {
     QString error;
-    std::unique_ptr<Pcm::SampleSource> source = Pcm::openWav(path, 1, &error);
+    std::unique_ptr<Pcm::SampleSource> source = Pcm::openFile(path, 1, &error);
     if (!source) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         std::exit(1);

@@ -233,8 +233,8 @@ void writeDmxTemplate(quint8* dmxTemplate);
 int writeDmx(quint8* packet, const quint8* dmxTemplate, quint8 subUni, quint8 net,
              const quint8* data, quint16 length);
 
-// An ArtTimeCode of kTimeCodeSize bytes.
-void writeTimeCode(quint8* packet, const TimecodeRecord& timecode);
+// An ArtTimeCode of kTimeCodeSize bytes, of the stream `stream` (0: the master).
+void writeTimeCode(quint8* packet, const TimecodeRecord& timecode, quint8 stream = 0);
 
 // An ArtPoll that asks for nothing more than replies: TalkToMe and Priority 0.
 QByteArray pollPacket();

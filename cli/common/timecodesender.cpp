@@ -41,7 +41,7 @@ bool TimecodeSender::send(const TimecodeRecord& record)
     if (!socket)
         return false;
     std::array<quint8, kTimeCodeSize> packet;
-    writeTimeCode(packet.data(), record);
+    writeTimeCode(packet.data(), record, stream);
     const char* const data = reinterpret_cast<const char*>(packet.data());
     bool allSent = true;
     for (const QHostAddress& destination : std::as_const(destinations)) {

@@ -30,8 +30,12 @@ public:
 
     QString errorText() const { return firstError; }
 
+    // The StreamId the datagrams carry; 0, the master stream, unless set.
+    void setStream(quint8 id) { stream = id; }
+
 private:
     QList<QHostAddress> destinations;
+    quint8 stream = 0;
     QUdpSocket* socket = nullptr;
     QString firstError;
 };

@@ -1,5 +1,7 @@
 #include "ltc/ltcdecoder.h"
 
+#include "timecode.h"
+
 #include <ltc.h>
 
 #include <cmath>
@@ -35,10 +37,10 @@ FrameJoin joinFrames(qint64 previousFirst, qint64 previousLast, qint64 firstSamp
 
 bool plausible(const LtcFrame& frame)
 {
-    if (frame.frames >= 30 || frame.seconds >= 60 || frame.minutes >= 60 || frame.hours >= 24)
-        return false;
-    // Drop-frame numbering has no frames 00 and 01 in a minute that is not a tenth one.
-    return !(frame.dropFrame && frame.frames < 2 && frame.seconds == 0 && frame.minutes % 10 != 0);
+    // The widest numbering a frame without the flag can be in is 30 fps.
+    const TimecodeRecord record{frame.frames, frame.seconds, frame.minutes, frame.hours,
+                                frame.dropFrame ? Timecode::kDropFrame : Timecode::kSmpte};
+    return Timecode::isValid(record);
 }
 
 LtcDecoder::LtcDecoder(int sampleRate)
@@ -91,6 +93,12 @@ void LtcDecoder::drain()
         frame.lastSample = ext.off_end;
 
         bool good = plausible(frame);
+        const qint64 previousLength = previousLast - previousFirst + 1;
+        if (havePrevious && frame.lastSample - frame.firstSample + 1 > previousLength * 3 / 2) {
+            // The signal stopped inside this frame; its closing edge was found only when the
+            // signal came back. Its audio ended where a frame's does.
+            frame.lastSample = frame.firstSample + previousLength - 1;
+        }
         if (havePrevious) {
             const FrameJoin join = joinFrames(previousFirst, previousLast, frame.firstSample);
             if (join.kind == FrameJoin::Slipped)

@@ -3,9 +3,14 @@
 
 #include <QFile>
 
+#include <sndfile.h>
+
 #include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <vector>
 
@@ -13,85 +18,33 @@ namespace Pcm {
 
 namespace {
 
-constexpr int kFormatPcm = 1;
-constexpr int kFormatFloat = 3;
-constexpr int kFormatExtensible = 0xFFFE;
-constexpr qint64 kFmtBasicSize = 16;
-constexpr qint64 kFmtExtensibleSize = 40;
-constexpr qint64 kFmtSubFormatOffset = 24; // the GUID, whose first two bytes are the format tag
-constexpr int kChunkHeaderSize = 8;        // four-letter id, little-endian size
-constexpr int kRiffHeaderSize = 12;        // "RIFF", size, "WAVE"
-
-quint16 le16(const char* p)
+quint32 le32(const char* p, int bytes)
 {
-    return quint16(quint8(p[0]) | quint8(p[1]) << 8);
+    quint32 value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value |= quint32(quint8(p[i])) << (8 * i);
+    return value;
 }
 
-quint32 le32(const char* p)
-{
-    return quint32(le16(p)) | quint32(le16(p + 2)) << 16;
-}
-
-// Reads exactly `size` bytes unless the input ends first; the count read, -1 on an error.
-qint64 readFully(int fd, char* data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size_t(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += n;
-    }
-    return done;
-}
-
-// Passes over a chunk's body: by seeking where the input allows it, else by reading.
-bool skip(int fd, qint64 size)
-{
-    if (size == 0 || lseek(fd, off_t(size), SEEK_CUR) >= 0)
-        return true;
-    char scratch[4096];
-    while (size > 0) {
-        const qint64 n = readFully(fd, scratch, qMin<qint64>(size, sizeof scratch));
-        if (n <= 0)
-            return false;
-        size -= n;
-    }
-    return true;
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// Interleaved 16-bit little-endian frames from a descriptor, one channel kept. Bytes of a frame
-// split across two reads (a pipe hands out what it has) wait for the rest.
+// Interleaved frames of raw samples from a descriptor, one channel kept. Bytes of a frame split
+// across two reads (a pipe hands out what it has) wait for the rest.
 class DescriptorSource : public SampleSource
 {
 public:
-    DescriptorSource(int fd, int sampleRate, int channels, int channel, qint64 dataBytes)
-        : fd(fd), channels(channels), channel(channel), remaining(dataBytes),
-          buffer(size_t(channels) * 2 * kMaxBlock)
+    DescriptorSource(int fd, int sampleRate, RawFormat format, const std::atomic<bool>* stop)
+        : fd(fd), format(format), frameBytes(rawSampleBytes(format)), stop(stop),
+          buffer(size_t(frameBytes) * kMaxBlock)
     {
         rate = sampleRate;
     }
 
     int read(qint16* samples, int maxSamples) override
     {
-        const int frameBytes = 2 * channels;
         const qint64 wanted = qint64(qBound(1, maxSamples, kMaxBlock)) * frameBytes;
         for (;;) {
-            if (remaining == 0)
-                return kEnd;
-            qint64 request = wanted - pending;
-            if (remaining > 0)
-                request = qMin(request, remaining);
-            const ssize_t n = ::read(fd, buffer.data() + pending, size_t(request));
+            if (!waitForInput())
+                return kInterrupted;
+            const ssize_t n = ::read(fd, buffer.data() + pending, size_t(wanted - pending));
             if (n < 0 && errno == EINTR)
                 return kInterrupted;
             if (n < 0) {
@@ -100,16 +53,14 @@ public:
             }
             if (n == 0)
                 return kEnd; // a frame cut short by the end is left out
-            if (remaining > 0)
-                remaining -= n;
             const qint64 have = pending + n;
             const int frames = int(have / frameBytes);
             pending = have - qint64(frames) * frameBytes;
             if (frames == 0)
                 continue;
-            const char* frame = buffer.data() + 2 * channel;
+            const char* frame = buffer.data();
             for (int i = 0; i < frames; ++i, frame += frameBytes)
-                samples[i] = qint16(le16(frame));
+                samples[i] = rawSample(frame, format);
             std::memmove(buffer.data(), buffer.data() + qint64(frames) * frameBytes,
                          size_t(pending));
             return frames;
@@ -117,148 +68,186 @@ public:
     }
 
 private:
+    // With the stop signals held back, the flag is looked at and then the wait lets them in
+    // atomically (ppoll), so one that comes between the two still ends the wait. False when
+    // a signal came or the flag is up.
+    bool waitForInput()
+    {
+        if (!stop)
+            return true;
+        sigset_t held;
+        sigset_t before;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &held, &before);
+        bool ready = !stop->load();
+        if (ready) {
+            pollfd input{fd, POLLIN, 0};
+            ready = ppoll(&input, 1, nullptr, &before) >= 0 || errno != EINTR;
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return ready && !stop->load();
+    }
+
     int fd;
-    int channels;
-    int channel;        // from 0
-    qint64 remaining;   // bytes of the data chunk not yet read; -1 up to the end of the input
+    RawFormat format;
+    int frameBytes;
+    const std::atomic<bool>* stop = nullptr;
     qint64 pending = 0; // bytes of an incomplete frame at the buffer's start
     std::vector<char> buffer;
 };
 
-// Owns the descriptor of a file it opened.
-class FileSource : public DescriptorSource
+// A file libsndfile reads, which converts every sample type it knows to 16 bits.
+class SoundFileSource : public SampleSource
 {
 public:
-    FileSource(int fd, int sampleRate, int channels, int channel, qint64 dataBytes)
-        : DescriptorSource(fd, sampleRate, channels, channel, dataBytes), owned(fd)
+    SoundFileSource(SNDFILE* file, int sampleRate, int channels, int channel)
+        : file(file), channels(channels), channel(channel), buffer(size_t(channels) * kMaxBlock)
     {
+        rate = sampleRate;
     }
-    ~FileSource() override { ::close(owned); }
+    ~SoundFileSource() override { sf_close(file); }
+
+    int read(qint16* samples, int maxSamples) override
+    {
+        const sf_count_t frames =
+            sf_readf_short(file, buffer.data(), sf_count_t(qBound(1, maxSamples, kMaxBlock)));
+        if (frames <= 0) {
+            if (sf_error(file) == SF_ERR_NO_ERROR)
+                return kEnd;
+            error = QString::fromLocal8Bit(sf_strerror(file));
+            return kFailed;
+        }
+        for (sf_count_t i = 0; i < frames; ++i)
+            samples[i] = buffer[size_t(i * channels + channel)];
+        return int(frames);
+    }
 
 private:
-    int owned;
+    SNDFILE* file = nullptr;
+    int channels;
+    int channel; // from 0
+    std::vector<short> buffer;
 };
-
-QString notWav(const QString& name, const QString& reason)
-{
-    return CliText::tr("%1 is not a 16-bit PCM WAV: %2").arg(name, reason);
-}
-
-struct WavData
-{
-    WavFormat format;
-    qint64 dataBytes = -1;
-};
-
-// Reads the header up to the first sample; an empty string when all is well.
-QString readHeader(int fd, const QString& name, int channel, WavData* wav)
-{
-    char riff[kRiffHeaderSize];
-    if (readFully(fd, riff, kRiffHeaderSize) != kRiffHeaderSize ||
-        (std::memcmp(riff, "RIFF", 4) != 0 && std::memcmp(riff, "RF64", 4) != 0) ||
-        std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return notWav(name, CliText::tr("it does not begin as a WAV file does"));
-    bool haveFormat = false;
-    for (;;) {
-        char header[kChunkHeaderSize];
-        if (readFully(fd, header, kChunkHeaderSize) != kChunkHeaderSize)
-            return notWav(name, haveFormat ? CliText::tr("it has no data chunk")
-                                           : CliText::tr("it has no format chunk"));
-        const quint32 size = le32(header + 4);
-        // Chunks of odd size are followed by a pad byte.
-        const qint64 padded = qint64(size) + (size & 1);
-        if (std::memcmp(header, "fmt ", 4) == 0) {
-            char body[kFmtExtensibleSize] = {};
-            const qint64 wanted = qMin<qint64>(size, kFmtExtensibleSize);
-            if (readFully(fd, body, wanted) != wanted || !readFmtChunk(body, wanted, &wav->format))
-                return notWav(name, CliText::tr("its format chunk is cut short"));
-            if (!skip(fd, padded - wanted))
-                return notWav(name, CliText::tr("it has no data chunk"));
-            haveFormat = true;
-        } else if (std::memcmp(header, "data", 4) == 0) {
-            if (!haveFormat)
-                return notWav(name, CliText::tr("its samples come before their format"));
-            const QString reason = unsupportedFormatReason(wav->format);
-            if (!reason.isEmpty())
-                return notWav(name, reason);
-            if (channel > wav->format.channels)
-                return wav->format.channels == 1
-                           ? CliText::tr("%1 has one channel; there is no channel %2")
-                                 .arg(name)
-                                 .arg(channel)
-                           : CliText::tr("%1 has %2 channels; there is no channel %3")
-                                 .arg(name)
-                                 .arg(wav->format.channels)
-                                 .arg(channel);
-            wav->dataBytes = dataSizeKnown(size) ? qint64(size) : -1;
-            return QString();
-        } else if (!skip(fd, padded)) {
-            return notWav(name, CliText::tr("it has no data chunk"));
-        }
-    }
-}
 
 } // namespace
 
-bool readFmtChunk(const char* data, qint64 size, WavFormat* format)
+bool readableSampleRate(int sampleRate)
 {
-    if (size < kFmtBasicSize)
-        return false;
-    format->formatTag = le16(data);
-    format->channels = le16(data + 2);
-    format->sampleRate = int(qMin<quint32>(le32(data + 4), 0x7FFFFFFF));
-    format->bitsPerSample = le16(data + 14);
-    int tag = format->formatTag;
-    if (tag == kFormatExtensible && size >= kFmtExtensibleSize)
-        tag = le16(data + kFmtSubFormatOffset);
-    format->pcm = tag == kFormatPcm;
-    return true;
+    return sampleRate >= kLowestSampleRate && sampleRate <= kHighestSampleRate;
 }
 
-QString unsupportedFormatReason(const WavFormat& format)
+bool parseRawFormat(const QString& text, RawFormat* format)
 {
-    if (!format.pcm && (format.formatTag == kFormatFloat))
-        return CliText::tr("it holds %1-bit floating-point samples").arg(format.bitsPerSample);
-    if (!format.pcm)
-        return CliText::tr("its samples are in format 0x%1, not PCM")
-            .arg(format.formatTag, 4, 16, QLatin1Char('0'));
-    if (format.bitsPerSample != 16)
-        return CliText::tr("it holds %1-bit samples").arg(format.bitsPerSample);
-    if (format.channels < 1 || format.sampleRate < 1)
-        return CliText::tr("its header gives no channels or no sample rate");
-    return QString();
+    static const struct
+    {
+        const char* name;
+        RawFormat format;
+    } names[] = {{"s16", RawFormat::S16},
+                 {"s24", RawFormat::S24},
+                 {"s32", RawFormat::S32},
+                 {"f32", RawFormat::F32}};
+    for (const auto& name : names) {
+        if (text == QLatin1String(name.name)) {
+            *format = name.format;
+            return true;
+        }
+    }
+    return false;
 }
 
-bool dataSizeKnown(quint32 size)
+int rawSampleBytes(RawFormat format)
 {
-    return size != 0 && size != 0xFFFFFFFF;
+    switch (format) {
+    case RawFormat::S16:
+        return 2;
+    case RawFormat::S24:
+        return 3;
+    case RawFormat::S32:
+    case RawFormat::F32:
+        return 4;
+    }
+    return 2;
+}
+
+qint16 rawSample(const char* data, RawFormat format)
+{
+    switch (format) {
+    case RawFormat::S16:
+        return qint16(quint16(le32(data, 2)));
+    case RawFormat::S24:
+        // The top 16 of 24 bits; the sign comes with the top byte.
+        return qint16(quint16(le32(data + 1, 2)));
+    case RawFormat::S32:
+        return qint16(quint16(le32(data + 2, 2)));
+    case RawFormat::F32: {
+        const quint32 bits = le32(data, 4);
+        float value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!(value == value)) // NaN
+            return 0;
+        return qint16(std::lrint(qBound(-1.0f, value, 1.0f) * 32767.0f));
+    }
+    }
+    return 0;
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 SampleSource::~SampleSource() = default;
 
-std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate)
+std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate, RawFormat format,
+                                        const std::atomic<bool>* stop)
 {
-    return std::make_unique<DescriptorSource>(fd, sampleRate, 1, 0, -1);
+    return std::make_unique<DescriptorSource>(fd, sampleRate, format, stop);
 }
 
-std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error,
-                                      int* channels)
+std::unique_ptr<SampleSource> openFile(const QString& path, int channel, QString* error,
+                                       int* channels)
 {
+    // Opened here, so that a missing file is told apart from one libsndfile cannot read.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = CliText::tr("cannot read %1: %2").arg(path, systemError());
         return nullptr;
     }
-    WavData wav;
-    *error = readHeader(fd, path, channel, &wav);
-    if (!error->isEmpty()) {
-        ::close(fd);
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    if (!file) {
+        *error = CliText::tr("%1 is not a sound file that can be read: %2")
+                     .arg(path, QString::fromLocal8Bit(sf_strerror(nullptr)));
+        return nullptr;
+    }
+    // Floating-point samples beyond ±1.0 are clipped, not wrapped.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (!readableSampleRate(info.samplerate)) {
+        *error = CliText::tr("%1 is sampled at %2 Hz; LTC is read at %3 to %4 Hz")
+                     .arg(path)
+                     .arg(info.samplerate)
+                     .arg(kLowestSampleRate)
+                     .arg(kHighestSampleRate);
+        sf_close(file);
+        return nullptr;
+    }
+    if (channel > info.channels) {
+        *error =
+            info.channels == 1
+                ? CliText::tr("%1 has one channel; there is no channel %2").arg(path).arg(channel)
+                : CliText::tr("%1 has %2 channels; there is no channel %3")
+                      .arg(path)
+                      .arg(info.channels)
+                      .arg(channel);
+        sf_close(file);
         return nullptr;
     }
     if (channels)
-        *channels = wav.format.channels;
-    return std::make_unique<FileSource>(fd, wav.format.sampleRate, wav.format.channels, channel - 1,
-                                        wav.dataBytes);
+        *channels = info.channels;
+    return std::make_unique<SoundFileSource>(file, info.samplerate, info.channels, channel - 1);
 }
 
 } // namespace Pcm

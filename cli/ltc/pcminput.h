@@ -1,36 +1,38 @@
-// Audio in: 16-bit samples of one channel, from a WAV file or from raw signed 16-bit
-// little-endian mono on a descriptor (a pipe from arecord or pw-record). Both are read in blocks
-// of at most kMaxBlock samples, so a frame's last sample reaches the decoder promptly.
+// Audio in: 16-bit samples of one channel, from a sound file read through libsndfile (WAV of
+// any sample type, WAVE_FORMAT_EXTENSIBLE, RF64 and BWF, AIFF, FLAC) or from raw little-endian
+// mono on a descriptor (a pipe from arecord or pw-record). Both are read in blocks of at most
+// kMaxBlock samples, so a frame's last sample reaches the decoder promptly. LTC needs no more
+// than 16 bits: wider samples keep their top 16, floating-point ones are scaled from ±1.0.
 #pragma once
 
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 
 namespace Pcm {
 
 inline constexpr int kMaxBlock = 256;
 
-// What a WAV file's header says about its samples.
-struct WavFormat
-{
-    int formatTag = 0; // 1 PCM, 3 IEEE float, 0xFFFE extensible (its sub-format decides)
-    bool pcm = false;  // integer PCM, plain or through the extensible header
-    int channels = 0;
-    int sampleRate = 0;
-    int bitsPerSample = 0;
-};
+// The sample rates LTC is read at: libltc decodes 32 kHz to 192 kHz.
+inline constexpr int kLowestSampleRate = 32000;
+inline constexpr int kHighestSampleRate = 192000;
+bool readableSampleRate(int sampleRate);
 
-// The fmt chunk's body read; false when it is too short to say anything.
-bool readFmtChunk(const char* data, qint64 size, WavFormat* format);
+// The sample types raw input comes in, all little-endian: --format s16, s24 (three bytes, as
+// arecord -f S24_3LE writes), s32 and f32.
+enum class RawFormat { S16, S24, S32, F32 };
 
-// Why samples of this format cannot be read as 16-bit PCM; empty when they can.
-QString unsupportedFormatReason(const WavFormat& format);
+// The --format word; false when it names none of them.
+bool parseRawFormat(const QString& text, RawFormat* format);
+// Bytes a sample of the format takes.
+int rawSampleBytes(RawFormat format);
+// One sample at `data` as a 16-bit sample.
+qint16 rawSample(const char* data, RawFormat format);
 
-// The data chunk's size as written, when it can be trusted: streaming writers leave 0 or
-// 0xFFFFFFFF there, meaning "to the end of the file".
-bool dataSizeKnown(quint32 size);
+// The text of errno, as the commands word a failed system call.
+QString systemError();
 
 class SampleSource
 {
@@ -54,13 +56,16 @@ protected:
     QString error;
 };
 
-// Raw signed 16-bit little-endian mono samples from a descriptor the caller keeps open.
-std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate);
+// Raw mono samples of the format from a descriptor the caller keeps open. With `stop`, the flag
+// SIGINT and SIGTERM raise: a read then returns kInterrupted for a signal that came at any
+// moment after the caller last looked at the flag, never waiting on for more input.
+std::unique_ptr<SampleSource> rawSource(int fd, int sampleRate, RawFormat format = RawFormat::S16,
+                                        const std::atomic<bool>* stop = nullptr);
 
-// The WAV file at `path`, channel `channel` (from 1), and how many channels it has. Null with
-// *error saying what was wrong (unreadable, not a WAV, not 16-bit PCM, no such channel) in
-// words that name the file.
-std::unique_ptr<SampleSource> openWav(const QString& path, int channel, QString* error,
-                                      int* channels = nullptr);
+// The sound file at `path`, channel `channel` (from 1), and how many channels it has. Null with
+// *error saying what was wrong (unreadable, not a sound file, a sample rate LTC is not read at,
+// no such channel) in words that name the file.
+std::unique_ptr<SampleSource> openFile(const QString& path, int channel, QString* error,
+                                       int* channels = nullptr);
 
 } // namespace Pcm

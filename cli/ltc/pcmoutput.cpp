@@ -1,147 +1,94 @@
 #include "ltc/pcmoutput.h"
 #include "common/console.h"
+#include "ltc/pcminput.h"
 
+#include <QByteArray>
 #include <QFile>
+
+#include <sndfile.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace Pcm {
 
 namespace {
 
-constexpr int kWavHeaderSize = 44;
-constexpr int kRiffSizeOffset = 4;
-constexpr int kDataSizeOffset = 40;
-constexpr quint32 kUnknownSize = 0xFFFFFFFF;
-
-void putLe16(char* p, quint16 value)
-{
-    p[0] = char(value & 0xFF);
-    p[1] = char(value >> 8);
-}
-
-void putLe32(char* p, quint32 value)
-{
-    putLe16(p, quint16(value & 0xFFFF));
-    putLe16(p + 2, quint16(value >> 16));
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-bool writeAll(int fd, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 class WavSink : public SampleSink
 {
 public:
-    WavSink(int fd, QString path) : SampleSink(fd), path(std::move(path)) {}
+    WavSink(SNDFILE* file, QString path) : file(file), path(std::move(path)) {}
     ~WavSink() override
     {
-        if (fd >= 0)
-            ::close(fd);
+        if (file)
+            sf_close(file);
+    }
+
+    Result write(const qint16* samples, int count) override
+    {
+        // libsndfile widens 16-bit samples to 24 bits exactly.
+        if (sf_writef_short(file, samples, count) == count)
+            return Written;
+        error = QString::fromLocal8Bit(sf_strerror(file));
+        return Failed;
     }
 
     bool finish() override
     {
-        // 4 GiB of samples is as far as the header's fields count; a longer file keeps the
-        // "to the end" marks, which readers of streamed WAV understand.
-        const quint32 data = bytesWritten <= qint64(kUnknownSize) - kWavHeaderSize
-                                 ? quint32(bytesWritten)
-                                 : kUnknownSize;
-        const quint32 riff = data == kUnknownSize ? kUnknownSize : data + kWavHeaderSize - 8;
-        char field[4];
-        bool ok = true;
-        // A path that is a pipe cannot seek: its reader keeps the "to the end" marks.
-        if (lseek(fd, kRiffSizeOffset, SEEK_SET) == kRiffSizeOffset) {
-            putLe32(field, riff);
-            ok = writeAll(fd, field, 4) && lseek(fd, kDataSizeOffset, SEEK_SET) == kDataSizeOffset;
-            putLe32(field, data);
-            ok = ok && writeAll(fd, field, 4);
+        // Closing writes the header's sizes.
+        const int result = sf_close(file);
+        file = nullptr;
+        if (result != 0) {
+            error = CliText::tr("cannot complete %1: %2")
+                        .arg(path, QString::fromLocal8Bit(sf_error_number(result)));
+            return false;
         }
-        if (!ok)
-            error = CliText::tr("cannot complete %1: %2").arg(path, systemError());
-        if (::close(fd) != 0 && ok) {
-            error = CliText::tr("cannot complete %1: %2").arg(path, systemError());
-            ok = false;
-        }
-        fd = -1;
-        return ok;
+        return true;
     }
 
 private:
+    SNDFILE* file = nullptr;
     QString path;
 };
 
 class RawSink : public SampleSink
 {
 public:
-    explicit RawSink(int fd) : SampleSink(fd) {}
+    explicit RawSink(int fd) : fd(fd) {}
+
+    Result write(const qint16* samples, int count) override
+    {
+        // Little-endian on the wire whatever the machine.
+        QByteArray bytes(qsizetype(count) * 2, Qt::Uninitialized);
+        for (int i = 0; i < count; ++i) {
+            bytes[2 * i] = char(quint16(samples[i]) & 0xFF);
+            bytes[2 * i + 1] = char(quint16(samples[i]) >> 8);
+        }
+        const char* data = bytes.constData();
+        qint64 left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, data, size_t(left));
+            if (n < 0 && errno == EINTR)
+                return Interrupted;
+            if (n < 0) {
+                gone = errno == EPIPE;
+                error = systemError();
+                return Failed;
+            }
+            data += n;
+            left -= n;
+        }
+        return Written;
+    }
+
+private:
+    int fd;
 };
 
 } // namespace
 
-QByteArray wavHeader(int sampleRate, quint32 dataBytes)
-{
-    QByteArray header(kWavHeaderSize, '\0');
-    char* p = header.data();
-    std::memcpy(p, "RIFF", 4);
-    putLe32(p + kRiffSizeOffset,
-            dataBytes == kUnknownSize ? kUnknownSize : dataBytes + kWavHeaderSize - 8);
-    std::memcpy(p + 8, "WAVEfmt ", 8);
-    putLe32(p + 16, 16);                      // fmt chunk size
-    putLe16(p + 20, 1);                       // PCM
-    putLe16(p + 22, 1);                       // channels
-    putLe32(p + 24, quint32(sampleRate));     // samples per second
-    putLe32(p + 28, quint32(sampleRate) * 2); // bytes per second
-    putLe16(p + 32, 2);                       // bytes per frame
-    putLe16(p + 34, 16);                      // bits per sample
-    std::memcpy(p + 36, "data", 4);
-    putLe32(p + kDataSizeOffset, dataBytes);
-    return header;
-}
-
 SampleSink::~SampleSink() = default;
-
-SampleSink::Result SampleSink::write(const qint16* samples, int count)
-{
-    // Little-endian on the wire whatever the machine.
-    QByteArray bytes(qsizetype(count) * 2, Qt::Uninitialized);
-    for (int i = 0; i < count; ++i)
-        putLe16(bytes.data() + 2 * i, quint16(samples[i]));
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            return Interrupted;
-        if (n < 0) {
-            gone = errno == EPIPE;
-            error = systemError();
-            return Failed;
-        }
-        data += n;
-        left -= n;
-        bytesWritten += n;
-    }
-    return Written;
-}
 
 bool SampleSink::finish()
 {
@@ -153,21 +100,25 @@ std::unique_ptr<SampleSink> rawSink(int fd)
     return std::make_unique<RawSink>(fd);
 }
 
-std::unique_ptr<SampleSink> createWav(const QString& path, int sampleRate, QString* error)
+bool supportedWavBits(int bits)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *error = CliText::tr("cannot write %1: %2").arg(path, systemError());
+    return bits == 16 || bits == 24;
+}
+
+std::unique_ptr<SampleSink> createWav(const QString& path, int sampleRate, int bits, QString* error)
+{
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) {
+        *error = CliText::tr("cannot write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }
-    const QByteArray header = wavHeader(sampleRate, kUnknownSize);
-    if (!writeAll(fd, header.constData(), header.size())) {
-        *error = CliText::tr("cannot write %1: %2").arg(path, systemError());
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<WavSink>(fd, path);
+    return std::make_unique<WavSink>(file, path);
 }
 
 } // namespace Pcm

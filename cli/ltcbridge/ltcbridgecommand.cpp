@@ -19,11 +19,47 @@ constexpr qint64 kStatusIntervalNs = 100000000;
 
 QString statusText(const BridgeCounts& counts)
 {
+    QString time = Timecode::text(counts.last);
+    if (counts.state == BridgeCounts::Lost)
+        time = CliText::tr("LTC lost after %1").arg(Timecode::text(counts.lastDecoded));
+    else if (counts.state == BridgeCounts::Freewheel)
+        time += CliText::tr(" freewheel");
     return CliText::tr("%1  %2 fps  %3 decoded  %4 sent  %5 errors")
-        .arg(Timecode::text(counts.last), OptionValues::rateText(counts.type))
+        .arg(time, OptionValues::rateText(counts.type))
         .arg(counts.decoded)
         .arg(counts.sent)
         .arg(counts.errors);
+}
+
+// A jump of whole frames as a signed timecode of the rate's numbering.
+QString jumpText(qint64 frames, quint8 type)
+{
+    const TimecodeRecord size = Timecode::fromFrameNumber(qAbs(frames), type);
+    return (frames < 0 ? QStringLiteral("-") : QStringLiteral("+")) + Timecode::text(size);
+}
+
+QString noticeText(const BridgeNotice& notice, int sampleRate)
+{
+    switch (notice.kind) {
+    case BridgeNotice::Lost:
+        return CliText::tr("LTC lost after %1").arg(Timecode::text(notice.time));
+    case BridgeNotice::Back:
+        if (notice.jump == 0)
+            return CliText::tr("LTC back at %1").arg(Timecode::text(notice.time));
+        return CliText::tr("LTC back at %1, a jump of %2")
+            .arg(Timecode::text(notice.time), jumpText(notice.jump, notice.type));
+    case BridgeNotice::WrongSpeed:
+        return (notice.speedError > 0
+                    ? CliText::tr("LTC runs %1 % fast at %2 Hz: is the audio %3 Hz?")
+                    : CliText::tr("LTC runs %1 % slow at %2 Hz: is the audio %3 Hz?"))
+            .arg(std::abs(notice.speedError) * 100, 0, 'f', 1)
+            .arg(sampleRate)
+            .arg(notice.fittingRate);
+    case BridgeNotice::PipeTooFast:
+        return CliText::tr("standard input comes faster than real time, as a recording does: "
+                           "give --realtime to send it at its own pace");
+    }
+    return QString();
 }
 
 QString summaryText(const BridgeCounts& counts, int sampleRate)
@@ -41,6 +77,10 @@ QString summaryText(const BridgeCounts& counts, int sampleRate)
                                : CliText::tr(", %1 errors").arg(counts.errors);
     if (counts.skipped > 0)
         text += CliText::tr(", %1 skipped").arg(counts.skipped);
+    if (counts.stale > 0)
+        text += CliText::tr(", %1 stale").arg(counts.stale);
+    if (counts.freewheeled > 0)
+        text += CliText::tr(", %1 freewheeled").arg(counts.freewheeled);
     if (counts.failed > 0)
         text += CliText::tr(", %1 failed").arg(counts.failed);
     return text + QLatin1Char('\n');
@@ -89,6 +129,7 @@ int runLtcBridge(const QStringList& arguments)
     if (!parseLtcBridgeOptions(arguments, &options, &status))
         return status;
 
+    const std::atomic<bool>& stop = Console::installStopSignals();
     std::unique_ptr<Pcm::SampleSource> source;
     int channels = 1;
     if (options.input.isEmpty()) {
@@ -98,10 +139,10 @@ int runLtcBridge(const QStringList& arguments)
                                        "or give --input FILE.wav"));
             return ExitStatus::kUsage;
         }
-        source = Pcm::rawSource(STDIN_FILENO, options.sampleRate);
+        source = Pcm::rawSource(STDIN_FILENO, options.sampleRate, options.format, &stop);
     } else {
         QString error;
-        source = Pcm::openWav(options.input, options.channel, &error, &channels);
+        source = Pcm::openFile(options.input, options.channel, &error, &channels);
         if (!source) {
             Console::error(QStringLiteral("ltc-bridge: ") + error);
             return ExitStatus::kUsage;
@@ -113,12 +154,12 @@ int runLtcBridge(const QStringList& arguments)
     if (destinations.isEmpty())
         return ExitStatus::kFailure;
     TimecodeSender sender(destinations);
+    sender.setStream(options.stream);
     if (!sender.open()) {
         Console::error(QStringLiteral("ltc-bridge: ") + sender.errorText());
         return ExitStatus::kFailure;
     }
 
-    const std::atomic<bool>& stop = Console::installStopSignals();
     if (options.settings.pacing == BridgeSettings::BySampleClock)
         preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();
@@ -127,15 +168,26 @@ int runLtcBridge(const QStringList& arguments)
     {
         // Nothing written may hold up a frame: a paused terminal delays only the status line.
         Console::OutputThread output;
+        Console::OutputThread errors(stderr);
         qint64 lastStatus = clock.now() - kStatusIntervalNs;
+        BridgeCounts::State lastState = BridgeCounts::Running;
         result = runBridge(
             *source, options.settings, clock, stop,
             [&sender](const TimecodeRecord& record, qint64) { return sender.send(record); },
             [&](const BridgeCounts& counts) {
-                if (!showStatus || clock.now() - lastStatus < kStatusIntervalNs)
+                // A change of state shows at once; the time at most every interval.
+                if (!showStatus ||
+                    (counts.state == lastState && clock.now() - lastStatus < kStatusIntervalNs))
                     return;
+                lastState = counts.state;
                 lastStatus = clock.now();
                 output.redrawLine(statusText(counts));
+            },
+            [&](const BridgeNotice& notice) {
+                const QString line = QStringLiteral("chronolume-cli: ltc-bridge: ") +
+                                     noticeText(notice, source->sampleRate()) + QLatin1Char('\n');
+                // On a terminal the status line is the place; it moves down under the notice.
+                errors.append(showStatus ? QStringLiteral("\r\x1b[K") + line : line);
             });
         if (showStatus && result.counts.sent > 0) {
             output.redrawLine(statusText(result.counts));
@@ -151,6 +203,12 @@ int runLtcBridge(const QStringList& arguments)
             CliText::tr("ltc-bridge: cannot read %1: %2")
                 .arg(options.input.isEmpty() ? CliText::tr("standard input") : options.input,
                      result.errorText));
+        return ExitStatus::kFailure;
+    case BridgeResult::RateContradicted:
+        Console::error(CliText::tr("ltc-bridge: --rate %1 does not fit the LTC, which runs at %2 "
+                                   "fps")
+                           .arg(OptionValues::rateText(quint8(options.settings.type)),
+                                OptionValues::rateText(counts.type)));
         return ExitStatus::kFailure;
     case BridgeResult::OffsetRefused:
         Console::error(CliText::tr("ltc-bridge: --offset %1 does not exist at %2 fps: %3")

@@ -8,8 +8,9 @@
 
 namespace {
 
-constexpr int kLowestSampleRate = 8000;
-constexpr int kHighestSampleRate = 192000;
+// A dropout longer than a minute is no dropout: the desk should see the loss.
+constexpr int kMostFreewheelFrames = 30 * 60;
+constexpr int kHighestStream = 255;
 
 } // namespace
 
@@ -26,16 +27,22 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption input(
         QStringLiteral("input"),
-        CliText::tr("Read LTC from this 16-bit PCM WAV file, played at real time. Default (or "
-                    "-): raw signed 16-bit little-endian mono samples on standard input."),
+        CliText::tr("Read LTC from this sound file (WAV of any sample type, RF64, BWF, AIFF, "
+                    "FLAC), played at real time. Default (or -): raw little-endian mono samples "
+                    "on standard input."),
         QStringLiteral("FILE"));
     const QCommandLineOption channel(
         QStringLiteral("channel"),
-        CliText::tr("The WAV file's channel that carries the LTC (default 1)."),
-        QStringLiteral("N"));
+        CliText::tr("The file's channel that carries the LTC (default 1)."), QStringLiteral("N"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        CliText::tr("Samples of raw input: s16 (default), s24 (three bytes), s32 or f32, all "
+                    "little-endian."),
+        QStringLiteral("FORMAT"));
     const QCommandLineOption sampleRate(
         QStringLiteral("sample-rate"),
-        CliText::tr("Samples a second of raw input (default 48000)."), QStringLiteral("HZ"));
+        CliText::tr("Samples a second of raw input, 32000 to 192000 (default 48000)."),
+        QStringLiteral("HZ"));
     const QCommandLineOption rate(QStringLiteral("rate"),
                                   CliText::tr("Frame rate: 24, 25, 29.97 or 30. Default: the "
                                               "one the LTC shows."),
@@ -54,6 +61,15 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     const QCommandLineOption realtime(
         QStringLiteral("realtime"),
         CliText::tr("Pace standard input by its sample clock, as a file is paced."));
+    const QCommandLineOption freewheel(
+        QStringLiteral("freewheel"),
+        CliText::tr("When LTC is lost, go on sending the following frames at the rate for up to "
+                    "this many frames (default 0), until it returns."),
+        QStringLiteral("FRAMES"));
+    const QCommandLineOption stream(QStringLiteral("stream"),
+                                    CliText::tr("The StreamId the ArtTimeCode carries, 0 (the "
+                                                "master, default) to 255."),
+                                    QStringLiteral("N"));
     const QCommandLineOption to = OptionValues::toOption();
     const QCommandLineOption quiet = OptionValues::quietOption();
     if (!CommandLine::parse(
@@ -62,7 +78,8 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
                         "per frame, to the broadcast address of every local IPv4 network or to "
                         "the given addresses, until the input ends or the command is "
                         "interrupted."),
-            {input, channel, sampleRate, rate, offset, noCorrection, fast, realtime, to, quiet},
+            {input, channel, format, sampleRate, rate, offset, noCorrection, fast, realtime,
+             freewheel, stream, to, quiet},
             arguments, status))
         return false;
     const auto value = [&parser](const QCommandLineOption& option) {
@@ -84,22 +101,45 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
             return refuse(CliText::tr("--channel \"%1\" is not a channel number from 1 on")
                               .arg(value(channel)));
         if (!file && options.channel != 1)
-            return refuse(CliText::tr("--channel %1: standard input is one channel; a WAV file "
+            return refuse(CliText::tr("--channel %1: standard input is one channel; a file "
                                       "(--input) may have more")
                               .arg(options.channel));
     }
     if (parser.isSet(sampleRate)) {
         if (file)
-            return refuse(CliText::tr("--sample-rate is for raw input; a WAV file gives its "
-                                      "own"));
+            return refuse(CliText::tr("--sample-rate is for raw input; a file gives its own"));
         bool ok = false;
         options.sampleRate = value(sampleRate).toInt(&ok);
-        if (!ok || options.sampleRate < kLowestSampleRate ||
-            options.sampleRate > kHighestSampleRate)
+        if (!ok || !Pcm::readableSampleRate(options.sampleRate))
             return refuse(CliText::tr("--sample-rate \"%1\" is not a sample rate from %2 to %3")
                               .arg(value(sampleRate))
-                              .arg(kLowestSampleRate)
-                              .arg(kHighestSampleRate));
+                              .arg(Pcm::kLowestSampleRate)
+                              .arg(Pcm::kHighestSampleRate));
+    }
+    if (parser.isSet(format)) {
+        if (file)
+            return refuse(CliText::tr("--format is for raw input; a file gives its own"));
+        if (!Pcm::parseRawFormat(value(format), &options.format))
+            return refuse(
+                CliText::tr("--format \"%1\" is not s16, s24, s32 or f32").arg(value(format)));
+    }
+    if (parser.isSet(freewheel)) {
+        bool ok = false;
+        options.settings.freewheelFrames = value(freewheel).toInt(&ok);
+        if (!ok || options.settings.freewheelFrames < 0 ||
+            options.settings.freewheelFrames > kMostFreewheelFrames)
+            return refuse(CliText::tr("--freewheel \"%1\" is not a number of frames from 0 to %2")
+                              .arg(value(freewheel))
+                              .arg(kMostFreewheelFrames));
+    }
+    if (parser.isSet(stream)) {
+        bool ok = false;
+        const int id = value(stream).toInt(&ok);
+        if (!ok || id < 0 || id > kHighestStream)
+            return refuse(CliText::tr("--stream \"%1\" is not a StreamId from 0 to %2")
+                              .arg(value(stream))
+                              .arg(kHighestStream));
+        options.stream = quint8(id);
     }
     if (parser.isSet(rate)) {
         quint8 type = 0;

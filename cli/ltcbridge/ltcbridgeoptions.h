@@ -11,13 +11,15 @@
 
 struct LtcBridgeOptions
 {
-    QString input;                    // a WAV file; empty for raw samples on standard input
-    int channel = 1;                  // of the WAV file, from 1
-    int sampleRate = 48000;           // of raw input
-    bool fast = false;                // --fast
-    bool realtime = false;            // --realtime
-    BridgeSettings settings;          // all but the pacing, which follows from the input
-    QList<QHostAddress> destinations; // empty: every local network's broadcast address
+    QString input;          // a sound file; empty for raw samples on standard input
+    int channel = 1;        // of the file, from 1
+    int sampleRate = 48000; // of raw input
+    Pcm::RawFormat format = Pcm::RawFormat::S16; // of raw input
+    quint8 stream = 0;                           // the StreamId sent
+    bool fast = false;                           // --fast
+    bool realtime = false;                       // --realtime
+    BridgeSettings settings;                     // all but the pacing, which follows from the input
+    QList<QHostAddress> destinations;            // empty: every local network's broadcast address
     bool quiet = false;
 };
 

@@ -59,7 +59,7 @@ int runLtcEncode(const QStringList& arguments)
         sink = Pcm::rawSink(STDOUT_FILENO);
     } else {
         QString error;
-        sink = Pcm::createWav(options.output, options.sampleRate, &error);
+        sink = Pcm::createWav(options.output, options.sampleRate, options.bits, &error);
         if (!sink) {
             Console::error(QStringLiteral("ltc-encode: ") + error);
             return ExitStatus::kFailure;

@@ -4,6 +4,7 @@
 #include "common/exitstatus.h"
 #include "common/optionvalues.h"
 #include "ltc/ltcencoder.h"
+#include "ltc/pcmoutput.h"
 
 #include <QCommandLineParser>
 
@@ -28,15 +29,20 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
                                    QStringLiteral("DBFS"));
     const QCommandLineOption output(
         QStringLiteral("output"),
-        CliText::tr("Write a 16-bit mono WAV file, or with - raw signed 16-bit little-endian "
-                    "samples to standard output, as fast as its reader takes them."),
+        CliText::tr("Write a mono WAV file (--duration or --frames says how long), or with - "
+                    "raw signed 16-bit little-endian samples to standard output, as fast as its "
+                    "reader takes them."),
         QStringLiteral("FILE"));
+    const QCommandLineOption bits(QStringLiteral("bits"),
+                                  CliText::tr("Bits a sample of the WAV file: 16 (default) or 24."),
+                                  QStringLiteral("BITS"));
     const QCommandLineOption quiet = OptionValues::quietOption();
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
                         "of frames or until interrupted."),
-            {rate, start, duration, frames, sampleRate, level, output, quiet}, arguments, status))
+            {rate, start, duration, frames, sampleRate, level, output, bits, quiet}, arguments,
+            status))
         return false;
     const auto value = [&parser](const QCommandLineOption& option) {
         return CommandLine::lastValue(parser, option);
@@ -67,6 +73,19 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
     if (complaint.isNull() && options.output.isEmpty())
         complaint = CliText::tr("give --output FILE.wav, or --output - for raw samples on "
                                 "standard output");
+    const bool toFile = options.output != QLatin1String("-");
+    // A file written as fast as the disk takes it grows by a quarter of a gigabyte a second.
+    if (complaint.isNull() && toFile && options.frameCount < 0)
+        complaint = CliText::tr("--output %1 needs --duration or --frames: a file cannot be "
+                                "endless")
+                        .arg(options.output);
+    if (complaint.isNull() && parser.isSet(bits)) {
+        options.bits = value(bits).toInt();
+        if (!toFile)
+            complaint = CliText::tr("--bits is for a WAV file; standard output is 16-bit");
+        else if (!Pcm::supportedWavBits(options.bits))
+            complaint = CliText::tr("--bits \"%1\" is not 16 or 24").arg(value(bits));
+    }
     if (!complaint.isNull()) {
         *status = CommandLine::refuse(QStringLiteral("ltc-encode: ") + complaint);
         return false;

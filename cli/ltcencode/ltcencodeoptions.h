@@ -16,6 +16,7 @@ struct LtcEncodeOptions
     int sampleRate = 48000;
     double level = -18.0; // dBFS
     QString output;       // a WAV file, or "-" for raw samples on standard output
+    int bits = 16;        // of a WAV file's samples
     bool quiet = false;
 };
 
