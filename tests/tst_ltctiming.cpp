@@ -1,9 +1,12 @@
 // The bridge's timing without a socket: the time a decoded frame goes out as (one frame on for
-// the decoding latency, a further offset in the stream's own numbering), and a file's frames
-// leaving as the wall clock, stepped by hand, reaches each frame's end.
+// the decoding latency, a further offset in the stream's own numbering), a file's frames
+// leaving as the wall clock, stepped by hand, reaches each frame's end, and what the bridge
+// says and sends when the LTC stops, comes back, runs at the wrong speed or is sent too late.
 #include "ltc/bridgetiming.h"
 #include "ltc/ltcencoder.h"
+#include "ltc/ltcwatch.h"
 #include "ltc/pcminput.h"
+#include "ltcbridge/bridgerun.h"
 #include "timecode.h"
 
 #include <QtTest>
@@ -34,6 +37,109 @@ private:
     int stopAt;
     std::atomic<bool>& stop;
 };
+
+// Jumps to every deadline too, and once, at the sleep the test names, oversleeps by stallNs as a
+// descheduled process does.
+class StallingClock : public PacingClock
+{
+public:
+    StallingClock(int stallAtSleep, qint64 stallNs) : stallAt(stallAtSleep), stallNs(stallNs) {}
+    qint64 now() override { return time; }
+    void sleepUntil(qint64 deadline) override
+    {
+        time = qMax(time, deadline) + (sleeps++ == stallAt ? stallNs : 0);
+    }
+    qint64 time = kStart;
+
+private:
+    int sleeps = 0;
+    int stallAt;
+    qint64 stallNs;
+};
+
+// Samples from memory, stated to be at `rate`.
+class MemorySource : public Pcm::SampleSource
+{
+public:
+    MemorySource(std::vector<qint16> samples, int sampleRate) : samples(std::move(samples))
+    {
+        rate = sampleRate;
+    }
+    int read(qint16* out, int maxSamples) override
+    {
+        const int n = int(qMin<size_t>(size_t(maxSamples), samples.size() - next));
+        std::copy_n(samples.data() + next, n, out);
+        next += size_t(n);
+        return n;
+    }
+
+private:
+    std::vector<qint16> samples;
+    size_t next = 0;
+};
+
+// `count` frames of 25 fps LTC from `first` (a frame number), without the closing edge, as a
+// line that is cut off leaves them.
+std::vector<qint16> ltcRun(qint64 first, int count, int sampleRate)
+{
+    LtcEncoder encoder(Timecode::kEbu, sampleRate, -18);
+    std::vector<qint16> samples;
+    for (int i = 0; i < count; ++i)
+        encoder.encode(Timecode::fromFrameNumber(first + i, Timecode::kEbu), &samples);
+    return samples;
+}
+
+QStringList times(qint64 first, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list.append(Timecode::text(Timecode::fromFrameNumber(first + i, Timecode::kEbu)));
+    return list;
+}
+
+struct BridgeRun
+{
+    QStringList sent;
+    QStringList notices;
+    BridgeCounts counts;
+};
+
+BridgeRun bridge(std::vector<qint16> samples, int statedRate, const BridgeSettings& settings,
+                 PacingClock& clock)
+{
+    MemorySource source(std::move(samples), statedRate);
+    std::atomic<bool> stop{false};
+    BridgeRun run;
+    run.counts = runBridge(
+                     source, settings, clock, stop,
+                     [&](const TimecodeRecord& record, qint64) {
+                         run.sent.append(Timecode::text(record));
+                         return true;
+                     },
+                     nullptr,
+                     [&](const BridgeNotice& notice) {
+                         switch (notice.kind) {
+                         case BridgeNotice::Lost:
+                             run.notices.append("lost after " + Timecode::text(notice.time));
+                             break;
+                         case BridgeNotice::Back:
+                             run.notices.append(QStringLiteral("back at %1, jump %2")
+                                                    .arg(Timecode::text(notice.time))
+                                                    .arg(notice.jump));
+                             break;
+                         case BridgeNotice::WrongSpeed:
+                             run.notices.append(QStringLiteral("speed %1 %, %2 Hz")
+                                                    .arg(notice.speedError * 100, 0, 'f', 1)
+                                                    .arg(notice.fittingRate));
+                             break;
+                         case BridgeNotice::PipeTooFast:
+                             run.notices.append("pipe too fast");
+                             break;
+                         }
+                     })
+                     .counts;
+    return run;
+}
 
 } // namespace
 
@@ -173,6 +279,185 @@ private slots:
         for (int k = 0; k < sent; ++k)
             QVERIFY2(std::abs(sendTimes[k] - (k + 1) * periodNs) <= 2e9 / sampleRate,
                      qPrintable(QStringLiteral("frame %1 left at %2 ns").arg(k).arg(sendTimes[k])));
+    }
+
+    // What happens as samples are read after the last frame (0 to 1919) was decoded.
+    void lossSteps_data()
+    {
+        QTest::addColumn<int>("freewheel");
+        QTest::addColumn<qint64>("lastRead"); // the last sample read
+        QTest::addColumn<QStringList>("steps");
+        const QStringList none;
+        QTest::newRow("2 periods less a sample: nothing") << 0 << qint64(1919 + 3839) << none;
+        QTest::newRow("2 periods: lost") << 0 << qint64(1919 + 3840) << QStringList{"lost 5759"};
+        QTest::newRow("freewheel 2, a quarter frame less a sample after the next frame's end")
+            << 2 << qint64(3839 + 479) << none;
+        QTest::newRow("freewheel 2, a quarter frame after it: the first frame")
+            << 2 << qint64(3839 + 480) << QStringList{"freewheel 3839"};
+        QTest::newRow("freewheel 2, lost, before the second")
+            << 2 << qint64(5759 + 479) << QStringList{"freewheel 3839", "lost 5759"};
+        QTest::newRow("freewheel 2, long after: two and no more")
+            << 2 << qint64(100000) << QStringList{"freewheel 3839", "lost 5759", "freewheel 5759"};
+    }
+
+    void lossSteps()
+    {
+        QFETCH(int, freewheel);
+        QFETCH(qint64, lastRead);
+        QFETCH(QStringList, steps);
+        LossWatch watch(freewheel);
+        qint64 sample = 0;
+        QCOMPARE(watch.advance(lastRead + 1, &sample), LossWatch::Nothing); // no frame yet
+        LtcFrame frame;
+        frame.lastSample = 1919;
+        QVERIFY(!watch.decoded(frame));
+        QStringList got;
+        for (LossWatch::Step step;
+             (step = watch.advance(lastRead + 1, &sample)) != LossWatch::Nothing;)
+            got.append(QStringLiteral("%1 %2")
+                           .arg(step == LossWatch::Lost ? "lost" : "freewheel")
+                           .arg(sample));
+        QCOMPARE(got, steps);
+        QCOMPARE(watch.lost(), steps.contains("lost 5759"));
+        if (!watch.lost())
+            return;
+        // A frame ending where the loss was declared is from before it; one a sample later is
+        // the signal back.
+        QVERIFY(watch.fromBeforeLoss(5759));
+        QVERIFY(!watch.fromBeforeLoss(5760));
+        frame.firstSample = 192000;
+        frame.lastSample = 193919;
+        QCOMPARE(watch.framesSinceLast(192000), qint64(100));
+        QVERIFY(watch.decoded(frame));
+        QVERIFY(!watch.lost());
+    }
+
+    void rules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<double>("a");
+        QTest::addColumn<double>("b");
+        QTest::addColumn<double>("c");
+        QTest::addColumn<double>("expected");
+        // stale: due, now, period
+        QTest::newRow("stale: one period late is still sent")
+            << "stale" << 0.0 << 40e6 << 40e6 << 0.0;
+        QTest::newRow("stale: a nanosecond more is not")
+            << "stale" << 0.0 << 40e6 + 1 << 40e6 << 1.0;
+        // speed: frames, samples, rate at 25 fps
+        QTest::newRow("44100 read as 48000: 8.8 % fast")
+            << "speed" << 48.0 << 48.0 * 1764 << 48000.0 << 0.0884;
+        QTest::newRow("48000 read as 44100: 8.1 % slow")
+            << "speed" << 48.0 << 48.0 * 1920 << 44100.0 << -0.0813;
+        QTest::newRow("1 % fast is no fault") << "wrong" << 0.01 << 0.0 << 0.0 << 0.0;
+        QTest::newRow("1.01 % fast is") << "wrong" << 0.0101 << 0.0 << 0.0 << 1.0;
+        QTest::newRow("1 % slow is no fault") << "wrong" << -0.01 << 0.0 << 0.0 << 0.0;
+        QTest::newRow("1.01 % slow is") << "wrong" << -0.0101 << 0.0 << 0.0 << 1.0;
+        // fitting: stated rate, error
+        QTest::newRow("fits 44100")
+            << "fitting" << 48000.0 << 48000.0 / 44100 - 1 << 0.0 << 44100.0;
+        QTest::newRow("fits 48000")
+            << "fitting" << 44100.0 << 44100.0 / 48000 - 1 << 0.0 << 48000.0;
+        QTest::newRow("fits no usual rate") << "fitting" << 48000.0 << 0.2 << 0.0 << 40000.0;
+        // pipe: samples, rate, elapsed
+        QTest::newRow("pipe: less than 2 s of audio, however fast")
+            << "pipe" << 95999.0 << 48000.0 << 1e6 << 0.0;
+        QTest::newRow("pipe: 3 s in 2 s is 1.5 times, not more")
+            << "pipe" << 144000.0 << 48000.0 << 2e9 << 0.0;
+        QTest::newRow("pipe: 3 s in a nanosecond less is")
+            << "pipe" << 144000.0 << 48000.0 << 2e9 - 1 << 1.0;
+    }
+
+    void rules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(double, a);
+        QFETCH(double, b);
+        QFETCH(double, c);
+        QFETCH(double, expected);
+        if (rule == "stale")
+            QCOMPARE(frameStale(qint64(a), qint64(b), qint64(c)), expected != 0);
+        else if (rule == "speed")
+            QCOMPARE(std::round(speedError(qint64(a), qint64(b), int(c), 25) * 1e4) / 1e4,
+                     expected);
+        else if (rule == "wrong")
+            QCOMPARE(speedWrong(a), expected != 0);
+        else if (rule == "fitting")
+            QCOMPARE(fittingSampleRate(int(a), b), int(expected));
+        else
+            QCOMPARE(pipeTooFast(qint64(a), int(b), qint64(c)), expected != 0);
+    }
+
+    // Two seconds of silence in a file's LTC: the loss and the return are told, no frame from
+    // before the silence goes out after it, and freewheeling fills exactly the frames it may.
+    void acrossSilence_data()
+    {
+        QTest::addColumn<int>("freewheel");
+        QTest::addColumn<int>("stallAtSleep"); // -1: none
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<qint64>("stale");
+        const qint64 start = 36000 * 25; // 10:00:00:00
+        const QStringList notices{"lost after 10:00:01:24", "back at 10:00:04:01, jump 0"};
+        QTest::newRow("no freewheel")
+            << 0 << -1 << times(start + 1, 49) + times(start + 101, 49) << qint64(1);
+        QTest::newRow("freewheel 10")
+            << 10 << -1 << times(start + 1, 49) + times(start + 50, 10) + times(start + 101, 49)
+            << qint64(1);
+        // The 100 ms stall passes the end of the frame waited on and the next by more than a
+        // period (40 ms): both are dropped.
+        QStringList stalled = times(start + 1, 49) + times(start + 101, 49);
+        stalled.removeAt(5);
+        stalled.removeAt(5);
+        QTest::newRow("a 100 ms stall in the 6th wait") << 0 << 5 << stalled << qint64(3);
+    }
+
+    void acrossSilence()
+    {
+        QFETCH(int, freewheel);
+        QFETCH(int, stallAtSleep);
+        QFETCH(QStringList, sent);
+        QFETCH(qint64, stale);
+        const qint64 start = 36000 * 25;
+        std::vector<qint16> samples = ltcRun(start, 50, 48000);
+        samples.resize(samples.size() + 96000, 0);
+        const std::vector<qint16> after = ltcRun(start + 100, 50, 48000);
+        samples.insert(samples.end(), after.begin(), after.end());
+        StallingClock clock(stallAtSleep, 100000000);
+        BridgeSettings settings;
+        settings.pacing = BridgeSettings::BySampleClock;
+        settings.freewheelFrames = freewheel;
+        const BridgeRun run = bridge(samples, 48000, settings, clock);
+        QCOMPARE(run.sent, sent);
+        QCOMPARE(run.notices,
+                 QStringList({"lost after 10:00:01:24", "back at 10:00:04:01, jump 0"}));
+        QCOMPARE(run.counts.stale, stale);
+        QCOMPARE(run.counts.freewheeled, qint64(freewheel));
+    }
+
+    // LTC recorded at one sample rate and read as another is told once, with the rate it fits.
+    void wrongSpeed_data()
+    {
+        QTest::addColumn<int>("recorded");
+        QTest::addColumn<int>("stated");
+        QTest::addColumn<QStringList>("notices");
+        QTest::newRow("44100 read as 48000")
+            << 44100 << 48000 << QStringList{"speed 8.8 %, 44100 Hz"};
+        QTest::newRow("48000 read as 44100")
+            << 48000 << 44100 << QStringList{"speed -8.1 %, 48000 Hz"};
+        QTest::newRow("48000 as 48000") << 48000 << 48000 << QStringList();
+    }
+
+    void wrongSpeed()
+    {
+        QFETCH(int, recorded);
+        QFETCH(int, stated);
+        QFETCH(QStringList, notices);
+        StallingClock clock(-1, 0);
+        BridgeSettings settings;
+        settings.pacing = BridgeSettings::Fast;
+        const BridgeRun run = bridge(ltcRun(0, 250, recorded), stated, settings, clock);
+        QCOMPARE(run.notices, notices);
+        QCOMPARE(run.counts.decoded, qint64(249)); // the last has no closing edge
     }
 };
 
