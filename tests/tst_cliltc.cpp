@@ -1,6 +1,8 @@
 // chronolume-cli ltc-encode and ltc-bridge as a user runs them: LTC written at each rate and
-// bridged back to ArtTimeCode through a WAV file and through a pipe, a file played at its own
-// pace until a signal ends it, and the input each command refuses.
+// bridged back to ArtTimeCode through a WAV file and through a pipe, recorders' files of LTC made
+// by an independent encoder, a file played at its own pace until a signal ends it, a line that
+// falls silent, LTC at the wrong speed in a fast pipe, a --rate the LTC contradicts, and the
+// input each command refuses.
 #include "finished.h"
 #include "sandbox.h"
 
@@ -20,12 +22,14 @@ namespace {
 
 const QString kCli = QStringLiteral(CHRONOLUME_CLI);
 
-// Runs a shell command line to its end (20 s at most), with $CLI naming the program.
+// Runs a shell command line to its end (20 s at most), with $CLI naming the program and $REF the
+// independent LTC encoder.
 Finished runShell(const QString& line)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("CLI"), kCli);
+    environment.insert(QStringLiteral("REF"), QStringLiteral(CHRONOLUME_LTC_REFERENCE));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line});
     return finish(process, 20000);
@@ -47,9 +51,11 @@ struct Receiver
         QStringList times;
         while (socket.hasPendingDatagrams()) {
             const QByteArray d = socket.receiveDatagram().data();
+            // The StreamId shows when it is not the master's.
             if (d.size() == 19 + 1 && d.startsWith(QByteArray("Art-Net\0\x00\x97", 10)))
                 times.append(
-                    QString::asprintf("%02d:%02d:%02d:%02d/%d", d[17], d[16], d[15], d[14], d[18]));
+                    QString::asprintf("%02d:%02d:%02d:%02d/%d", d[17], d[16], d[15], d[14], d[18]) +
+                    (d[13] ? QStringLiteral(" s%1").arg(quint8(d[13])) : QString()));
             else
                 times.append(QStringLiteral("not ArtTimeCode: ") + QString::fromLatin1(d.toHex()));
         }
@@ -128,9 +134,14 @@ private slots:
         QVERIFY(receiver.open());
         QTemporaryDir dir;
         const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
+        // A file of the two faster rates in 24-bit samples.
+        const QString bits = rate == QLatin1String("29.97") || rate == QLatin1String("30")
+                                 ? QStringLiteral(" --bits 24")
+                                 : QString();
         const QString encode =
             QStringLiteral("\"$CLI\" ltc-encode --rate %1 --start %2 --frames 60 --output %3")
-                .arg(rate, start, pipe ? QStringLiteral("-") : wav);
+                .arg(rate, start, pipe ? QStringLiteral("-") : wav) +
+            (pipe ? QString() : bits);
         const QString bridge = QStringLiteral("\"$CLI\" ltc-bridge --fast --to 127.0.0.1");
         const Finished run = runShell(pipe ? encode + QStringLiteral(" | ") + bridge
                                            : encode + QStringLiteral(" && ") + bridge +
@@ -149,6 +160,117 @@ private slots:
         QVERIFY2(decoded.match(run.out).hasMatch(), qPrintable(run.out + run.err));
         QStringList got;
         QTRY_COMPARE((got += receiver.take()), received);
+    }
+
+    // Files as recorders and workstations write them, of LTC from the independent encoder, each
+    // bridged exactly (sox writes them; wider samples and float come as WAVE_FORMAT_EXTENSIBLE).
+    void recordersFiles_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("sox"); // the output's options and name
+        QTest::addColumn<QStringList>("received");
+        QTest::newRow("24-bit WAV, 24 fps")
+            << "24"
+            << "-b 24 ltc.wav" << frames(24, false, "10:00:59:01", 60, 0);
+        QTest::newRow("32-bit float WAV, 25 fps")
+            << "25"
+            << "-e floating-point -b 32 ltc.wav" << frames(25, false, "10:00:59:01", 60, 1);
+        QTest::newRow("AIFF, 29.97 fps")
+            << "29.97"
+            << "-b 24 ltc.aiff" << frames(30, true, "10:00:59:01", 60, 2);
+        QTest::newRow("FLAC, 30 fps")
+            << "30"
+            << "-b 24 ltc.flac" << frames(30, false, "10:00:59:01", 60, 3);
+    }
+
+    void recordersFiles()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QString, sox);
+        QFETCH(QStringList, received);
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        const Finished run = runShell(
+            QStringLiteral("cd '%1' && python3 \"$REF\" encode --rate %2 --start 10:00:59:00 "
+                           "--frames 60 ref.wav >/dev/null && sox ref.wav %3 && \"$CLI\" "
+                           "ltc-bridge --fast --to 127.0.0.1 --input %4")
+                .arg(dir.path(), rate, sox, sox.section(QLatin1Char(' '), -1)));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        QVERIFY2(run.out.contains(QStringLiteral("; sent 60, 0 errors\n")), qPrintable(run.out));
+        QStringList got;
+        QTRY_COMPARE((got += receiver.take()), received);
+    }
+
+    // A line that falls silent for two seconds, at real time: the loss and the return are told,
+    // the frame cut off by the silence is not sent after it, exactly the ten frames freewheeling
+    // allows follow the last decoded one, and every datagram carries the stream asked for.
+    void silenceWithFreewheel()
+    {
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        // 30 frames cut off before their closing edge, 2 s of silence, then 25 frames on a
+        // second later than the numbering would have reached.
+        const Finished run = runShell(
+            QStringLiteral("cd '%1' && python3 \"$REF\" encode --rate 25 --start 10:00:00:00 "
+                           "--frames 30 a.wav >/dev/null && python3 \"$REF\" encode --rate 25 "
+                           "--start 10:00:05:00 --frames 25 b.wav >/dev/null && sox a.wav -p trim "
+                           "0 57600s pad 0 2 | sox - b.wav -D -b 16 gap.wav && \"$CLI\" ltc-bridge "
+                           "--input gap.wav --freewheel 10 --stream 7 --to 127.0.0.1")
+                .arg(dir.path()));
+        QCOMPARE(run.err,
+                 QStringLiteral("chronolume-cli: ltc-bridge: LTC lost after 10:00:01:04\n"
+                                "chronolume-cli: ltc-bridge: LTC back at 10:00:05:01, a jump of "
+                                "+00:00:01:20\n"));
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(QStringLiteral("; sent 64, 0 errors, 1 stale, 10 freewheeled\n")),
+                 qPrintable(run.out));
+        QStringList expected =
+            frames(25, false, "10:00:00:01", 39, 1) + frames(25, false, "10:00:05:01", 25, 1);
+        for (QString& time : expected)
+            time += QStringLiteral(" s7");
+        QStringList got;
+        QTRY_COMPARE((got += receiver.take()), expected);
+    }
+
+    // LTC recorded at 44.1 kHz piped as raw audio without --sample-rate or --realtime: one line
+    // for each mistake, and the frames still go out.
+    void wrongSpeedInAFastPipe()
+    {
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        QTemporaryDir dir;
+        const Finished run = runShell(
+            QStringLiteral("cd '%1' && python3 \"$REF\" encode --rate 25 --start 10:00:00:00 "
+                           "--frames 150 --sample-rate 44100 ref.wav >/dev/null && sox ref.wav -t "
+                           "raw - | \"$CLI\" ltc-bridge --to 127.0.0.1")
+                .arg(dir.path()));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err,
+                 QStringLiteral("chronolume-cli: ltc-bridge: LTC runs 8.8 % fast at 48000 Hz: is "
+                                "the audio 44100 Hz?\n"
+                                "chronolume-cli: ltc-bridge: standard input comes faster than "
+                                "real time, as a recording does: give --realtime to send it at "
+                                "its own pace\n"));
+    }
+
+    // LTC whose frames reach 24 under --rate 24: sending stops, and the line names the rate the
+    // LTC shows.
+    void forcedRateContradicted()
+    {
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        const Finished run = runShell(
+            QStringLiteral("\"$CLI\" ltc-encode --rate 25 --frames 100 --output - 2>/dev/null | "
+                           "\"$CLI\" ltc-bridge --rate 24 --fast --to 127.0.0.1"));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, QStringLiteral("chronolume-cli: ltc-bridge: --rate 24 does not fit the "
+                                         "LTC, which runs at 25 fps\n"));
+        QTest::qWait(50);
+        // Frames 00 to 23 of the first second went out, one on (the last as 00:00:01:00);
+        // nothing from frame 24 on.
+        QCOMPARE(receiver.take(), frames(24, false, "00:00:00:01", 24, 0));
     }
 
     // A file plays at its own pace, each frame when its end is due, until the signal ends the
@@ -202,9 +324,10 @@ private slots:
             << "ltc-bridge: no LTC found in $DIR/silence.wav (channel 1 of 1, 0.5 s at 48000 Hz, "
                "all silent); check the level (LTC needs -40 dBFS or more), the channel "
                "(--channel N) and the sample rate it was recorded at";
-        QTest::newRow("not a WAV") << "\"$CLI\" ltc-bridge --input \"$DIR/text.wav\"" << 2
-                                   << "ltc-bridge: $DIR/text.wav is not a 16-bit PCM WAV: it does "
-                                      "not begin as a WAV file does";
+        QTest::newRow("not a sound file")
+            << "\"$CLI\" ltc-bridge --input \"$DIR/text.wav\"" << 2
+            << "ltc-bridge: $DIR/text.wav is not a sound file that can be read: Format not "
+               "recognised.";
         QTest::newRow("a channel the file does not have")
             << "\"$CLI\" ltc-bridge --input \"$DIR/silence.wav\" --channel 2" << 2
             << "ltc-bridge: $DIR/silence.wav has one channel; there is no channel 2";
@@ -212,6 +335,10 @@ private slots:
             << "\"$CLI\" ltc-bridge --rate 29.97 --offset 00:01:00:00 </dev/null" << 2
             << "ltc-bridge: --offset 00:01:00:00 does not exist at 29.97 fps: drop-frame "
                "numbering skips frames 00 and 01 of this minute";
+        QTest::newRow("an endless file")
+            << "\"$CLI\" ltc-encode --output \"$DIR/x.wav\"" << 2
+            << "ltc-encode: --output $DIR/x.wav needs --duration or --frames: a file cannot be "
+               "endless";
         QTest::newRow("a sample rate ltc-encode does not write")
             << "\"$CLI\" ltc-encode --sample-rate 22050 --output \"$DIR/x.wav\"" << 2
             << "ltc-encode: --sample-rate \"22050\" is not 44100, 48000 or 96000";

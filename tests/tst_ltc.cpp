@@ -143,13 +143,14 @@ bool writeSound(const QString& path, int format, int sampleRate, int channels, i
         std::strcpy(bext.originator, "field recorder");
         sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext);
     }
-    std::vector<short> frames;
+    // Full scale is ±1.0, as float files hold it.
+    std::vector<float> frames;
     for (size_t i = 0; i < ltc.size(); ++i) {
         for (int c = 1; c <= channels; ++c)
-            frames.push_back(c == ltcChannel ? ltc[i] : short(8000 * std::sin(i * 0.0654)));
+            frames.push_back(c == ltcChannel ? ltc[i] / 32768.0f : 0.25f * std::sin(i * 0.0654f));
     }
     const bool written =
-        sf_writef_short(file, frames.data(), sf_count_t(ltc.size())) == sf_count_t(ltc.size());
+        sf_writef_float(file, frames.data(), sf_count_t(ltc.size())) == sf_count_t(ltc.size());
     return sf_close(file) == 0 && written;
 }
 
@@ -170,7 +171,7 @@ QByteArray rawBytes(const std::vector<qint16>& samples, Pcm::RawFormat format)
             bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
             break;
         case Pcm::RawFormat::F32: {
-            const float f = s / 32767.0f;
+            const float f = s / 32768.0f;
             quint32 bits = 0;
             std::memcpy(&bits, &f, sizeof bits);
             for (int i = 0; i < 4; ++i)
@@ -406,7 +407,8 @@ private slots:
             << QByteArray("\xff\x34\x92", 3) << s24 << -28108;
         QTest::newRow("s32 keeps its top 16 bits")
             << QByteArray("\xff\xff\x34\x12", 4) << s32 << 0x1234;
-        QTest::newRow("f32 1.0") << QByteArray("\x00\x00\x80\x3f", 4) << f32 << 32767;
+        QTest::newRow("f32 1.0, clipped") << QByteArray("\x00\x00\x80\x3f", 4) << f32 << 32767;
+        QTest::newRow("f32 -1.0") << QByteArray("\x00\x00\x80\xbf", 4) << f32 << -32768;
         QTest::newRow("f32 -0.5") << QByteArray("\x00\x00\x00\xbf", 4) << f32 << -16384;
         QTest::newRow("f32 2.0, clipped") << QByteArray("\x00\x00\x00\x40", 4) << f32 << 32767;
         QTest::newRow("f32 NaN") << QByteArray("\x00\x00\xc0\x7f", 4) << f32 << 0;

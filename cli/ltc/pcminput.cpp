@@ -98,7 +98,9 @@ private:
     std::vector<char> buffer;
 };
 
-// A file libsndfile reads, which converts every sample type it knows to 16 bits.
+// A file libsndfile reads. Every sample type is asked for as float, full scale ±1.0: libsndfile
+// scales integers of any width to that, while float files it would hand out as shorts
+// unscaled.
 class SoundFileSource : public SampleSource
 {
 public:
@@ -112,7 +114,7 @@ public:
     int read(qint16* samples, int maxSamples) override
     {
         const sf_count_t frames =
-            sf_readf_short(file, buffer.data(), sf_count_t(qBound(1, maxSamples, kMaxBlock)));
+            sf_readf_float(file, buffer.data(), sf_count_t(qBound(1, maxSamples, kMaxBlock)));
         if (frames <= 0) {
             if (sf_error(file) == SF_ERR_NO_ERROR)
                 return kEnd;
@@ -120,7 +122,7 @@ public:
             return kFailed;
         }
         for (sf_count_t i = 0; i < frames; ++i)
-            samples[i] = buffer[size_t(i * channels + channel)];
+            samples[i] = floatSample(buffer[size_t(i * channels + channel)]);
         return int(frames);
     }
 
@@ -128,7 +130,7 @@ private:
     SNDFILE* file = nullptr;
     int channels;
     int channel; // from 0
-    std::vector<short> buffer;
+    std::vector<float> buffer;
 };
 
 } // namespace
@@ -185,12 +187,17 @@ qint16 rawSample(const char* data, RawFormat format)
         const quint32 bits = le32(data, 4);
         float value = 0;
         std::memcpy(&value, &bits, sizeof value);
-        if (!(value == value)) // NaN
-            return 0;
-        return qint16(std::lrint(qBound(-1.0f, value, 1.0f) * 32767.0f));
+        return floatSample(value);
     }
     }
     return 0;
+}
+
+qint16 floatSample(float value)
+{
+    if (!(value == value)) // NaN
+        return 0;
+    return qint16(std::lrint(qBound(-32768.0f, value * 32768.0f, 32767.0f)));
 }
 
 QString systemError()
@@ -223,8 +230,6 @@ std::unique_ptr<SampleSource> openFile(const QString& path, int channel, QString
                      .arg(path, QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }
-    // Floating-point samples beyond ±1.0 are clipped, not wrapped.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     if (!readableSampleRate(info.samplerate)) {
         *error = CliText::tr("%1 is sampled at %2 Hz; LTC is read at %3 to %4 Hz")
                      .arg(path)

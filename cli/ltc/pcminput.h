@@ -30,6 +30,8 @@ bool parseRawFormat(const QString& text, RawFormat* format);
 int rawSampleBytes(RawFormat format);
 // One sample at `data` as a 16-bit sample.
 qint16 rawSample(const char* data, RawFormat format);
+// A floating-point sample (full scale ±1.0) as a 16-bit one, clipped.
+qint16 floatSample(float value);
 
 // The text of errno, as the commands word a failed system call.
 QString systemError();
