@@ -154,31 +154,20 @@ bool writeSound(const QString& path, int format, int sampleRate, int channels, i
     return sf_close(file) == 0 && written;
 }
 
-// Samples as raw little-endian bytes of a format.
+// Samples as raw little-endian bytes of a format: the integer ones the sample's 16 bits at the
+// top of 32 with a filler below, cut to their width; f32 scaled to ±1.0.
 QByteArray rawBytes(const std::vector<qint16>& samples, Pcm::RawFormat format)
 {
+    const int width = Pcm::rawSampleBytes(format);
     QByteArray bytes;
     for (const qint16 s : samples) {
-        switch (format) {
-        case Pcm::RawFormat::S16:
-            bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
-            break;
-        case Pcm::RawFormat::S24:
-            bytes.append('\x5a').append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
-            break;
-        case Pcm::RawFormat::S32:
-            bytes.append('\x5a').append('\x5a');
-            bytes.append(char(s & 0xFF)).append(char((s >> 8) & 0xFF));
-            break;
-        case Pcm::RawFormat::F32: {
+        quint32 bits = quint32(quint16(s)) << 16 | 0x5a5a;
+        if (format == Pcm::RawFormat::F32) {
             const float f = s / 32768.0f;
-            quint32 bits = 0;
             std::memcpy(&bits, &f, sizeof bits);
-            for (int i = 0; i < 4; ++i)
-                bytes.append(char((bits >> (8 * i)) & 0xFF));
-            break;
         }
-        }
+        for (int i = 4 - width; i < 4; ++i)
+            bytes.append(char((bits >> (8 * i)) & 0xFF));
     }
     return bytes;
 }
