@@ -7,6 +7,7 @@
 #include "ltc/ltcwatch.h"
 #include "ltc/pcminput.h"
 #include "ltcbridge/bridgerun.h"
+#include "ltcbridge/ltcbridgeoptions.h"
 #include "timecode.h"
 
 #include <QtTest>
@@ -420,6 +421,40 @@ private slots:
                  QStringList({"lost after 10:00:01:24, jump 0", "back at 10:00:04:01, jump 0"}));
         QCOMPARE(run.counts.stale, stale);
         QCOMPARE(run.counts.freewheeled, qint64(freewheel));
+    }
+
+    // The new options' ranges, first and last value in and the next one out.
+    void bridgeOptions_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("--stream 255") << "--stream 255" << true;
+        QTest::newRow("--stream 256") << "--stream 256" << false;
+        QTest::newRow("--stream -1") << "--stream -1" << false;
+        QTest::newRow("--freewheel 0") << "--freewheel 0" << true;
+        QTest::newRow("--freewheel 1800") << "--freewheel 1800" << true;
+        QTest::newRow("--freewheel 1801") << "--freewheel 1801" << false;
+        QTest::newRow("--format f32") << "--format f32" << true;
+        QTest::newRow("--format S24") << "--format S24" << false;
+        QTest::newRow("--format for a file") << "--input x.wav --format s24" << false;
+        QTest::newRow("--sample-rate 32000") << "--sample-rate 32000" << true;
+        QTest::newRow("--sample-rate 31999") << "--sample-rate 31999" << false;
+    }
+
+    void bridgeOptions()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(bool, accepted);
+        LtcBridgeOptions options;
+        int status = -1;
+        QCOMPARE(parseLtcBridgeOptions(arguments.split(' '), &options, &status), accepted);
+        QCOMPARE(status, accepted ? 0 : 2);
+        if (arguments == "--stream 255")
+            QCOMPARE(int(options.stream), 255);
+        if (arguments == "--freewheel 1800")
+            QCOMPARE(options.settings.freewheelFrames, 1800);
+        if (arguments == "--format f32")
+            QCOMPARE(int(options.format), int(Pcm::RawFormat::F32));
     }
 };
 

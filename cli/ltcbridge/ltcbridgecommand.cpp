@@ -171,6 +171,7 @@ int runLtcBridge(const QStringList& arguments)
         Console::OutputThread errors(stderr);
         qint64 lastStatus = clock.now() - kStatusIntervalNs;
         BridgeCounts::State lastState = BridgeCounts::Running;
+        const bool clearStatus = showStatus && isatty(STDERR_FILENO) == 1;
         result = runBridge(
             *source, options.settings, clock, stop,
             [&sender](const TimecodeRecord& record, qint64) { return sender.send(record); },
@@ -186,8 +187,9 @@ int runLtcBridge(const QStringList& arguments)
             [&](const BridgeNotice& notice) {
                 const QString line = QStringLiteral("chronolume-cli: ltc-bridge: ") +
                                      noticeText(notice, source->sampleRate()) + QLatin1Char('\n');
-                // On a terminal the status line is the place; it moves down under the notice.
-                errors.append(showStatus ? QStringLiteral("\r\x1b[K") + line : line);
+                // On the terminal the status line is drawn on, the notice takes its place and
+                // the status line is drawn again below it.
+                errors.append(clearStatus ? QStringLiteral("\r\x1b[K") + line : line);
             });
         if (showStatus && result.counts.sent > 0) {
             output.redrawLine(statusText(result.counts));
