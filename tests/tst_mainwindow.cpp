@@ -224,10 +224,13 @@ private slots:
                 MainWindowProbe::timeWidget(window), MainWindowProbe::rateWidget(window),
                 MainWindowProbe::sourceLabel(window), MainWindowProbe::titleLabel(window),
                 MainWindowProbe::linkLabel(window)};
+            // Where each stands in the window: a number stands in a column of its own.
+            const auto placed = [&](const QWidget* widget) {
+                return QRect(widget->mapTo(&window, QPoint()), widget->size());
+            };
             for (qsizetype i = 0; i < column.size(); ++i) {
                 QVERIFY(window.isAncestorOf(column[i]));
-                QVERIFY(i == 0 ||
-                        column[i - 1]->geometry().bottom() <= column[i]->geometry().top());
+                QVERIFY(i == 0 || placed(column[i - 1]).bottom() <= placed(column[i]).top());
                 if (const auto* label = qobject_cast<QLabel*>(column[i]))
                     QCOMPARE(label->alignment(), Qt::AlignCenter);
             }
