@@ -65,24 +65,14 @@ void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress&
 
 void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record, const QHostAddress& sender)
 {
+    // The time is the longer text of the two: a line its digits hold holds the rates too.
     const qsizetype time = formatTime(record).size();
-    const qsizetype rate = frameRateName(record.type).size();
-    const auto rateDigits = [](const Texts& texts, qsizetype characters) {
-        return std::max<qsizetype>(characters, 7 * texts.count - 1);
-    };
-    if (!lines.isEmpty()) {
-        const Texts& last = lines.constLast().texts;
-        const Texts joined{QString(), QString(), QString(), last.count + 1};
-        if (last.time.size() + 1 + time > kMostLcdDigits ||
-            rateDigits(joined, last.rate.size() + 1 + rate) > kMostLcdDigits)
-            lines.append(LcdLine());
-    } else {
+    if (lines.isEmpty() || lines.constLast().texts.time.size() + 1 + time > kMostLcdDigits)
         lines.append(LcdLine());
-    }
     LcdLine& line = lines.last();
     appendEntry(line.texts, record, sender, QStringLiteral(" "));
     line.timeDigits = int(line.texts.time.size());
-    line.rateDigits = int(rateDigits(line.texts, line.texts.rate.size()));
+    line.rateDigits = int(std::max<qsizetype>(line.texts.rate.size(), 7 * line.texts.count - 1));
 }
 
 int fittedPointSize(const QString& family, const QString& text, int height, int width, int floor)

@@ -41,8 +41,8 @@ struct LcdLine
     int rateDigits = 0;
 };
 
-// Adds a sender to the last line, or begins a new one where its time or its rate would take
-// that line past kMostLcdDigits.
+// Adds a sender to the last line, or begins a new one where its time would take that line past
+// kMostLcdDigits.
 void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record,
                     const QHostAddress& sender);
 
