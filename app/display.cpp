@@ -71,6 +71,7 @@ void MainWindow::showEntries()
     ++textBuilds;
 
     TimecodeText::Texts texts;
+    const qsizetype numbersBefore = lcdLineSenders.size();
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;
         for (const TimecodeSource& shown : std::as_const(shownEntries))
@@ -93,6 +94,15 @@ void MainWindow::showEntries()
         rateLabel->setText(texts.rate);
     if (sourceLabel)
         sourceLabel->setText(texts.source);
+    // A new line of senders on the seven-segment display: the numbers share the screen's room.
+    if (useLcd && lcdLineSenders.size() != numbersBefore) {
+        fitLcdLinesToScreen();
+        if (mainLayout)
+            mainLayout->activate();
+        if (layout())
+            layout()->activate();
+        keepOnScreen();
+    }
     // The first timecode replaces the no-signal text, whose dashes are narrower than digits; a
     // new sender adds a line. Either needs room the font was not fitted for.
     if (!timecodeLabel || (n == before && texts.time.size() == floorTextLength))
@@ -158,7 +168,8 @@ void MainWindow::setTimecodeFloor()
     const QString rate = rateLabel->text();
     const QString sources = sourceLabel->text();
     floorPointSize =
-        DisplayRules::floorOnScreen(family, time, rate, sources, sourcesFont, roomForLines());
+        DisplayRules::floorOnScreen(family, time, rate, sources, sourcesFont,
+                                    roomOnScreen({timecodeLabel, rateLabel, sourceLabel}));
     const DisplayRules::LinesExtent extent =
         DisplayRules::linesExtent(family, time, rate, sources, sourcesFont, floorPointSize);
     // The three labels' minimums are set, not left to their own hints, so that the room the
@@ -174,27 +185,48 @@ void MainWindow::setTimecodeFloor()
     floorTextLength = time.size();
 }
 
-QSize MainWindow::roomForLines() const
+QSize MainWindow::roomOnScreen(std::initializer_list<const QWidget*> lines) const
 {
     const QScreen* shownOn = screen();
     if (!shownOn || !mainLayout)
         return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    // Whatever the window holds besides the three labels keeps its room: margins, spacing, the
-    // title and the link, and around the window the frame its window manager draws (known once
-    // it is shown).
-    int lines = 0;
-    for (const QWidget* label :
-         {static_cast<const QWidget*>(timecodeLabel), static_cast<const QWidget*>(rateLabel),
-          static_cast<const QWidget*>(sourceLabel)}) {
-        if (label)
-            lines += label->minimumHeight() > 0 ? label->minimumHeight()
-                                                : label->minimumSizeHint().height();
+    // Whatever the window holds besides the lines keeps its room: margins, spacing, the title
+    // and the link, and around the window the frame its window manager draws (known once it is
+    // shown).
+    int taken = 0;
+    for (const QWidget* widget : lines) {
+        if (widget)
+            taken += widget->minimumHeight() > 0 ? widget->minimumHeight()
+                                                 : widget->minimumSizeHint().height();
     }
     const QSize frame = frameGeometry().size() - geometry().size();
     const QMargins margins = mainLayout->contentsMargins() + centralPanel->contentsMargins();
     const QSize available = shownOn->availableGeometry().size() - frame;
     return {available.width() - margins.left() - margins.right(),
-            available.height() - (mainLayout->totalMinimumSize().height() - lines)};
+            available.height() - (mainLayout->totalMinimumSize().height() - taken)};
+}
+
+void MainWindow::fitLcdLinesToScreen()
+{
+    // Each number first asks for the room its digits want; where the screen has no room for
+    // them all, each gets an equal share of the height there is, and no more than the width,
+    // and draws its digits that large.
+    const QList<QLCDNumber*> numbers = timecodeLcds + rateLcds;
+    int asked = 0;
+    for (QLCDNumber* number : numbers) {
+        number->setMinimumSize(0, 0);
+        asked += number->sizeHint().height();
+    }
+    const QSize room = roomOnScreen({timecodeColumn, rateColumn, sourceLabel}) -
+                       QSize(0, sourceLabel ? sourceLabel->minimumSizeHint().height() : 0);
+    const int each = asked <= room.height() || numbers.isEmpty()
+                         ? 0
+                         : std::max(1, room.height() / int(numbers.size()));
+    for (QLCDNumber* number : numbers) {
+        if (number->sizeHint().width() > room.width())
+            number->setMinimumWidth(std::max(1, room.width()));
+        number->setMinimumHeight(each);
+    }
 }
 
 void MainWindow::keepOnScreen()

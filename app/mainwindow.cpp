@@ -72,6 +72,7 @@ void MainWindow::buildCentralWidget()
         for (QWidget* column : {timecodeColumn, rateColumn}) {
             auto* lines = new QVBoxLayout(column);
             lines->setContentsMargins(QMargins());
+            lines->setSpacing(0);
         }
         timecodeLcd = addLcd(timecodeColumn, 11, tr("--:--:--:--"));
         rateLcd = addLcd(rateColumn, 6, tr("-- fps"));

@@ -12,6 +12,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <initializer_list>
+
 class AboutInfo;
 class CheckSoftwareUpdate;
 class QAction;
@@ -58,7 +60,9 @@ private:
     void showLcdLines(const QList<TimecodeText::LcdLine>& lines);
     void showLiveness();
     void setTimecodeFloor();
-    QSize roomForLines() const;
+    // The room the window's screen leaves these widgets, stacked, after the rest of the window.
+    QSize roomOnScreen(std::initializer_list<const QWidget*> lines) const;
+    void fitLcdLinesToScreen();
     void keepOnScreen();
     void screenChanged();
     void toggleFullScreen();
