@@ -71,7 +71,7 @@ void MainWindow::showEntries()
     ++textBuilds;
 
     TimecodeText::Texts texts;
-    const qsizetype numbersBefore = lcdLineSenders.size();
+    const qsizetype linesBefore = lcdLineSenders.size();
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;
         for (const TimecodeSource& shown : std::as_const(shownEntries))
@@ -95,7 +95,7 @@ void MainWindow::showEntries()
     if (sourceLabel)
         sourceLabel->setText(texts.source);
     // A new line of senders on the seven-segment display: the numbers share the screen's room.
-    if (useLcd && lcdLineSenders.size() != numbersBefore) {
+    if (useLcd && lcdLineSenders.size() != linesBefore) {
         fitLcdLinesToScreen();
         if (mainLayout)
             mainLayout->activate();
@@ -248,8 +248,10 @@ void MainWindow::keepOnScreen()
 
 void MainWindow::screenChanged()
 {
-    // Another screen may have room for more, or less, of the floor.
+    // Another screen may have room for more, or less, of the floor or the numbers.
     setTimecodeFloor();
+    if (useLcd)
+        fitLcdLinesToScreen();
     if (mainLayout)
         mainLayout->activate();
     if (layout())

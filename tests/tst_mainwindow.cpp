@@ -789,24 +789,16 @@ private slots:
         QTest::addColumn<QList<int>>("senders"); // per line
         QTest::addColumn<QList<int>>("timeDigits");
         QTest::addColumn<QList<int>>("rateDigits");
-        const QList<int> eight(8, 1);
         QTest::newRow("one at 29.97: the whole name")
             << QList<int>{1} << QList<int>{2} << QList<int>{1} << QList<int>{11} << QList<int>{7};
-        QTest::newRow("one at 25")
-            << QList<int>{1} << QList<int>{1} << QList<int>{1} << QList<int>{11} << QList<int>{6};
         QTest::newRow("two at 29.97") << QList<int>{1, 1} << QList<int>{2} << QList<int>{2}
                                       << QList<int>{23} << QList<int>{15};
         QTest::newRow("an unknown rate keeps its places")
             << QList<int>{1, 1} << QList<int>{1, 7} << QList<int>{2} << QList<int>{23}
             << QList<int>{13};
-        QTest::newRow("eight: 95 digits, one line")
-            << eight << QList<int>{1} << QList<int>{8} << QList<int>{95} << QList<int>{55};
         QTest::newRow("nine: a second line")
             << QList<int>(9, 1) << QList<int>{1} << QList<int>{8, 1} << QList<int>{95, 11}
             << QList<int>{55, 6};
-        QTest::newRow("sixteen: two full lines")
-            << QList<int>(16, 1) << QList<int>{1} << QList<int>{8, 8} << QList<int>{95, 95}
-            << QList<int>{55, 55};
         QTest::newRow("eight, four with frames 100: 99 digits, one line")
             << QList<int>{100, 100, 100, 100, 1, 1, 1, 1} << QList<int>{1} << QList<int>{8}
             << QList<int>{99} << QList<int>{55};
