@@ -10,7 +10,12 @@
 #include <QFont>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <tuple>
 
 #include <utility>
 
@@ -65,34 +70,38 @@ void MainWindow::showEntries()
     const qsizetype n = shownEntries.size();
     ++textBuilds;
 
-    const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
     TimecodeText::Texts texts;
-    for (const TimecodeSource& shown : std::as_const(shownEntries))
-        TimecodeText::appendEntry(texts, shown.timecode, shown.sender, separator);
+    const qsizetype linesBefore = lcdLineSenders.size();
+    if (useLcd) {
+        QList<TimecodeText::LcdLine> lines;
+        for (const TimecodeSource& shown : std::as_const(shownEntries))
+            TimecodeText::appendLcdEntry(lines, shown.timecode, shown.sender);
+        showLcdLines(lines);
+        // The addresses stacked as the numbers are: a line of them per line of senders.
+        for (const TimecodeText::LcdLine& line : std::as_const(lines)) {
+            if (!texts.source.isEmpty())
+                texts.source += QLatin1Char('\n');
+            texts.source += line.texts.source;
+        }
+    } else {
+        for (const TimecodeSource& shown : std::as_const(shownEntries))
+            TimecodeText::appendEntry(texts, shown.timecode, shown.sender, QStringLiteral("\n"));
+    }
 
     if (timecodeLabel)
         timecodeLabel->setText(texts.time);
     if (rateLabel)
         rateLabel->setText(texts.rate);
-    if (timecodeLcd) {
-        // 11 places per sender and one per separator.
-        timecodeLcd->setDigitCount(int(12 * n - 1));
-        timecodeLcd->display(texts.time);
-    }
-    if (rateLcd) {
-        rateLcd->setDigitCount(int(7 * n - 1));
-        rateLcd->display(texts.rate);
-    }
     if (sourceLabel)
         sourceLabel->setText(texts.source);
-
-    // A seven-segment number asks for room by its digit count, which Qt does not tell the
-    // layout of.
-    if (n != before) {
-        for (QLCDNumber* number : {timecodeLcd, rateLcd}) {
-            if (number)
-                number->updateGeometry();
-        }
+    // A new line of senders on the seven-segment display: the numbers share the screen's room.
+    if (useLcd && lcdLineSenders.size() != linesBefore) {
+        fitLcdLinesToScreen();
+        if (mainLayout)
+            mainLayout->activate();
+        if (layout())
+            layout()->activate();
+        keepOnScreen();
     }
     // The first timecode replaces the no-signal text, whose dashes are narrower than digits; a
     // new sender adds a line. Either needs room the font was not fitted for.
@@ -110,34 +119,180 @@ void MainWindow::showEntries()
     // A window that grew has fitted the font at its resize event.
     if (size() == sizeBefore)
         fitTimecodeFont();
+    keepOnScreen();
+}
+
+QLCDNumber* MainWindow::addLcd(QWidget* column, int digits, const QString& text)
+{
+    auto* number = new QLCDNumber(column);
+    number->setSegmentStyle(QLCDNumber::Flat);
+    number->setDigitCount(digits);
+    number->setFrameStyle(QFrame::NoFrame);
+    number->display(text);
+    column->layout()->addWidget(number);
+    (column == timecodeColumn ? timecodeLcds : rateLcds).append(number);
+    return number;
+}
+
+void MainWindow::showLcdLines(const QList<TimecodeText::LcdLine>& lines)
+{
+    // Senders never leave, so lines are only ever added.
+    while (timecodeLcds.size() < lines.size()) {
+        addLcd(timecodeColumn, 0, QString());
+        addLcd(rateColumn, 0, QString());
+    }
+    lcdLineSenders.clear();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TimecodeText::LcdLine& line = lines[i];
+        for (const auto& [number, digits, text] :
+             {std::tuple(timecodeLcds[i], line.timeDigits, line.texts.time),
+              std::tuple(rateLcds[i], line.rateDigits, line.texts.rate)}) {
+            // A seven-segment number asks for room by its digit count, which Qt does not tell
+            // the layout of.
+            if (number->digitCount() != digits) {
+                number->setDigitCount(digits);
+                number->updateGeometry();
+            }
+            number->display(text);
+        }
+        lcdLineSenders.append(line.texts.count);
+    }
 }
 
 void MainWindow::setTimecodeFloor()
 {
-    if (!timecodeLabel)
+    if (!timecodeLabel || !rateLabel || !sourceLabel)
         return;
-    const QString text = timecodeLabel->text();
-    timecodeLabel->setMinimumSize(DisplayRules::floorExtent(timecodeLabel->font().family(), text));
-    floorTextLength = text.size();
+    const QString family = timecodeLabel->font().family();
+    const QString time = timecodeLabel->text();
+    const QString rate = rateLabel->text();
+    const QString sources = sourceLabel->text();
+    floorPointSize =
+        DisplayRules::floorOnScreen(family, time, rate, sources, sourcesFont,
+                                    roomOnScreen({timecodeLabel, rateLabel, sourceLabel}));
+    const DisplayRules::LinesExtent extent =
+        DisplayRules::linesExtent(family, time, rate, sources, sourcesFont, floorPointSize);
+    // The three labels' minimums are set, not left to their own hints, so that the room the
+    // lines were measured for is the room the layout gives them.
+    timecodeLabel->setMinimumSize(extent.time);
+    rateLabel->setFont(QFont(family, floorPointSize, QFont::Bold, false));
+    rateLabel->setMinimumHeight(extent.rate.height());
+    QFont addresses = sourcesFont;
+    if (addresses.pointSize() > floorPointSize)
+        addresses.setPointSize(floorPointSize);
+    sourceLabel->setFont(addresses);
+    sourceLabel->setMinimumHeight(extent.sources.height());
+    floorTextLength = time.size();
+}
+
+QSize MainWindow::roomOnScreen(std::initializer_list<const QWidget*> lines) const
+{
+    const QScreen* shownOn = screen();
+    if (!shownOn || !mainLayout)
+        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // Whatever the window holds besides the lines keeps its room: margins, spacing, the title
+    // and the link, and around the window the frame its window manager draws (known once it is
+    // shown).
+    int taken = 0;
+    for (const QWidget* widget : lines) {
+        if (widget)
+            taken += widget->minimumHeight() > 0 ? widget->minimumHeight()
+                                                 : widget->minimumSizeHint().height();
+    }
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QMargins margins = mainLayout->contentsMargins() + centralPanel->contentsMargins();
+    const QSize available = shownOn->availableGeometry().size() - frame;
+    return {available.width() - margins.left() - margins.right(),
+            available.height() - (mainLayout->totalMinimumSize().height() - taken)};
+}
+
+void MainWindow::fitLcdLinesToScreen()
+{
+    // Each number first asks for the room its digits want; where the screen has no room for
+    // them all, each gets an equal share of the height there is, and no more than the width,
+    // and draws its digits that large.
+    const QList<QLCDNumber*> numbers = timecodeLcds + rateLcds;
+    int asked = 0;
+    for (QLCDNumber* number : numbers) {
+        number->setMinimumSize(0, 0);
+        asked += number->sizeHint().height();
+    }
+    const QSize room = roomOnScreen({timecodeColumn, rateColumn, sourceLabel}) -
+                       QSize(0, sourceLabel ? sourceLabel->minimumSizeHint().height() : 0);
+    const int each = asked <= room.height() || numbers.isEmpty()
+                         ? 0
+                         : std::max(1, room.height() / int(numbers.size()));
+    for (QLCDNumber* number : numbers) {
+        if (number->sizeHint().width() > room.width())
+            number->setMinimumWidth(std::max(1, room.width()));
+        number->setMinimumHeight(each);
+    }
+}
+
+void MainWindow::keepOnScreen()
+{
+    const QScreen* shownOn = screen();
+    if (!shownOn || !isVisible() || isFullScreen() || isMaximized())
+        return;
+    // A window that grew by a line may reach past the screen's bottom or right edge; it moves
+    // back by what it reaches past, never further than the screen's top left corner.
+    const QRect available = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x =
+        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1));
+    const int y =
+        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1));
+    if (x != frame.left() || y != frame.top())
+        move(x, y);
+}
+
+void MainWindow::screenChanged()
+{
+    // Another screen may have room for more, or less, of the floor or the numbers.
+    setTimecodeFloor();
+    if (useLcd)
+        fitLcdLinesToScreen();
+    if (mainLayout)
+        mainLayout->activate();
+    if (layout())
+        layout()->activate();
+    fitTimecodeFont();
+    keepOnScreen();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (screenWatched || !windowHandle())
+        return;
+    screenWatched = true;
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::screenChanged);
 }
 
 void MainWindow::showLiveness()
 {
     if (useLcd) {
-        // One widget for all senders: dimmed once none of them sends.
-        const bool allSilent = !shownSilent.contains(false);
+        // One pair of numbers for a line of senders: dimmed once none of them sends.
         const QColor dimmed = DisplayRules::dimmedColour(palette().color(QPalette::WindowText),
                                                          palette().color(QPalette::Window));
-        for (QLCDNumber* number : {timecodeLcd, rateLcd}) {
-            if (!number)
-                continue;
-            QPalette colours; // inherits every colour not set here
-            if (allSilent)
-                colours.setColor(QPalette::WindowText, dimmed);
-            number->setPalette(colours);
+        QList<bool> silentLines;
+        qsizetype first = 0;
+        for (qsizetype i = 0; i < lcdLineSenders.size(); ++i) {
+            const qsizetype end = std::min(first + lcdLineSenders[i], shownSilent.size());
+            bool allSilent = true;
+            for (qsizetype sender = first; sender < end; ++sender)
+                allSilent = allSilent && shownSilent[sender];
+            first = end;
+            silentLines.append(allSilent);
+            for (QLCDNumber* number : {timecodeLcds[i], rateLcds[i]}) {
+                QPalette colours; // inherits every colour not set here
+                if (allSilent)
+                    colours.setColor(QPalette::WindowText, dimmed);
+                number->setPalette(colours);
+            }
         }
         if (sourceLabel)
-            sourceLabel->setDimmedLines({allSilent});
+            sourceLabel->setDimmedLines(silentLines);
         return;
     }
     for (SenderLabel* label : {timecodeLabel, rateLabel, sourceLabel}) {
@@ -165,7 +320,8 @@ void MainWindow::fitTimecodeFont()
     const int height = timecodeLabel->height();
     const int width = timecodeLabel->width();
     const QString family = timecodeLabel->font().family();
-    const int size = TimecodeText::fittedPointSize(family, timecodeLabel->text(), height, width);
+    const int size =
+        TimecodeText::fittedPointSize(family, timecodeLabel->text(), height, width, floorPointSize);
     timecodeLabel->setFont(QFont(family, size, QFont::Bold, false));
     qDebug() << "font height:" << size << " height" << height << " width" << width;
 }

@@ -33,9 +33,9 @@ constexpr double kReadableContrast = 3.0;
 
 } // namespace
 
-QSize floorExtent(const QString& family, const QString& text)
+QSize floorExtent(const QString& family, const QString& text, int pointSize)
 {
-    const QFontMetrics metrics(QFont(family, kFloorPointSize, QFont::Bold, false));
+    const QFontMetrics metrics(QFont(family, pointSize, QFont::Bold, false));
     QChar widestDigit = QLatin1Char('0');
     for (char digit = '1'; digit <= '9'; ++digit) {
         if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widestDigit))
@@ -48,6 +48,34 @@ QSize floorExtent(const QString& family, const QString& text)
             place = widestDigit;
     }
     return metrics.size(0, digits);
+}
+
+LinesExtent linesExtent(const QString& family, const QString& time, const QString& rate,
+                        const QString& sources, const QFont& sourcesFont, int pointSize)
+{
+    QFont addresses = sourcesFont;
+    if (addresses.pointSize() > pointSize)
+        addresses.setPointSize(pointSize);
+    return {floorExtent(family, time, pointSize),
+            QFontMetrics(QFont(family, pointSize, QFont::Bold, false)).size(0, rate),
+            QFontMetrics(addresses).size(0, sources)};
+}
+
+int floorOnScreen(const QString& family, const QString& time, const QString& rate,
+                  const QString& sources, const QFont& sourcesFont, QSize room)
+{
+    // Downward from the floor: on any screen the program is shown on, the first size tried fits
+    // unless there are many senders, and only the floor's few sizes lie below it.
+    int size = kFloorPointSize;
+    for (; size > 1; --size) {
+        const LinesExtent extent = linesExtent(family, time, rate, sources, sourcesFont, size);
+        const int height = extent.time.height() + extent.rate.height() + extent.sources.height();
+        const int width =
+            std::max({extent.time.width(), extent.rate.width(), extent.sources.width()});
+        if (height <= room.height() && width <= room.width())
+            break;
+    }
+    return size;
 }
 
 bool isSilent(qint64 lastArrivalMs, qint64 nowMs)

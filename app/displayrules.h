@@ -1,21 +1,41 @@
 // The display's rules that need no window: the room the timecode needs at its smallest size,
-// when a sender counts as silent, and the colour a silent sender is drawn in.
+// how far that size gives way on a screen too small for every line, when a sender counts as
+// silent, and the colour a silent sender is drawn in.
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QSize>
 #include <QString>
 
 namespace DisplayRules {
 
-// The timecode's smallest font: bold, this many points. The fit never goes below it.
+// The timecode's and the rate's smallest font: bold, this many points. The fit never goes below
+// it, unless the screen has no room for every line at it (see floorOnScreen).
 inline constexpr int kFloorPointSize = 22;
 
-// The room the timecode label needs for its text at the floor size: its widest line with a digit
-// in every place but the colons (so the no-signal text keeps the room a timecode will take, and
-// the widest digit is counted wherever a digit may stand), and one line height per line with
-// the leading between them.
-QSize floorExtent(const QString& family, const QString& text);
+// The room the timecode label needs for its text at a point size, the floor unless given: its
+// widest line with a digit in every place but the colons (so the no-signal text keeps the room a
+// timecode will take, and the widest digit is counted wherever a digit may stand), and one line
+// height per line with the leading between them.
+QSize floorExtent(const QString& family, const QString& text, int pointSize = kFloorPointSize);
+
+// The room the three stacked labels need at one floor size: the timecode as floorExtent has it,
+// the rate in the same bold font, the addresses in their own font, never larger than it is.
+struct LinesExtent
+{
+    QSize time;
+    QSize rate;
+    QSize sources;
+};
+LinesExtent linesExtent(const QString& family, const QString& time, const QString& rate,
+                        const QString& sources, const QFont& sourcesFont, int pointSize);
+
+// The floor on a screen: the floor itself where the lines fit into room at it, else the largest
+// size below it at which the timecode's, the rate's and the addresses' lines, stacked, fit into
+// room's height and the widest of them into its width; 1 when not even that size fits.
+int floorOnScreen(const QString& family, const QString& time, const QString& rate,
+                  const QString& sources, const QFont& sourcesFont, QSize room);
 
 // A sender is silent once more than this has passed since its last ArtTimeCode arrived.
 inline constexpr qint64 kSilentAfterMs = 1000;

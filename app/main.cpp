@@ -5,12 +5,38 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QList>
+#include <QScreen>
 #include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+
+// The window's own options, in --help and read once the application object exists.
+struct WindowOptions
+{
+    QCommandLineOption fullScreen{
+        QStringLiteral("full-screen"),
+        QCoreApplication::translate("main", "Start in the dark full screen.")};
+    QCommandLineOption screen{
+        QStringLiteral("screen"),
+        QCoreApplication::translate("main", "Open the window on the screen of this name (see "
+                                            "--list-screens)."),
+        QStringLiteral("NAME")};
+    QCommandLineOption listScreens{
+        QStringLiteral("list-screens"),
+        QCoreApplication::translate("main",
+                                    "Print the names of the screens, one a line, and end.")};
+};
+
+void addWindowOptions(QCommandLineParser& parser, const WindowOptions& options)
+{
+    // Qt's own single-dash options (-reverse, -style) must not read as bundled short ones.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({options.fullScreen, options.screen, options.listScreens});
+}
 
 // --help and --version print and end the program before any window or display is needed; any
 // other argument stays Qt's (-platform, -style, ...) or is ignored, as it always was.
@@ -25,8 +51,8 @@ void answerHelpOrVersion(int argc, char* argv[])
         "main", "Shows the Art-Net timecode (ArtTimeCode) of every controller on the network in "
                 "large digits.\nF11 or a double click switches full screen on and off; Escape "
                 "leaves it. A right click opens the menu."));
-    // Qt's own single-dash options (-reverse, -style) must not read as bundled short ones.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const WindowOptions windowOptions;
+    addWindowOptions(parser, windowOptions);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.parse(arguments); // errors are other arguments, left as they were
@@ -50,6 +76,64 @@ void answerHelpOrVersion(int argc, char* argv[])
     std::exit(0);
 }
 
+// Where the window is to open and how.
+struct Placement
+{
+    bool fullScreen = false;
+    QScreen* screen = nullptr; // null: wherever the window manager puts it
+    int exitStatus = -1;       // 0 or more: the program ends at once with it
+};
+
+// Reads the window's options once the screens are known. --list-screens prints their names, and
+// a screen that does not exist is complained of; either ends the program.
+Placement readPlacement()
+{
+    QCommandLineParser parser;
+    const WindowOptions options;
+    addWindowOptions(parser, options);
+    parser.parse(QCoreApplication::arguments()); // errors are other arguments, as above
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    Placement placement;
+    placement.fullScreen = parser.isSet(options.fullScreen);
+    if (parser.isSet(options.listScreens)) {
+        for (const QScreen* screen : screens)
+            std::printf("%s\n", qPrintable(screen->name()));
+        placement.exitStatus = 0;
+        return placement;
+    }
+    if (!parser.isSet(options.screen))
+        return placement;
+    const QString name = parser.value(options.screen);
+    QStringList names;
+    for (QScreen* screen : screens) {
+        names << screen->name();
+        if (screen->name() == name)
+            placement.screen = screen;
+    }
+    if (!placement.screen) {
+        std::fprintf(stderr, "chronolume: no screen is named \"%s\"; the screens are: %s\n",
+                     qPrintable(name), qPrintable(names.join(QStringLiteral(", "))));
+        placement.exitStatus = 2;
+    }
+    return placement;
+}
+
+void showWindow(MainWindow& window, const Placement& placement)
+{
+    if (placement.screen) {
+        // The screen is where the window stands: placed in the middle of it, the window
+        // manager keeps it there, and full screen fills that screen.
+        window.setScreen(placement.screen);
+        window.adjustSize();
+        const QRect room = placement.screen->availableGeometry();
+        window.move(room.center() - QPoint(window.width() / 2, window.height() / 2));
+    }
+    if (placement.fullScreen)
+        window.showFullScreen();
+    else
+        window.show();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -57,6 +141,9 @@ int main(int argc, char* argv[])
     answerHelpOrVersion(argc, argv);
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(chronolume::kAppId));
+    const Placement placement = readPlacement();
+    if (placement.exitStatus >= 0)
+        return placement.exitStatus;
     // Asked before the window's node binds the port, which would count itself. A diagnostic
     // line like the node's own, since the window shows nothing of it.
     if (artNetPortHeldElsewhere()) {
@@ -69,7 +156,7 @@ int main(int argc, char* argv[])
     {
         // The window, and with it the node and its socket, goes before the application object.
         MainWindow window;
-        window.show();
+        showWindow(window, placement);
         result = application.exec();
     }
     return result;

@@ -67,16 +67,15 @@ void MainWindow::buildCentralWidget()
     mainLayout = new QVBoxLayout;
 
     if (useLcd) {
-        timecodeLcd = new QLCDNumber(this);
-        timecodeLcd->setSegmentStyle(QLCDNumber::Flat);
-        timecodeLcd->setDigitCount(11);
-        timecodeLcd->setFrameStyle(QFrame::NoFrame);
-        timecodeLcd->display(tr("--:--:--:--"));
-        rateLcd = new QLCDNumber(this);
-        rateLcd->setSegmentStyle(QLCDNumber::Flat);
-        rateLcd->setDigitCount(6);
-        rateLcd->setFrameStyle(QFrame::NoFrame);
-        rateLcd->display(tr("-- fps"));
+        timecodeColumn = new QWidget(this);
+        rateColumn = new QWidget(this);
+        for (QWidget* column : {timecodeColumn, rateColumn}) {
+            auto* lines = new QVBoxLayout(column);
+            lines->setContentsMargins(QMargins());
+            lines->setSpacing(0);
+        }
+        timecodeLcd = addLcd(timecodeColumn, 11, tr("--:--:--:--"));
+        rateLcd = addLcd(rateColumn, 6, tr("-- fps"));
     } else {
         timecodeLabel = new SenderLabel(this);
         timecodeLabel->setAlignment(Qt::AlignCenter);
@@ -88,16 +87,13 @@ void MainWindow::buildCentralWidget()
     sourceLabel = new SenderLabel(this);
     sourceLabel->setAlignment(Qt::AlignCenter);
     sourceLabel->setText(tr("0.0.0.0"));
+    sourcesFont = sourceLabel->font();
 
     if (timecodeLabel && rateLabel) {
         const QFont font(timecodeLabel->font().family(), DisplayRules::kFloorPointSize, QFont::Bold,
                          false);
         timecodeLabel->setFont(font);
         rateLabel->setFont(font);
-        // The room for the text at the floor size, not at the fitted one: a label as large as
-        // its fitted font would raise the window's minimum, the layout would grow the window
-        // and the next fit the font.
-        setTimecodeFloor();
     }
 
     titleLabel = new QLabel;
@@ -111,8 +107,8 @@ void MainWindow::buildCentralWidget()
     linkLabel->setOpenExternalLinks(true);
     linkLabel->setToolTip(tr("Visit homepage for download updates and help."));
 
-    QWidget* timecodeWidget = timecodeLcd ? static_cast<QWidget*>(timecodeLcd) : timecodeLabel;
-    QWidget* rateWidget = rateLcd ? static_cast<QWidget*>(rateLcd) : rateLabel;
+    QWidget* timecodeWidget = timecodeColumn ? timecodeColumn : timecodeLabel;
+    QWidget* rateWidget = rateColumn ? rateColumn : rateLabel;
     mainLayout->addWidget(timecodeWidget, 0);
     mainLayout->addWidget(rateWidget, 0);
     mainLayout->addWidget(sourceLabel, 0);
@@ -122,6 +118,10 @@ void MainWindow::buildCentralWidget()
 
     centralPanel->setLayout(mainLayout);
     setCentralWidget(centralPanel);
+    // The room for the text at the floor size, not at the fitted one: a label as large as its
+    // fitted font would raise the window's minimum, the layout would grow the window and the
+    // next fit the font.
+    setTimecodeFloor();
 }
 
 MainWindow::~MainWindow()
@@ -142,6 +142,9 @@ MainWindow::~MainWindow()
         updateChecker = nullptr;
     }
 
+    // The numbers of further lines go with their columns, after the first pair.
+    timecodeLcds.clear();
+    rateLcds.clear();
     delete timecodeLabel;
     timecodeLabel = nullptr;
     delete rateLabel;
@@ -150,6 +153,10 @@ MainWindow::~MainWindow()
     timecodeLcd = nullptr;
     delete rateLcd;
     rateLcd = nullptr;
+    delete timecodeColumn;
+    timecodeColumn = nullptr;
+    delete rateColumn;
+    rateColumn = nullptr;
     delete sourceLabel;
     sourceLabel = nullptr;
     delete titleLabel;

@@ -3,11 +3,16 @@
 #pragma once
 
 #include "artnet.h"
+#include "displayrules.h"
 #include "senderlabel.h"
+#include "timecodetext.h"
 
+#include <QFont>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+
+#include <initializer_list>
 
 class AboutInfo;
 class CheckSoftwareUpdate;
@@ -38,6 +43,7 @@ private slots:
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -50,8 +56,15 @@ private:
     void createFullScreenKeys();
     void fitTimecodeFont();
     void showEntries();
+    QLCDNumber* addLcd(QWidget* column, int digits, const QString& text);
+    void showLcdLines(const QList<TimecodeText::LcdLine>& lines);
     void showLiveness();
     void setTimecodeFloor();
+    // The room the window's screen leaves these widgets, stacked, after the rest of the window.
+    QSize roomOnScreen(std::initializer_list<const QWidget*> lines) const;
+    void fitLcdLinesToScreen();
+    void keepOnScreen();
+    void screenChanged();
     void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
@@ -72,6 +85,13 @@ private:
     SenderLabel* rateLabel = nullptr;
     QLCDNumber* rateLcd = nullptr;
     SenderLabel* sourceLabel = nullptr;
+    // The seven-segment variant shows one line of senders per pair of numbers, stacked in two
+    // columns: the first pair is timecodeLcd and rateLcd, and how many senders each line holds.
+    QWidget* timecodeColumn = nullptr;
+    QWidget* rateColumn = nullptr;
+    QList<QLCDNumber*> timecodeLcds;
+    QList<QLCDNumber*> rateLcds;
+    QList<int> lcdLineSenders;
     QLabel* titleLabel = nullptr;
     QLabel* linkLabel = nullptr;
     QVBoxLayout* mainLayout = nullptr;
@@ -86,6 +106,12 @@ private:
     // The length of the timecode text the label's minimum size was measured for: another
     // length is another shape (a line more, a field of three digits).
     qsizetype floorTextLength = 0;
+    // The floor on the window's screen: below the fixed one only where the screen has no room
+    // for every line at that. The addresses' font as the desktop gives it, which they keep
+    // unless the floor goes below it.
+    int floorPointSize = DisplayRules::kFloorPointSize;
+    QFont sourcesFont;
+    bool screenWatched = false;
     QShortcut* fullScreenShortcut = nullptr;
     QShortcut* leaveFullScreenShortcut = nullptr;
     // How many refreshes have built the texts: the only trace of a refresh that found nothing

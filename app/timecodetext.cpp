@@ -12,9 +12,7 @@ namespace TimecodeText {
 
 namespace {
 
-constexpr int kFirstTriedSize = 23;
 constexpr int kLastTriedSize = 999;
-constexpr int kSmallestSize = 22;
 
 // What the label needs for its text at one point size: its lines stacked as the label lays them
 // out, a line spacing apart, and its widest line.
@@ -65,8 +63,22 @@ void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress&
     ++texts.count;
 }
 
-int fittedPointSize(const QString& family, const QString& text, int height, int width)
+void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record, const QHostAddress& sender)
 {
+    // The time is the longer text of the two: a line its digits hold holds the rates too.
+    const qsizetype time = formatTime(record).size();
+    if (lines.isEmpty() || lines.constLast().texts.time.size() + 1 + time > kMostLcdDigits)
+        lines.append(LcdLine());
+    LcdLine& line = lines.last();
+    appendEntry(line.texts, record, sender, QStringLiteral(" "));
+    line.timeDigits = int(line.texts.time.size());
+    line.rateDigits = int(std::max<qsizetype>(line.texts.rate.size(), 7 * line.texts.count - 1));
+}
+
+int fittedPointSize(const QString& family, const QString& text, int height, int width, int floor)
+{
+    const int smallest = std::clamp(floor, 1, kLastTriedSize - 2);
+    const int firstTried = smallest + 1;
     const int heightLimit = (2 * height) / 3;
     const int widthLimit = (2 * width) / 3;
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -75,21 +87,21 @@ int fittedPointSize(const QString& family, const QString& text, int height, int 
     };
     const auto reachesAt = [&](int size) { return reaches(extentAt(family, lines, size)); };
 
-    const Extent first = extentAt(family, lines, kFirstTriedSize);
+    const Extent first = extentAt(family, lines, firstTried);
     if (reaches(first))
-        return kSmallestSize;
+        return smallest;
 
     // The text grows with the point size, so the sizes that reach a limit are one run up to the
     // last size tried; its start is searched for, not walked to. The text grows almost in
     // proportion to the size, so the first size's extent tells nearly where the run starts.
-    const auto proportional = [](qint64 limit, qint64 extent) {
-        return extent > 0 ? (qint64(kFirstTriedSize) * limit + extent - 1) / extent
+    const auto proportional = [firstTried](qint64 limit, qint64 extent) {
+        return extent > 0 ? (qint64(firstTried) * limit + extent - 1) / extent
                           : qint64(kLastTriedSize);
     };
     const qint64 guess =
         std::min(proportional(heightLimit, first.height), proportional(widthLimit, first.width));
 
-    int below = kFirstTriedSize;   // the largest size known to stay under both limits
+    int below = firstTried;        // the largest size known to stay under both limits
     int from = kLastTriedSize + 1; // the smallest known to reach one; one past the last: none does
     const int start = int(std::clamp<qint64>(guess, below + 1, kLastTriedSize));
     const bool startReaches = reachesAt(start);
@@ -108,7 +120,7 @@ int fittedPointSize(const QString& family, const QString& text, int height, int 
         const int middle = below + (from - below) / 2;
         (reachesAt(middle) ? from : below) = middle;
     }
-    return from > kLastTriedSize ? kSmallestSize : from - 1;
+    return from > kLastTriedSize ? smallest : from - 1;
 }
 
 } // namespace TimecodeText

@@ -2,8 +2,10 @@
 #pragma once
 
 #include "artnet.h"
+#include "displayrules.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 namespace TimecodeText {
@@ -26,10 +28,31 @@ struct Texts
 void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
                  const QString& separator);
 
-// Point size for the timecode label: one below the first bold size from 23 upward at which the
-// text as the label shows it reaches two thirds of the label's height (all its lines stacked) or
-// two thirds of its width (its widest line); 22 when the first size already does, or when no
-// size up to 999 does. The sizes are searched, not tried one by one.
-int fittedPointSize(const QString& family, const QString& text, int height, int width);
+// The most digits a seven-segment number shows; it drops whatever is put on more.
+inline constexpr int kMostLcdDigits = 99;
+
+// One line of senders on the seven-segment display, their entries joined by blanks, and the
+// digits each of its two numbers needs: one per character, and for the rate at least the 6 of
+// every sender's name and the blanks, so that an unknown rate keeps its place.
+struct LcdLine
+{
+    Texts texts;
+    int timeDigits = 0;
+    int rateDigits = 0;
+};
+
+// Adds a sender to the last line, or begins a new one where its time would take that line past
+// kMostLcdDigits.
+void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record,
+                    const QHostAddress& sender);
+
+// Point size for the timecode label: one below the first bold size from one above the floor
+// upward at which the text as the label shows it reaches two thirds of the label's height (all
+// its lines stacked) or two thirds of its width (its widest line); the floor when the first size
+// already does, or when no size up to 999 does. The floor is the screen's (floorOnScreen), which
+// is the fixed one unless the screen is too small for it. The sizes are searched, not tried one
+// by one.
+int fittedPointSize(const QString& family, const QString& text, int height, int width,
+                    int floor = DisplayRules::kFloorPointSize);
 
 } // namespace TimecodeText

@@ -16,7 +16,10 @@
 #include "traffic.h"
 #include "windowprobes.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -158,6 +161,41 @@ QColor darkestIn(const QImage& picture, int top, int bottom)
     return darkest;
 }
 
+// The family of the test font whose digits differ in width, six the widest and one the narrowest.
+const QString kUnequalDigits = QStringLiteral("Unequal Digits");
+
+// The three labels' texts for the first count controllers of fromControllers, as the text
+// variant shows them.
+QStringList linesOf(int count)
+{
+    QStringList time, rate, sources;
+    for (int n = 0; n < count; ++n) {
+        time << QStringLiteral("23:59:59:%1").arg(n, 2, 10, QLatin1Char('0'));
+        rate << QStringLiteral("25 FPS");
+        sources << QStringLiteral("127.0.0.%1").arg(n + 2);
+    }
+    return {time.join('\n'), rate.join('\n'), sources.join('\n')};
+}
+
+// The room the three labels' lines take stacked, the timecode and the rate in bold at size,
+// the addresses in their font no larger than that, measured here line by line.
+QSize stackedRoom(const QString& family, const QStringList& texts, const QFont& sourcesFont,
+                  int size)
+{
+    QFont addresses = sourcesFont;
+    addresses.setPointSize(std::min(size, sourcesFont.pointSize()));
+    const QFont bold(family, size, QFont::Bold);
+    QSize room = DisplayRules::floorExtent(family, texts[0], size);
+    for (const auto& [text, font] : {std::pair(texts[1], bold), std::pair(texts[2], addresses)}) {
+        const QFontMetrics metrics(font);
+        const int lines = int(text.count('\n')) + 1;
+        room.rheight() += lines * metrics.height() + (lines - 1) * metrics.leading();
+        for (const QString& line : text.split('\n'))
+            room.setWidth(std::max(room.width(), metrics.boundingRect(QRect(), 0, line).width()));
+    }
+    return room;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Traffic)
@@ -170,7 +208,15 @@ class MainWindowTest : public QObject
     SettingsStore settings;
 
 private slots:
-    void initTestCase() { QVERIFY(settings.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(settings.isValid());
+        QVERIFY(QFontDatabase::addApplicationFont(QStringLiteral(CHRONOLUME_UNEQUAL_DIGITS_FONT)) >=
+                0);
+        const QFontMetrics unequal(QFont(kUnequalDigits, 22, QFont::Bold));
+        QVERIFY(unequal.horizontalAdvance('6') > unequal.horizontalAdvance('9'));
+        QVERIFY(unequal.horizontalAdvance('9') > unequal.horizontalAdvance('0'));
+    }
     void init() { QVERIFY(settings.write(QByteArray())); }
 
     void startUp_data()
@@ -224,10 +270,13 @@ private slots:
                 MainWindowProbe::timeWidget(window), MainWindowProbe::rateWidget(window),
                 MainWindowProbe::sourceLabel(window), MainWindowProbe::titleLabel(window),
                 MainWindowProbe::linkLabel(window)};
+            // Where each stands in the window: a number stands in a column of its own.
+            const auto placed = [&](const QWidget* widget) {
+                return QRect(widget->mapTo(&window, QPoint()), widget->size());
+            };
             for (qsizetype i = 0; i < column.size(); ++i) {
                 QVERIFY(window.isAncestorOf(column[i]));
-                QVERIFY(i == 0 ||
-                        column[i - 1]->geometry().bottom() <= column[i]->geometry().top());
+                QVERIFY(i == 0 || placed(column[i - 1]).bottom() <= placed(column[i]).top());
                 if (const auto* label = qobject_cast<QLabel*>(column[i]))
                     QCOMPARE(label->alignment(), Qt::AlignCenter);
             }
@@ -374,6 +423,7 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QSize>("label");
+        QTest::addColumn<int>("floor");
 
         const QString none = QStringLiteral("--:--:--:--");
         const QString one = QStringLiteral("01:02:03:04");
@@ -383,24 +433,29 @@ private slots:
         for (int n = 3; n < 8; ++n)
             eight += QStringLiteral("\n00:00:00:0%1").arg(n);
 
-        QTest::newRow("no signal, 480 x 320") << none << QSize(480, 320);
-        QTest::newRow("no signal, 3840 x 2160") << none << QSize(3840, 2160);
-        QTest::newRow("one, 40 x 30: the first size reaches") << one << QSize(40, 30);
-        QTest::newRow("one, 1000 x 600") << one << QSize(1000, 600);
-        QTest::newRow("one, 1900 x 300: height decides") << one << QSize(1900, 300);
-        QTest::newRow("one, 3840 x 2160") << one << QSize(3840, 2160);
-        QTest::newRow("one, 8000 x 3000") << one << QSize(8000, 3000);
-        QTest::newRow("one, 300 x 4000: width decides") << one << QSize(300, 4000);
+        QTest::newRow("no signal, 480 x 320") << none << QSize(480, 320) << 22;
+        QTest::newRow("no signal, 3840 x 2160") << none << QSize(3840, 2160) << 22;
+        QTest::newRow("one, 40 x 30: the first size reaches") << one << QSize(40, 30) << 22;
+        QTest::newRow("one, 1000 x 600") << one << QSize(1000, 600) << 22;
+        QTest::newRow("one, 1900 x 300: height decides") << one << QSize(1900, 300) << 22;
+        QTest::newRow("one, 3840 x 2160") << one << QSize(3840, 2160) << 22;
+        QTest::newRow("one, 8000 x 3000") << one << QSize(8000, 3000) << 22;
+        QTest::newRow("one, 300 x 4000: width decides") << one << QSize(300, 4000) << 22;
         QTest::newRow("frames 123, 1900 x 1000")
-            << QStringLiteral("00:00:00:123") << QSize(1900, 1000);
-        QTest::newRow("nothing up to 999 reaches") << QStringLiteral(".") << QSize(100000, 100000);
-        QTest::newRow("two, 1900 x 400") << two << QSize(1900, 400);
-        QTest::newRow("two, 1900 x 1000") << two << QSize(1900, 1000);
-        QTest::newRow("two, 3840 x 2160") << two << QSize(3840, 2160);
-        QTest::newRow("three, 1000 x 600") << three << QSize(1000, 600);
-        QTest::newRow("three, 8000 x 3000") << three << QSize(8000, 3000);
-        QTest::newRow("eight, 3840 x 2160") << eight << QSize(3840, 2160);
-        QTest::newRow("eight, 1000 x 300: the first size reaches") << eight << QSize(1000, 300);
+            << QStringLiteral("00:00:00:123") << QSize(1900, 1000) << 22;
+        QTest::newRow("nothing up to 999 reaches")
+            << QStringLiteral(".") << QSize(100000, 100000) << 22;
+        QTest::newRow("two, 1900 x 400") << two << QSize(1900, 400) << 22;
+        QTest::newRow("two, 1900 x 1000") << two << QSize(1900, 1000) << 22;
+        QTest::newRow("two, 3840 x 2160") << two << QSize(3840, 2160) << 22;
+        QTest::newRow("three, 1000 x 600") << three << QSize(1000, 600) << 22;
+        QTest::newRow("three, 8000 x 3000") << three << QSize(8000, 3000) << 22;
+        QTest::newRow("eight, 3840 x 2160") << eight << QSize(3840, 2160) << 22;
+        QTest::newRow("eight, 1000 x 300: the first size reaches")
+            << eight << QSize(1000, 300) << 22;
+        QTest::newRow("eight, 1000 x 300, a floor of 10") << eight << QSize(1000, 300) << 10;
+        QTest::newRow("eight, 400 x 150, a floor of 10: the first size reaches")
+            << eight << QSize(400, 150) << 10;
     }
 
     // The window's search against trying every size in turn; for one line also against the
@@ -409,11 +464,12 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QSize, label);
+        QFETCH(int, floor);
         const QString family = QApplication::font().family();
         const int found =
-            TimecodeText::fittedPointSize(family, text, label.height(), label.width());
-        QCOMPARE(found, FitReference::oneByOne(family, text, label));
-        if (!text.contains(QLatin1Char('\n')))
+            TimecodeText::fittedPointSize(family, text, label.height(), label.width(), floor);
+        QCOMPARE(found, FitReference::oneByOne(family, text, label, floor));
+        if (!text.contains(QLatin1Char('\n')) && floor == 22)
             QCOMPARE(found, FitReference::oneLine(family, text, label));
     }
 
@@ -422,13 +478,20 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("lines");
         QTest::addColumn<QString>("widestPlaces"); // # where a digit may stand
+        QTest::addColumn<QString>("family");       // empty: the desktop's
         const QString places = QStringLiteral("##:##:##:##");
-        QTest::newRow("no signal keeps a timecode's room") << "--:--:--:--" << 1 << places;
-        QTest::newRow("narrow digits count as the widest") << "11:11:11:11" << 1 << places;
-        QTest::newRow("two senders: one line more") << "01:02:03:04\n10:00:59:29" << 2 << places;
+        QTest::newRow("no signal keeps a timecode's room")
+            << "--:--:--:--" << 1 << places << QString();
+        QTest::newRow("narrow digits count as the widest")
+            << "11:11:11:11" << 1 << places << QString();
+        QTest::newRow("two senders: one line more")
+            << "01:02:03:04\n10:00:59:29" << 2 << places << QString();
         QTest::newRow("three digits widen the line")
-            << "00:00:00:123\n01:00:00:00" << 2 << QStringLiteral("##:##:##:###");
-        QTest::newRow("eight senders") << QStringList(8, places).join('\n') << 8 << places;
+            << "00:00:00:123\n01:00:00:00" << 2 << QStringLiteral("##:##:##:###") << QString();
+        QTest::newRow("eight senders")
+            << QStringList(8, places).join('\n') << 8 << places << QString();
+        QTest::newRow("digits of unequal width: the widest, neither first nor last")
+            << "10:11:17:01" << 1 << places << kUnequalDigits;
     }
 
     // The timecode label's minimum: the widest line at 22 points bold, whichever digit stands in
@@ -438,7 +501,12 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, lines);
         QFETCH(QString, widestPlaces);
-        const QString family = QApplication::font().family();
+        QFETCH(QString, family);
+        // A font of the test's own, not a stand-in for it.
+        if (!family.isEmpty())
+            QCOMPARE(QFontInfo(QFont(family, 22, QFont::Bold)).family(), family);
+        else
+            family = QApplication::font().family();
         const QFontMetrics metrics(QFont(family, 22, QFont::Bold));
         int widest = 0;
         for (const char digit : QByteArray("0123456789")) {
@@ -447,6 +515,48 @@ private slots:
         }
         QCOMPARE(DisplayRules::floorExtent(family, text),
                  QSize(widest, lines * metrics.height() + (lines - 1) * metrics.leading()));
+    }
+
+    void floorOnScreen_data()
+    {
+        QTest::addColumn<int>("senders");
+        QTest::addColumn<QSize>("less"); // than the room their lines take at the floor
+        QTest::addColumn<int>("size");   // 0: the largest below the floor at which they fit
+        QTest::newRow("one, its room exactly: the floor") << 1 << QSize(0, 0) << 22;
+        QTest::newRow("one, a pixel less high") << 1 << QSize(0, 1) << 0;
+        QTest::newRow("one, a pixel less wide") << 1 << QSize(1, 0) << 0;
+        QTest::newRow("sixteen, their room exactly: the floor") << 16 << QSize(0, 0) << 22;
+        QTest::newRow("sixteen, a pixel less high") << 16 << QSize(0, 1) << 0;
+        QTest::newRow("sixteen, a pixel less wide") << 16 << QSize(1, 0) << 0;
+        QTest::newRow("sixteen, 600 pixels less high") << 16 << QSize(0, 600) << 0;
+        QTest::newRow("no room at all: 1") << 16 << QSize(100000, 100000) << 1;
+    }
+
+    // The floor gives way only where the lines do not fit at it, and then only as far as they
+    // need: they fit at the size found and not at one more. The addresses shrink with the rest
+    // once the size goes below their own.
+    void floorOnScreen()
+    {
+        QFETCH(int, senders);
+        QFETCH(QSize, less);
+        QFETCH(int, size);
+        const QString family = QApplication::font().family();
+        const QFont sourcesFont = QApplication::font();
+        const QStringList texts = linesOf(senders);
+        const auto fits = [&](int at, QSize room) {
+            const QSize taken = stackedRoom(family, texts, sourcesFont, at);
+            return taken.width() <= room.width() && taken.height() <= room.height();
+        };
+        const QSize room = stackedRoom(family, texts, sourcesFont, 22) - less;
+        const int found =
+            DisplayRules::floorOnScreen(family, texts[0], texts[1], texts[2], sourcesFont, room);
+        if (size > 0) {
+            QCOMPARE(found, size);
+            return;
+        }
+        QVERIFY2(found > 1 && found < 22, qPrintable(QString::number(found)));
+        QVERIFY(fits(found, room));
+        QVERIFY(!fits(found + 1, room));
     }
 
     // Readable against the background, 3 : 1 as large text needs, and told from the live text;
@@ -478,8 +588,8 @@ private slots:
 
     // The window left at the size it opens at, as a new user leaves it. Every line whole inside
     // the timecode label, which has at least the room of its text at the floor size (a number at
-    // least the room its digits ask for); the window grew no further than its minimum, and the
-    // font was fitted to the label as placed.
+    // least the room its digits ask for, where the screen has it); the window grew no further
+    // than its minimum, and the font was fitted to the label as placed.
     void ownSizeKeepsEveryTimecodeWhole()
     {
         REQUIRE_PRIVATE_NETWORK();
@@ -499,7 +609,9 @@ private slots:
         QWidget* number = MainWindowProbe::timeWidget(window);
         const QLabel* label = MainWindowProbe::timecodeLabel(window);
         if (!label) {
-            QVERIFY(number->width() >= number->sizeHint().width());
+            // As wide as its digits ask, or, on a screen narrower than that, as the screen.
+            QVERIFY(number->width() >= number->sizeHint().width() ||
+                    window.frameGeometry().width() == window.screen()->availableGeometry().width());
             QVERIFY(number->height() >= number->sizeHint().height());
             return;
         }
@@ -668,6 +780,158 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(label->font(), fitted);
+    }
+
+    void lcdLines_data()
+    {
+        QTest::addColumn<QList<int>>("frames");  // one sender each
+        QTest::addColumn<QList<int>>("types");   // one for all, or one each
+        QTest::addColumn<QList<int>>("senders"); // per line
+        QTest::addColumn<QList<int>>("timeDigits");
+        QTest::addColumn<QList<int>>("rateDigits");
+        QTest::newRow("one at 29.97: the whole name")
+            << QList<int>{1} << QList<int>{2} << QList<int>{1} << QList<int>{11} << QList<int>{7};
+        QTest::newRow("two at 29.97") << QList<int>{1, 1} << QList<int>{2} << QList<int>{2}
+                                      << QList<int>{23} << QList<int>{15};
+        QTest::newRow("an unknown rate keeps its places")
+            << QList<int>{1, 1} << QList<int>{1, 7} << QList<int>{2} << QList<int>{23}
+            << QList<int>{13};
+        QTest::newRow("nine: a second line")
+            << QList<int>(9, 1) << QList<int>{1} << QList<int>{8, 1} << QList<int>{95, 11}
+            << QList<int>{55, 6};
+        QTest::newRow("eight, four with frames 100: 99 digits, one line")
+            << QList<int>{100, 100, 100, 100, 1, 1, 1, 1} << QList<int>{1} << QList<int>{8}
+            << QList<int>{99} << QList<int>{55};
+        QTest::newRow("eight, five with frames 100: 100 digits, two lines")
+            << QList<int>{100, 100, 100, 100, 100, 1, 1, 1} << QList<int>{1} << QList<int>{7, 1}
+            << QList<int>{88, 11} << QList<int>{48, 6};
+    }
+
+    // The seven-segment display's lines: as many senders as 99 digits hold, each number with a
+    // digit for every character it shows.
+    void lcdLines()
+    {
+        QFETCH(QList<int>, frames);
+        QFETCH(QList<int>, types);
+        QFETCH(QList<int>, senders);
+        QFETCH(QList<int>, timeDigits);
+        QFETCH(QList<int>, rateDigits);
+        QList<TimecodeText::LcdLine> lines;
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            TimecodeRecord record{};
+            record.frames = quint8(frames[i]);
+            record.type = quint8(types.value(i, types.first()));
+            TimecodeText::appendLcdEntry(lines, record, QHostAddress(quint32(i)));
+        }
+        QList<int> count, time, rate;
+        for (const TimecodeText::LcdLine& line : std::as_const(lines)) {
+            count << line.texts.count;
+            time << line.timeDigits;
+            rate << line.rateDigits;
+            QCOMPARE(line.texts.time.size(), line.timeDigits);
+            QVERIFY(line.texts.rate.size() <= line.rateDigits);
+        }
+        QCOMPARE(count, senders);
+        QCOMPARE(time, timeDigits);
+        QCOMPARE(rate, rateDigits);
+    }
+
+    // Sixteen senders on a screen with no room for their lines at the floor: the floor gives
+    // way, the window stays within the screen's room, and every timecode, rate and address line
+    // is drawn inside its label, inside the window.
+    void manySendersStayOnTheScreen()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect screen = window.screen()->availableGeometry();
+        const QString family = window.font().family();
+        // Otherwise this would prove nothing.
+        QVERIFY(stackedRoom(family, linesOf(16), window.font(), 22).height() > screen.height());
+        // Halfway down: the window that grows for them moves up rather than off the screen.
+        window.move(screen.left(), screen.center().y());
+        QVERIFY(send(window, fromControllers(16)));
+        QTRY_COMPARE(MainWindowProbe::sourceLabel(window)->text().count('\n'), 15);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+
+        QVERIFY2(screen.contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("%1 x %2").arg(window.height()).arg(window.width())));
+        for (const QLabel* label : {static_cast<QLabel*>(MainWindowProbe::timecodeLabel(window)),
+                                    static_cast<QLabel*>(MainWindowProbe::rateLabel(window)),
+                                    static_cast<QLabel*>(MainWindowProbe::sourceLabel(window))}) {
+            QCOMPARE(label->text().count('\n'), 15);
+            QVERIFY(window.rect().contains(QRect(label->mapTo(&window, QPoint()), label->size())));
+            const QRect inside = label->contentsRect();
+            const QRect drawn = QFontMetrics(label->font())
+                                    .boundingRect(inside, int(label->alignment()), label->text());
+            QVERIFY2(inside.contains(drawn), qPrintable(label->text().section('\n', 0, 0)));
+        }
+    }
+
+    void sevenSegmentKeepsEveryDigit_data()
+    {
+        QTest::addColumn<Traffic>("traffic");
+        QTest::addColumn<QStringList>("times"); // per line
+        QTest::addColumn<QStringList>("rates");
+        QTest::newRow("one at 29.97") << Traffic{{kA, artTimeCode(4, 3, 2, 1, 2)}}
+                                      << QStringList{"01:02:03:04"} << QStringList{"30 Drop"};
+        // Frames below 25, so that every sender takes 11 digits and a line holds eight.
+        for (const int count : {9, 16, 128}) {
+            Traffic traffic;
+            QStringList times(1), rates(1);
+            for (int n = 0; n < count; ++n) {
+                traffic.append(
+                    {QStringLiteral("127.0.0.%1").arg(n + 2), artTimeCode(n % 25, 59, 59, 23, 1)});
+                if (n > 0 && n % 8 == 0) {
+                    times << QString();
+                    rates << QString();
+                }
+                const QString blank = n % 8 ? QStringLiteral(" ") : QString();
+                times.last() +=
+                    blank + QStringLiteral("23:59:59:%1").arg(n % 25, 2, 10, QLatin1Char('0'));
+                rates.last() += blank + QStringLiteral("25 FPS");
+            }
+            QTest::addRow("%d senders", count) << traffic << times << rates;
+        }
+    }
+
+    // Every line of senders on a pair of numbers of its own, stacked, each with a digit for every
+    // character, and showing them; 128 senders want more height than the screen has, and the
+    // numbers share what it has.
+    void sevenSegmentKeepsEveryDigit()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(Traffic, traffic);
+        QFETCH(QStringList, times);
+        QFETCH(QStringList, rates);
+        QVERIFY(settings.write("[General]\nUseLcd=true\n"));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(send(window, traffic));
+        QTRY_COMPARE(MainWindowProbe::sourceLabel(window)->text().count('\n'), times.size() - 1);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+        const QRect screen = window.screen()->availableGeometry();
+        QVERIFY2(screen.contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("%1 x %2 on %3 x %4")
+                                .arg(window.width())
+                                .arg(window.height())
+                                .arg(screen.width())
+                                .arg(screen.height())));
+        for (const auto& [numbers, texts] :
+             {std::pair(MainWindowProbe::timecodeLcds(window), times),
+              std::pair(MainWindowProbe::rateLcds(window), rates)}) {
+            QCOMPARE(numbers.size(), texts.size());
+            for (qsizetype i = 0; i < texts.size(); ++i) {
+                QCOMPARE(numbers[i]->digitCount(), int(texts[i].size()));
+                QCOMPARE(seen(numbers[i], texts[i], int(texts[i].size())), texts[i]);
+                QVERIFY(i == 0 ||
+                        numbers[i - 1]->geometry().bottom() < numbers[i]->geometry().top());
+            }
+        }
     }
 
     // What the window does not reach: a label far larger than any screen, or none at all, and

@@ -1,5 +1,5 @@
 // The timecode font fit done the slow, obvious way, for the tests and the fitting benchmark to
-// hold the window's search against: every bold size from 23 upward, one by one.
+// hold the window's search against: every bold size from one above the floor upward, one by one.
 #pragma once
 
 #include <QFont>
@@ -26,15 +26,15 @@ inline bool reaches(const QString& family, const QString& text, int size, QSize 
     return stacked >= (2 * label.height()) / 3 || widest >= (2 * label.width()) / 3;
 }
 
-// Stops at the first size that reaches a limit and takes the size below; 22 when no size up to
-// 999 stops it.
-inline int oneByOne(const QString& family, const QString& text, QSize label)
+// From one above the floor, stops at the first size that reaches a limit and takes the size
+// below; the floor when no size up to 999 stops it.
+inline int oneByOne(const QString& family, const QString& text, QSize label, int floor = 22)
 {
-    for (int size = 23; size <= 999; ++size) {
+    for (int size = floor + 1; size <= 999; ++size) {
         if (reaches(family, text, size, label))
             return size - 1;
     }
-    return 22;
+    return floor;
 }
 
 // The rule the window had for one line: one line's height, and the whole text measured as one

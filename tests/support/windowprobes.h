@@ -33,6 +33,10 @@ public:
     }
     static QWidget* rateWidget(const MainWindow& w) { return either(w.rateLcd, w.rateLabel); }
 
+    // The seven-segment variant's numbers, one pair per line of senders, top to bottom.
+    static const QList<QLCDNumber*>& timecodeLcds(const MainWindow& w) { return w.timecodeLcds; }
+    static const QList<QLCDNumber*>& rateLcds(const MainWindow& w) { return w.rateLcds; }
+
 private:
     static QWidget* either(QWidget* lcd, QWidget* label) { return lcd ? lcd : label; }
 };
