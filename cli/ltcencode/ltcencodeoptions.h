@@ -3,6 +3,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "ltcencode/followoptions.h"
 #include "timecode.h"
 
 #include <QString>
@@ -17,6 +18,11 @@ struct LtcEncodeOptions
     double level = -18.0; // dBFS
     QString output;       // a WAV file, or "-" for raw samples on standard output
     bool quiet = false;
+    // --follow: LTC in real time that follows a sender's ArtTimeCode, raw to standard output.
+    bool follow = false;
+    Follow::Target followed;
+    qint64 advanceNs = 0;
+    int freewheelFrames = 25;
 };
 
 // Parses and checks the arguments after "ltc-encode". True when the audio is to be written;
