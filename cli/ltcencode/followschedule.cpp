@@ -106,10 +106,17 @@ Notice Scheduler::arrived(const TimecodeRecord& record, qint64 arrivalNs)
         fitted = std::min(fitted + 1, kPhaseAverage);
         phaseNs += residual / fitted;
         outliers = 0;
-    } else if (++outliers >= kOutliersToRelock) {
-        phaseNs += residual;
-        fitted = 1;
-        outliers = 0;
+    } else {
+        // Only arrivals that agree on a new phase move it: a jittery sender's stray datagrams
+        // fall on either side.
+        outliers =
+            outliers > 0 && qAbs(residual - outlierResidual) * 8 < periodNs ? outliers + 1 : 1;
+        outlierResidual = residual;
+        if (outliers >= kOutliersToRelock) {
+            phaseNs += residual;
+            fitted = 1;
+            outliers = 0;
+        }
     }
     moving = step.kind != Timecode::StepKind::Repeat;
     lastTick = tick;
@@ -164,10 +171,11 @@ Block Scheduler::next(qint64 nowNs, Notice* notice)
     qint64 tick = nearestTick(at + advance);
     qint64 begin = tickStart(tick) - advance;
     // Frames back to back absorb a quarter period of error in their lengths; the first after
-    // silence has no neighbour to keep, so it begins on its tick, to the sample.
+    // silence has no neighbour to keep, so it begins at the first sample at or after its tick.
     const qint64 tolerance =
         afterFrame ? periodNs / 4 : (kSecondNs + settings.sampleRate - 1) / settings.sampleRate;
-    if (begin - at > tolerance)
+    const qint64 early = afterFrame ? tolerance : 0;
+    if (begin - at > early)
         return silenceUntil(begin, nowNs);
     if (at - begin > tolerance) {
         // Too late to begin this one on time: silence up to the next.

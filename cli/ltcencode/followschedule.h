@@ -24,9 +24,10 @@ inline constexpr qint64 kPhaseAverage = 32;
 // readers follow far larger speed changes, and a phase error of a quarter frame is gone within
 // 16 frames.
 inline constexpr qint64 kStretchDivisor = 64;
-// Consecutive arrivals this far off the fitted phase (a quarter period or more) mean the sender
-// moved its frame clock: the phase is taken from the arrivals again.
-inline constexpr int kOutliersToRelock = 3;
+// Consecutive arrivals this far off the fitted phase (a quarter period or more), and within an
+// eighth of a period of each other, mean the sender moved its frame clock: the phase is taken
+// from the arrivals again.
+inline constexpr int kOutliersToRelock = 5;
 
 struct Settings
 {
@@ -100,9 +101,10 @@ private:
     qint64 periodNs = 0;    // rounded, for thresholds
     qint64 periodNumNs = 0; // the exact period is periodNumNs / periodDen nanoseconds
     qint64 periodDen = 1;
-    qint64 phaseNs = 0; // tick 0's beginning
-    qint64 fitted = 0;  // arrivals in the running mean
-    int outliers = 0;
+    qint64 phaseNs = 0;         // tick 0's beginning
+    qint64 fitted = 0;          // arrivals in the running mean
+    int outliers = 0;           // consecutive arrivals off the phase by as much
+    qint64 outlierResidual = 0; // the last one's distance from it
     qint64 lastTick = 0;
     TimecodeRecord lastRecord;
     qint64 lastArrivalNs = 0;
