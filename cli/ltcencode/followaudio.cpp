@@ -1,5 +1,6 @@
 #include "ltcencode/followaudio.h"
 
+#include "common/framepacer.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 
@@ -163,6 +164,8 @@ std::vector<qint16> FollowAudio::encode(const Block& block)
 void FollowAudio::run()
 {
     keepStopSignalsAway();
+    // The thread that keeps time: a priority asked for by the main thread is not inherited.
+    preferPromptWakeups();
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
         Notice notice;
