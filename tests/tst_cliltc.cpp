@@ -289,6 +289,13 @@ private slots:
         QTest::newRow("a sample rate ltc-encode does not write")
             << "\"$CLI\" ltc-encode --sample-rate 22050 --output \"$DIR/x.wav\"" << 2
             << "ltc-encode: --sample-rate \"22050\" is not 44100, 48000 or 96000";
+        QTest::newRow("a rate given to --follow, which takes the sender's")
+            << "\"$CLI\" ltc-encode --follow --rate 25 >/dev/null" << 2
+            << "ltc-encode: --rate does not go with --follow: the sender gives the rate and the "
+               "time, and the run lasts until it is interrupted";
+        QTest::newRow("--freewheel without --follow")
+            << "\"$CLI\" ltc-encode --freewheel 10 --output -" << 2
+            << "ltc-encode: --freewheel goes with --follow";
     }
 
     // One line on stderr and nothing sent.

@@ -51,7 +51,8 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
-                        "of frames or until interrupted."),
+                        "of frames or until interrupted; or, with --follow, in real time as the "
+                        "ArtTimeCode on the network runs."),
             {rate, start, duration, frames, sampleRate, level, output, quiet, follow, advance,
              freewheel},
             Follow::withFollowValue(arguments), status))
