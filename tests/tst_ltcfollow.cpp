@@ -231,52 +231,6 @@ private slots:
         QVERIFY2(worst <= followsWithinNs, qPrintable(QString::number(worst)));
     }
 
-    void phaseMove_data()
-    {
-        QTest::addColumn<qint64>("moveNs");
-        QTest::addColumn<int>("silences"); // runs of silence between the first and last frame
-        QTest::addColumn<int>("skipped");  // times the LTC leaves out
-        QTest::newRow("9 ms later: taken up in the frames' lengths") << 9 * kMs << 0 << 0;
-        QTest::newRow("9 ms earlier") << -9 * kMs << 0 << 0;
-        QTest::newRow("11 ms later: one silence, then on the new clock") << 11 * kMs << 1 << 0;
-        // The frame due 15 ms ago can no longer begin on time: the next one does.
-        QTest::newRow("15 ms earlier: one frame left out") << -15 * kMs << 1 << 1;
-    }
-
-    // A sender whose frame clock moves for good (a restart, another machine): the LTC moves
-    // with it, within a second and a half of the move to the sample.
-    void phaseMove()
-    {
-        QFETCH(qint64, moveNs);
-        QFETCH(int, silences);
-        QFETCH(int, skipped);
-        Follow::Scheduler scheduler(Follow::Settings(), 0);
-        std::vector<Arrival> arrivals = steady(Timecode::kEbu, 0, 300, 300 * kMs);
-        for (size_t k = 50; k < arrivals.size(); ++k)
-            arrivals[k].atNs += moveNs;
-        const Run run = drive(scheduler, arrivals, arrivals.back().atNs);
-        const std::vector<Block> frames = framesOf(run);
-        int left = 0;
-        for (size_t i = 1; i < frames.size(); ++i) {
-            const qint64 step = Timecode::toFrameNumber(frames[i].record) -
-                                Timecode::toFrameNumber(frames[i - 1].record);
-            QVERIFY(step == 1 || step == 2);
-            left += int(step - 1);
-        }
-        QCOMPARE(left, skipped);
-        int runs = 0;
-        for (size_t i = 1; i < run.blocks.size(); ++i) {
-            if (run.blocks[i].kind == Block::Silence && run.blocks[i - 1].kind == Block::Frame)
-                ++runs;
-        }
-        QCOMPARE(runs, silences);
-        // The last frame begins on the moved clock, to the sample.
-        const Block& last = frames.back();
-        const qint64 tick = Timecode::toFrameNumber(last.record);
-        QVERIFY2(qAbs(last.startNs - (300 * kMs + tick * 40 * kMs + moveNs)) <= 21'000,
-                 qPrintable(QString::number(last.startNs - (300 * kMs + tick * 40 * kMs))));
-    }
-
     void steps_data()
     {
         QTest::addColumn<QList<int>>("sent"); // frame numbers, one a period, -1 for none
@@ -425,35 +379,6 @@ private slots:
             return;
         QCOMPARE(target.sender, sender.isEmpty() ? QHostAddress() : QHostAddress(sender));
         QCOMPARE(target.stream, stream);
-    }
-
-    void matches_data()
-    {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("sender");
-        QTest::addColumn<int>("stream");
-        QTest::addColumn<bool>("followed");
-        QTest::newRow("anyone") << ""
-                                << "10.0.0.9" << 7 << true;
-        QTest::newRow("that sender, any stream") << "10.0.0.5"
-                                                 << "10.0.0.5" << 3 << true;
-        QTest::newRow("another sender") << "10.0.0.5"
-                                        << "10.0.0.6" << 0 << false;
-        QTest::newRow("that stream") << "10.0.0.5:2"
-                                     << "10.0.0.5" << 2 << true;
-        QTest::newRow("another stream") << "10.0.0.5:2"
-                                        << "10.0.0.5" << 3 << false;
-    }
-
-    void matches()
-    {
-        QFETCH(QString, target);
-        QFETCH(QString, sender);
-        QFETCH(int, stream);
-        QFETCH(bool, followed);
-        Follow::Target read;
-        QVERIFY(Follow::readTarget(target, &read).isNull());
-        QCOMPARE(Follow::matches(read, QHostAddress(sender), stream), followed);
     }
 
     void withFollowValue_data()
