@@ -21,12 +21,19 @@ namespace {
 
 constexpr int kTickMs = 100; // the status line's redraw, and how soon a stop is seen
 
+// A line said while a status line stands on the terminal takes its place; the status line is
+// drawn again below it at the next tick.
+QString overStatus(bool showStatus)
+{
+    return showStatus ? QStringLiteral("\r\x1b[K") : QString();
+}
+
 class FollowObserver : public ArtNetObserver
 {
 public:
     FollowObserver(const Follow::Target& target, Follow::FollowAudio& audio,
-                   Console::OutputThread& report)
-        : target(target), audio(audio), report(report)
+                   Console::OutputThread& report, bool showStatus)
+        : target(target), audio(audio), report(report), showStatus(showStatus)
     {
     }
 
@@ -41,7 +48,8 @@ public:
             target.sender = sender;
             target.stream = stream;
             chosen = true;
-            report.append(CliText::tr("following the ArtTimeCode of %1, stream %2\n")
+            report.append(overStatus(showStatus) +
+                          CliText::tr("following the ArtTimeCode of %1, stream %2\n")
                               .arg(sender.toString())
                               .arg(stream));
         }
@@ -58,6 +66,7 @@ private:
     Follow::Target target;
     Follow::FollowAudio& audio;
     Console::OutputThread& report;
+    const bool showStatus;
     bool chosen = false;
 };
 
@@ -127,10 +136,10 @@ int runFollow(const LtcEncodeOptions& options)
             [&writer](const Follow::Block&, std::vector<qint16>&& samples) {
                 writer.push(std::move(samples));
             },
-            [&report, freewheelFrames](const Follow::Notice& notice) {
-                report.append(noticeText(notice, freewheelFrames));
+            [&report, freewheelFrames, showStatus](const Follow::Notice& notice) {
+                report.append(overStatus(showStatus) + noticeText(notice, freewheelFrames));
             });
-        FollowObserver observer(options.followed, audio, report);
+        FollowObserver observer(options.followed, audio, report, showStatus);
         artnet node;
         if (!listenBesideOthers(node, &observer, QStringLiteral("ltc-encode")))
             return ExitStatus::kFailure;
