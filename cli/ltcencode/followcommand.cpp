@@ -184,7 +184,8 @@ int runFollow(const LtcEncodeOptions& options)
                     .arg(followed)
               : CliText::tr("heard no ArtTimeCode; wrote silence at %1 Hz to standard output")
                     .arg(options.sampleRate);
-    if (dropped > 0)
+    // Samples refused after the reader went away were not held up, only unwanted.
+    if (dropped > 0 && !sink->readerGone())
         summary +=
             CliText::tr("; %1 samples dropped while standard output was held up").arg(dropped);
     report.append(summary + QLatin1Char('\n'));
