@@ -10,23 +10,41 @@
 // from the end of its last sample to the return of its datagram's send, p50 and p99 after a
 // warm-up second (goal: p99 under 5 ms).
 //
+// Following: ltc-encode --follow's threads as the command runs them (the node receiving on the
+// main thread, the audio thread, the writer thread writing to /dev/null) behind 10 s of
+// ArtTimeCode at each rate, sent on loopback from a thread of the benchmark. For every LTC frame
+// worked out on the arrival of the datagram before it, the delay from that arrival (the kernel's
+// time stamp) to the frame's samples waiting in the writer's queue, p50 and p99 after a warm-up
+// second (goal: p99 under 1 ms); where each LTC frame begins on the sample clock against the
+// arrival of the datagram of its time; the times sent that no frame carried; and the CPU the
+// command's threads took as a share of one core.
+//
 // Like the other benchmarks it runs only in a network namespace of its own, on loopback.
 #include "isolation.h"
 
 #include "common/framepacer.h"
+#include "common/optionvalues.h"
 #include "common/timecodesender.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 #include "ltcbridge/bridgerun.h"
+#include "ltcencode/followaudio.h"
 
 #include "timecode.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -81,6 +99,134 @@ BridgeResult bridge(const QString& path, BridgeSettings::Pacing pacing, const Br
     MonotonicClock clock;
     const std::atomic<bool> stop{false};
     return runBridge(*source, settings, clock, stop, send, nullptr);
+}
+
+double processCpuSeconds()
+{
+    timespec time;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return double(time.tv_sec) + double(time.tv_nsec) / 1e9;
+}
+
+class Forward : public ArtNetObserver
+{
+public:
+    explicit Forward(Follow::FollowAudio& audio) : audio(audio) {}
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress&, quint8,
+                          qint64 arrivalNs) override
+    {
+        arrivals[Timecode::toFrameNumber(record)] = arrivalNs;
+        audio.arrived(record, arrivalNs);
+    }
+    std::map<qint64, qint64> arrivals; // frame number to arrival, the node's thread's own
+
+private:
+    Follow::FollowAudio& audio;
+};
+
+// ltc-encode --follow behind a sender of `seconds` of ArtTimeCode of this Type on loopback.
+bool follow(quint8 type, int seconds)
+{
+    const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const std::unique_ptr<Pcm::SampleSink> sink = Pcm::rawSink(fd);
+    std::mutex mutex;
+    std::vector<double> delaysMs;
+    std::map<qint64, qint64> starts;   // frame number to the LTC frame's first sample
+    std::map<qint64, qint64> arrivals; // frame number to its datagram's arrival
+    qint64 frames = 0;
+    double senderCpu = 0;
+    double cpu = 0;
+    double wall = 0;
+    qint64 dropped = 0;
+    {
+        Follow::SampleWriter writer(*sink, kSampleRate);
+        Follow::FollowAudio audio(
+            Follow::Settings(), -18,
+            [&](const Follow::Block& block, std::vector<qint16>&& samples) {
+                writer.push(std::move(samples));
+                const qint64 ready = artNetNowNs();
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (block.kind == Follow::Block::Frame) {
+                    ++frames;
+                    starts[Timecode::toFrameNumber(block.record)] = block.startNs;
+                }
+                if (block.afterArrival)
+                    delaysMs.push_back(double(ready - block.arrivalNs) / 1e6);
+            },
+            [](const Follow::Notice&) {});
+        Forward observer(audio);
+        artnet::setDiagnosticLines(false);
+        artnet node;
+        node.setObserver(&observer);
+        if (!node.openSocket()) {
+            std::fprintf(stderr, "cannot listen on UDP port 6454\n");
+            return false;
+        }
+        audio.start();
+        std::atomic<bool> sent{false};
+        const double cpuBefore = processCpuSeconds();
+        const qint64 wallBefore = artNetNowNs();
+        std::thread sending([&] {
+            preferPromptWakeups(); // as send does
+            TimecodeSender sender({QHostAddress(QHostAddress::LocalHost)});
+            if (sender.open()) {
+                MonotonicClock clock;
+                const std::atomic<bool> stop{false};
+                runPaced(FrameSchedule::forType(type), clock,
+                         qint64(seconds * Timecode::nominalRate(type)), stop, [&](qint64 n) {
+                             sender.send(Timecode::fromFrameNumber(900000 + n, type));
+                         });
+            }
+            senderCpu = threadCpuSeconds();
+            sent = true;
+        });
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (sent.load())
+                loop.quit();
+        });
+        tick.start(50);
+        loop.exec();
+        sending.join();
+        cpu = processCpuSeconds() - cpuBefore - senderCpu;
+        wall = double(artNetNowNs() - wallBefore) / 1e9;
+        node.setObserver(nullptr);
+        audio.stop();
+        dropped = writer.droppedSamples();
+        arrivals = observer.arrivals;
+    }
+    ::close(fd);
+    const size_t warmUp = 25;
+    if (delaysMs.size() < warmUp + 100) {
+        std::fprintf(stderr, "only %zu frames followed an arrival\n", delaysMs.size());
+        return false;
+    }
+    delaysMs.erase(delaysMs.begin(), delaysMs.begin() + long(warmUp));
+    // Where each LTC frame begins on the sample clock against the arrival of the datagram that
+    // carries the same time, after the warm-up second; and whether every time sent was written.
+    std::vector<double> offsetsMs;
+    qint64 missing = 0;
+    for (const auto& [frame, arrival] : arrivals) {
+        const auto start = starts.find(frame);
+        if (start == starts.end())
+            ++missing;
+        else if (frame >= 900000 + qint64(Timecode::nominalRate(type)))
+            offsetsMs.push_back(double(start->second - arrival) / 1e6);
+    }
+    std::vector<double> sizes;
+    for (const double offset : offsetsMs)
+        sizes.push_back(std::abs(offset));
+    std::printf("following %s fps for %d s: %lld LTC frames, %zu after an arrival, %lld of %zu "
+                "times sent not written, %lld samples dropped; delay from an arrival to its "
+                "frame's samples queued: p50 %.3f ms, p99 %.3f ms, largest %.3f ms (goal: p99 "
+                "under 1 ms); LTC frame begins after the datagram of its time: p50 %.3f ms, "
+                "p99 of the size %.3f ms; CPU %.2f %% of one core\n",
+                qPrintable(OptionValues::rateText(type)), seconds, frames, delaysMs.size(), missing,
+                arrivals.size(), dropped, percentile(delaysMs, 0.50), percentile(delaysMs, 0.99),
+                *std::max_element(delaysMs.begin(), delaysMs.end()), percentile(offsetsMs, 0.50),
+                percentile(sizes, 0.99), 100.0 * cpu / wall);
+    return true;
 }
 
 } // namespace
@@ -142,5 +288,10 @@ int main(int argc, char* argv[])
                 "5 ms)\n",
                 delaysMs.size(), percentile(delaysMs, 0.50), percentile(delaysMs, 0.99),
                 *std::max_element(delaysMs.begin(), delaysMs.end()));
+    for (const quint8 type :
+         {Timecode::kFilm, Timecode::kEbu, Timecode::kDropFrame, Timecode::kSmpte}) {
+        if (!follow(type, 10))
+            return 1;
+    }
     return 0;
 }

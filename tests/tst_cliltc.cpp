@@ -39,10 +39,11 @@ Finished runShell(const QString& line)
 struct Receiver
 {
     QUdpSocket socket;
-    bool open()
+    bool open(const QHostAddress& address = QHostAddress::AnyIPv4)
     {
         // Room for a --fast burst of a few hundred datagrams.
-        return socket.bind(QHostAddress::AnyIPv4, 6454) &&
+        return socket.bind(address, 6454,
+                           QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint) &&
                (socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20),
                 true);
     }
@@ -273,6 +274,79 @@ private slots:
         QCOMPARE(receiver.take(), frames(24, false, "00:00:00:01", 24, 0));
     }
 
+    void followThroughLtc_data()
+    {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QStringList>("sent");
+        const struct
+        {
+            const char* rate;
+            int fps;
+            bool drop;
+            int type;
+            const char* start;
+        } rates[] = {
+            {"24", 24, false, 0, "23:59:59:00"},
+            {"25", 25, false, 1, "10:00:59:00"},
+            {"29.97", 30, true, 2, "00:00:59:00"},
+            {"30", 30, false, 3, "00:59:59:00"},
+        };
+        for (const auto& r : rates)
+            QTest::newRow(r.rate) << r.rate << frames(r.fps, r.drop, r.start, r.fps * 2, r.type);
+    }
+
+    // send -> ltc-encode --follow -> ltc-bridge -> a receiver, at each rate: the LTC carries
+    // every frame sent, in order, from its first frames on, and after the last goes on in the
+    // same numbering until the sender counts as silent; then the loss is said, naming the last
+    // frame sent. The bridge sends to 127.0.0.2, where only the receiver listens, so the
+    // follower hears the sender alone.
+    void followThroughLtc()
+    {
+        QFETCH(QString, rate);
+        QFETCH(QStringList, sent);
+        Receiver receiver;
+        QVERIFY(receiver.open(QHostAddress(QStringLiteral("127.0.0.2"))));
+        QTemporaryDir dir;
+        const QString start = sent.first().left(11);
+        const Finished run = runShell(
+            QStringLiteral(
+                "DIR='%1'\n"
+                "( \"$CLI\" ltc-encode --follow 127.0.0.1 --freewheel 0 2>\"$DIR/follow.err\" &\n"
+                "  echo $! >\"$DIR/pid\"; wait ) |\n"
+                "  \"$CLI\" ltc-bridge --rate %2 --no-latency-correction --to 127.0.0.2 "
+                ">\"$DIR/bridge.out\" "
+                "&\n"
+                "sleep 0.5\n"
+                "\"$CLI\" send --rate %2 --start %3 --frames %4 --to 127.0.0.1 >/dev/null || exit "
+                "9\n"
+                "sleep 2.5\n"
+                "kill \"$(cat \"$DIR/pid\")\"\n"
+                "wait\n")
+                .arg(dir.path(), rate, start)
+                .arg(sent.size()));
+        QCOMPARE(run.exitCode, 0);
+        QFile err(dir.filePath(QStringLiteral("follow.err")));
+        QVERIFY(err.open(QIODevice::ReadOnly));
+        const QString said = QString::fromLocal8Bit(err.readAll());
+        QVERIFY2(said.contains(QStringLiteral("following the ArtTimeCode of 127.0.0.1, stream "
+                                              "0\nArt-Net timecode lost after %1, writing "
+                                              "silence\n")
+                                   .arg(sent.last().left(11))),
+                 qPrintable(said));
+        QStringList got;
+        QTRY_VERIFY(!(got += receiver.take()).isEmpty());
+        got += receiver.take();
+        // The first frames LTC needs to be found; past them, every frame sent, then the
+        // numbering goes on without a sender for at most a second and a frame.
+        const int first = int(sent.indexOf(got.first()));
+        QVERIFY2(first >= 1 && first <= 3, qPrintable(got.join(QLatin1Char(' '))));
+        const int fps = sent.size() / 2;
+        QVERIFY2(got.size() >= sent.size() - first && got.size() <= sent.size() - first + fps + 1,
+                 qPrintable(got.join(QLatin1Char(' '))));
+        const int type = sent.first().right(1).toInt();
+        QCOMPARE(got, frames(fps, type == 2, sent.at(first).left(11), int(got.size()), type));
+    }
+
     // A file plays at its own pace, each frame when its end is due, until the signal ends the
     // run with its summary, counting exactly what arrived, and status 0.
     void fileAtRealTimeUntilSignalled_data()
@@ -342,6 +416,13 @@ private slots:
         QTest::newRow("a sample rate ltc-encode does not write")
             << "\"$CLI\" ltc-encode --sample-rate 22050 --output \"$DIR/x.wav\"" << 2
             << "ltc-encode: --sample-rate \"22050\" is not 44100, 48000 or 96000";
+        QTest::newRow("a rate given to --follow, which takes the sender's")
+            << "\"$CLI\" ltc-encode --follow --rate 25 >/dev/null" << 2
+            << "ltc-encode: --rate does not go with --follow: the sender gives the rate and the "
+               "time, and the run lasts until it is interrupted";
+        QTest::newRow("--freewheel without --follow")
+            << "\"$CLI\" ltc-encode --freewheel 10 --output -" << 2
+            << "ltc-encode: --freewheel goes with --follow";
     }
 
     // One line on stderr and nothing sent.

@@ -7,6 +7,6 @@ inline constexpr int kOk = 0;
 inline constexpr int kFailure = 1;
 // Input the command cannot use; nothing was done.
 inline constexpr int kUsage = 2;
-// monitor and nodes: nothing was heard at all.
+// monitor, nodes and ltc-encode --follow: nothing was heard at all.
 inline constexpr int kNoneHeard = 3;
 } // namespace ExitStatus

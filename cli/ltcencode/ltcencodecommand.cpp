@@ -5,6 +5,7 @@
 #include "common/optionvalues.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
+#include "ltcencode/followcommand.h"
 #include "ltcencode/ltcencodeoptions.h"
 
 #include <csignal>
@@ -43,6 +44,8 @@ int runLtcEncode(const QStringList& arguments)
     int status = ExitStatus::kOk;
     if (!parseLtcEncodeOptions(arguments, &options, &status))
         return status;
+    if (options.follow)
+        return runFollow(options);
 
     const bool toStdout = options.output == QLatin1String("-");
     std::unique_ptr<Pcm::SampleSink> sink;

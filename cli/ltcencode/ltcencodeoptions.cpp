@@ -37,12 +37,30 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
                                   CliText::tr("Bits a sample of the WAV file: 16 (default) or 24."),
                                   QStringLiteral("BITS"));
     const QCommandLineOption quiet = OptionValues::quietOption();
+    const QCommandLineOption follow(
+        QStringLiteral("follow"),
+        CliText::tr("Write LTC in real time, raw to standard output, that follows the "
+                    "ArtTimeCode heard on UDP port 6454: from this sender (and stream), or from "
+                    "the first one heard."),
+        QStringLiteral("ADDRESS[:STREAM]"));
+    const QCommandLineOption advance(
+        QStringLiteral("advance"),
+        CliText::tr("With --follow: begin every frame this much earlier, the audio output's "
+                    "latency (default 0)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption freewheel(
+        QStringLiteral("freewheel"),
+        CliText::tr("With --follow: when the sender falls silent, go on for this many frames, "
+                    "then write silence until it returns (default 25)."),
+        QStringLiteral("FRAMES"));
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
-                        "of frames or until interrupted."),
-            {rate, start, duration, frames, sampleRate, level, output, bits, quiet}, arguments,
-            status))
+                        "of frames or until interrupted; or, with --follow, in real time as the "
+                        "ArtTimeCode on the network runs."),
+            {rate, start, duration, frames, sampleRate, level, output, bits, quiet, follow, advance,
+             freewheel},
+            Follow::withFollowValue(arguments), status))
         return false;
     const auto value = [&parser](const QCommandLineOption& option) {
         return CommandLine::lastValue(parser, option);
@@ -70,6 +88,10 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
                             .arg(kMinimumLevel);
     }
     options.output = value(output);
+    options.follow = parser.isSet(follow);
+    if (complaint.isNull())
+        complaint = Follow::readOptions(parser, {follow, advance, freewheel},
+                                        {rate, start, duration, frames}, &options);
     if (complaint.isNull() && options.output.isEmpty())
         complaint = CliText::tr("give --output FILE.wav, or --output - for raw samples on "
                                 "standard output");

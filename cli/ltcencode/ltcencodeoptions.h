@@ -3,6 +3,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "ltcencode/followoptions.h"
 #include "timecode.h"
 
 #include <QString>
@@ -18,6 +19,11 @@ struct LtcEncodeOptions
     QString output;       // a WAV file, or "-" for raw samples on standard output
     int bits = 16;        // of a WAV file's samples
     bool quiet = false;
+    // --follow: LTC in real time that follows a sender's ArtTimeCode, raw to standard output.
+    bool follow = false;
+    Follow::Target followed;
+    qint64 advanceNs = 0;
+    int freewheelFrames = 25;
 };
 
 // Parses and checks the arguments after "ltc-encode". True when the audio is to be written;

@@ -1,0 +1,193 @@
+#include "ltcencode/followcommand.h"
+#include "common/console.h"
+#include "common/exitstatus.h"
+#include "common/framepacer.h"
+#include "common/listening.h"
+#include "common/optionvalues.h"
+#include "ltc/pcmoutput.h"
+#include "ltcencode/followaudio.h"
+#include "ltcencode/ltcencodeoptions.h"
+
+#include "artnet.h"
+#include "timecode.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kTickMs = 100; // the status line's redraw, and how soon a stop is seen
+
+// A line said while a status line stands on the terminal takes its place; the status line is
+// drawn again below it at the next tick.
+QString overStatus(bool showStatus)
+{
+    return showStatus ? QStringLiteral("\r\x1b[K") : QString();
+}
+
+class FollowObserver : public ArtNetObserver
+{
+public:
+    FollowObserver(const Follow::Target& target, Follow::FollowAudio& audio,
+                   Console::OutputThread& report, bool showStatus)
+        : target(target), audio(audio), report(report), showStatus(showStatus)
+    {
+    }
+
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
+                          qint64 arrivalNs) override
+    {
+        if (!Follow::matches(target, sender, stream))
+            return;
+        if (!chosen) {
+            // One sender and one stream from here on: two interleaved would make LTC of
+            // neither.
+            target.sender = sender;
+            target.stream = stream;
+            chosen = true;
+            report.append(overStatus(showStatus) +
+                          CliText::tr("following the ArtTimeCode of %1, stream %2\n")
+                              .arg(sender.toString())
+                              .arg(stream));
+        }
+        audio.arrived(record, arrivalNs);
+    }
+
+    bool heard() const { return chosen; }
+    QString followed() const
+    {
+        return CliText::tr("%1 stream %2").arg(target.sender.toString()).arg(target.stream);
+    }
+
+private:
+    Follow::Target target;
+    Follow::FollowAudio& audio;
+    Console::OutputThread& report;
+    const bool showStatus;
+    bool chosen = false;
+};
+
+QString noticeText(const Follow::Notice& notice, int freewheelFrames)
+{
+    const QString time = Timecode::text(notice.record);
+    if (notice.kind == Follow::Notice::Back)
+        return CliText::tr("Art-Net timecode back at %1\n").arg(time);
+    if (freewheelFrames == 0)
+        return CliText::tr("Art-Net timecode lost after %1, writing silence\n").arg(time);
+    return CliText::tr("Art-Net timecode lost after %1, freewheeling %2 frames\n")
+        .arg(time)
+        .arg(freewheelFrames);
+}
+
+QString statusText(const Follow::Progress& progress, const QString& followed)
+{
+    if (!progress.locked)
+        return CliText::tr("waiting for ArtTimeCode on UDP port %1").arg(ArtNetPacket::kPort);
+    return CliText::tr("%1  %2 fps  %3  following %4  %5 frames written")
+        .arg(Timecode::text(progress.last), OptionValues::rateText(progress.last.type),
+             progress.lost ? CliText::tr("lost") : CliText::tr("locked"), followed)
+        .arg(progress.frames);
+}
+
+} // namespace
+
+int runFollow(const LtcEncodeOptions& options)
+{
+    if (isatty(STDOUT_FILENO) == 1) {
+        Console::error(CliText::tr("ltc-encode: standard output is a terminal; pipe the audio "
+                                   "to a player (| aplay -q -t raw -f S16_LE -r %1 -c 1)")
+                           .arg(options.sampleRate));
+        return ExitStatus::kUsage;
+    }
+    // Asked before the node binds, which would count itself.
+    if (artNetPortHeldElsewhere())
+        Console::error(QStringLiteral("ltc-encode: another program also listens on UDP port %1; "
+                                      "timecode sent to this machine's own address reaches only "
+                                      "the program that bound the port last")
+                           .arg(ArtNetPacket::kPort));
+    // A reader that goes away ends the run like a signal, with its summary.
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::unique_ptr<Pcm::SampleSink> sink = Pcm::rawSink(STDOUT_FILENO);
+    // The node's own diagnostic lines would mix with the command's.
+    artnet::setDiagnosticLines(false);
+    const std::atomic<bool>& stop = Console::installStopSignals();
+    preferPromptWakeups();
+    const bool showStatus = !options.quiet && isatty(STDERR_FILENO) == 1;
+
+    Console::OutputThread report(stderr);
+    Follow::Progress progress;
+    QString followed;
+    bool heard = false;
+    bool broken = false;
+    qint64 dropped = 0;
+    {
+        // A second of audio waits at most for a reader that is held up.
+        Follow::SampleWriter writer(*sink, options.sampleRate);
+        Follow::Settings settings;
+        settings.sampleRate = options.sampleRate;
+        settings.advanceNs = options.advanceNs;
+        settings.freewheelFrames = options.freewheelFrames;
+        const int freewheelFrames = options.freewheelFrames;
+        Follow::FollowAudio audio(
+            settings, options.level,
+            [&writer](const Follow::Block&, std::vector<qint16>&& samples) {
+                writer.push(std::move(samples));
+            },
+            [&report, freewheelFrames, showStatus](const Follow::Notice& notice) {
+                report.append(overStatus(showStatus) + noticeText(notice, freewheelFrames));
+            });
+        FollowObserver observer(options.followed, audio, report, showStatus);
+        artnet node;
+        if (!listenBesideOthers(node, &observer, QStringLiteral("ltc-encode")))
+            return ExitStatus::kFailure;
+        audio.start();
+
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (stop.load() || writer.broken()) {
+                loop.quit();
+                return;
+            }
+            if (showStatus)
+                report.redrawLine(statusText(audio.progress(), observer.followed()));
+        });
+        tick.start(kTickMs);
+        loop.exec();
+        node.setObserver(nullptr);
+        audio.stop();
+        progress = audio.progress();
+        heard = observer.heard();
+        followed = observer.followed();
+        if (showStatus && heard) {
+            report.redrawLine(statusText(progress, followed));
+            report.append(QStringLiteral("\n"));
+        }
+        broken = writer.broken();
+        dropped = writer.droppedSamples();
+    }
+    if (broken && !sink->readerGone()) {
+        report.flush();
+        Console::error(
+            CliText::tr("ltc-encode: cannot write standard output: %1").arg(sink->errorText()));
+        return ExitStatus::kFailure;
+    }
+    QString summary =
+        heard ? CliText::tr("wrote %1 frames of LTC (%2 freewheeled) at %3 Hz to standard "
+                            "output, following %4")
+                    .arg(progress.frames)
+                    .arg(progress.freewheeled)
+                    .arg(options.sampleRate)
+                    .arg(followed)
+              : CliText::tr("heard no ArtTimeCode; wrote silence at %1 Hz to standard output")
+                    .arg(options.sampleRate);
+    // Samples refused after the reader went away were not held up, only unwanted.
+    if (dropped > 0 && !sink->readerGone())
+        summary +=
+            CliText::tr("; %1 samples dropped while standard output was held up").arg(dropped);
+    report.append(summary + QLatin1Char('\n'));
+    return heard ? ExitStatus::kOk : ExitStatus::kNoneHeard;
+}
