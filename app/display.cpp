@@ -3,6 +3,7 @@
 
 #include "artnet.h"
 #include "displayrules.h"
+#include "sendernames.h"
 #include "timecode.h"
 #include "timecodetext.h"
 
@@ -21,7 +22,8 @@ bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender)
+        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender ||
+            a[i].stream != b[i].stream)
             return false;
     }
     return true;
@@ -39,7 +41,8 @@ void MainWindow::SendTimecodeTimeOut()
     readSilent.clear();
     const qint64 now = artnetNode->timecodeClockNow();
     TimecodeSource entry;
-    for (int index = 0; artnetNode->getTimecode(&entry.timecode, &entry.sender, index); ++index) {
+    for (int index = 0;
+         artnetNode->getTimecode(&entry.timecode, &entry.sender, index, &entry.stream); ++index) {
         readEntries.append(entry);
         readSilent.append(DisplayRules::isSilent(artnetNode->timecodeArrival(index), now));
     }
@@ -49,8 +52,12 @@ void MainWindow::SendTimecodeTimeOut()
     // so the texts are not built again.
     if (readEntries.isEmpty())
         return;
-    if (!sameEntries(readEntries, shownEntries))
+    // A name learnt changes an address line as a new time would.
+    const quint64 nameChanges = senderNamer ? senderNamer->changes() : 0;
+    if (!sameEntries(readEntries, shownEntries) || nameChanges != shownNameChanges) {
+        shownNameChanges = nameChanges;
         showEntries();
+    }
     // A sender falling silent or sending again changes colours only: no text, no fit.
     if (readSilent != shownSilent) {
         shownSilent.swap(readSilent);
@@ -67,8 +74,12 @@ void MainWindow::showEntries()
 
     const QString separator = useLcd ? QStringLiteral(" ") : QStringLiteral("\n");
     TimecodeText::Texts texts;
-    for (const TimecodeSource& shown : std::as_const(shownEntries))
-        TimecodeText::appendEntry(texts, shown.timecode, shown.sender, separator);
+    for (const TimecodeSource& shown : std::as_const(shownEntries)) {
+        const QString name = senderNamer ? senderNamer->name(shown.sender) : QString();
+        TimecodeText::appendEntry(texts, shown.timecode,
+                                  SenderNames::addressLine(name, shown.sender, shown.stream),
+                                  separator);
+    }
 
     if (timecodeLabel)
         timecodeLabel->setText(texts.time);

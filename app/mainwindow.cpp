@@ -6,6 +6,7 @@
 #include "checksoftwareupdate.h"
 #include "chronolume_config.h"
 #include "displayrules.h"
+#include "sendernames.h"
 #include "weblinks.h"
 
 #include <QCloseEvent>
@@ -42,11 +43,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
         artnetNode->versionLo = 0;
         artnetNode->oemHi = 0x0C;
         artnetNode->oemLo = 0x12;
-        artnetNode->setNames(QStringLiteral("Tempolis"),
-                             QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
-                                 chronolume::versionText() + QStringLiteral(" by ") +
-                                 QLatin1String(chronolume::kWebHost));
         artnetNode->setPollReplyEnabled(true);
+        SenderNames::OwnReply own;
+        own.longName = QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
+                       chronolume::versionText() + QStringLiteral(" by ") +
+                       QLatin1String(chronolume::kWebHost);
+        own.oemHi = artnetNode->oemHi;
+        own.oemLo = artnetNode->oemLo;
+        artnetNode->setNames(QStringLiteral("Tempolis"), own.longName);
+        senderNamer = new SenderNamer(artnetNode, own);
+        artnetNode->setObserver(senderNamer);
     }
 
     setWindowTitle(tr("Chronolume"));
@@ -133,9 +139,12 @@ MainWindow::~MainWindow()
         timecodeTimer = nullptr;
     }
     if (artnetNode) {
+        artnetNode->setObserver(nullptr);
         delete artnetNode;
         artnetNode = nullptr;
     }
+    delete senderNamer;
+    senderNamer = nullptr;
     closeAboutWindow();
     if (updateChecker) {
         delete updateChecker;

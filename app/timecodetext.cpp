@@ -50,7 +50,7 @@ QString formatTime(const TimecodeRecord& record)
     return Timecode::text(record);
 }
 
-void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
+void appendEntry(Texts& texts, const TimecodeRecord& record, const QString& addressLine,
                  const QString& separator)
 {
     // Separators go in even for an empty rate name, so every sender keeps its position.
@@ -61,7 +61,7 @@ void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress&
     }
     texts.rate += frameRateName(record.type);
     texts.time += formatTime(record);
-    texts.source += sender.toString();
+    texts.source += addressLine;
     ++texts.count;
 }
 

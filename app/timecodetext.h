@@ -23,7 +23,8 @@ struct Texts
     int count = 0;
 };
 
-void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
+// One sender's entry; its address line as SenderNames::addressLine gives it.
+void appendEntry(Texts& texts, const TimecodeRecord& record, const QString& addressLine,
                  const QString& separator);
 
 // Point size for the timecode label: one below the first bold size from 23 upward at which the

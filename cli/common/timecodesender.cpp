@@ -27,7 +27,7 @@ bool TimecodeSender::open()
     if (socket)
         return true;
     socket = new QUdpSocket;
-    if (!socket->bind(QHostAddress::AnyIPv4, 0)) {
+    if (!socket->bind(source.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : source, 0)) {
         firstError = CliText::tr("cannot open a UDP socket: %1").arg(socket->errorString());
         delete socket;
         socket = nullptr;
@@ -42,6 +42,7 @@ bool TimecodeSender::send(const TimecodeRecord& record)
         return false;
     std::array<quint8, kTimeCodeSize> packet;
     writeTimeCode(packet.data(), record);
+    packet[kTimeCodeStreamIdOffset] = stream;
     const char* const data = reinterpret_cast<const char*>(packet.data());
     bool allSent = true;
     for (const QHostAddress& destination : std::as_const(destinations)) {
