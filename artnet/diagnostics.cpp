@@ -21,7 +21,7 @@ std::atomic<bool> linesEnabled{true};
 
 // Enough for every line a start-up or a busy second writes; past this the output is not being
 // read, and a line more would only cost memory.
-constexpr size_t kMaxQueuedBytes = 256 * 1024;
+constexpr size_t kMaxQueuedBytes = 64 * 1024;
 
 class Writer
 {
