@@ -43,7 +43,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
         artnetNode->versionLo = 0;
         artnetNode->oemHi = 0x0C;
         artnetNode->oemLo = 0x12;
-        artnetNode->setPollReplyEnabled(true);
+        // What the window says of itself in its replies, which the namer must not take for a
+        // sender's name when they come back to the window.
         SenderNames::OwnReply own;
         own.longName = QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
                        chronolume::versionText() + QStringLiteral(" by ") +
@@ -51,6 +52,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
         own.oemHi = artnetNode->oemHi;
         own.oemLo = artnetNode->oemLo;
         artnetNode->setNames(QStringLiteral("Tempolis"), own.longName);
+        artnetNode->setPollReplyEnabled(true);
         senderNamer = new SenderNamer(artnetNode, own);
         artnetNode->setObserver(senderNamer);
     }
