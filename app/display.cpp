@@ -3,6 +3,7 @@
 
 #include "artnet.h"
 #include "displayrules.h"
+#include "sendernames.h"
 #include "timecode.h"
 #include "timecodetext.h"
 
@@ -26,7 +27,8 @@ bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender)
+        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender ||
+            a[i].stream != b[i].stream)
             return false;
     }
     return true;
@@ -44,7 +46,8 @@ void MainWindow::SendTimecodeTimeOut()
     readSilent.clear();
     const qint64 now = artnetNode->timecodeClockNow();
     TimecodeSource entry;
-    for (int index = 0; artnetNode->getTimecode(&entry.timecode, &entry.sender, index); ++index) {
+    for (int index = 0;
+         artnetNode->getTimecode(&entry.timecode, &entry.sender, index, &entry.stream); ++index) {
         readEntries.append(entry);
         readSilent.append(DisplayRules::isSilent(artnetNode->timecodeArrival(index), now));
     }
@@ -54,8 +57,12 @@ void MainWindow::SendTimecodeTimeOut()
     // so the texts are not built again.
     if (readEntries.isEmpty())
         return;
-    if (!sameEntries(readEntries, shownEntries))
+    // A name learnt changes an address line as a new time would.
+    const quint64 nameChanges = senderNamer ? senderNamer->changes() : 0;
+    if (!sameEntries(readEntries, shownEntries) || nameChanges != shownNameChanges) {
+        shownNameChanges = nameChanges;
         showEntries();
+    }
     // A sender falling silent or sending again changes colours only: no text, no fit.
     if (readSilent != shownSilent) {
         shownSilent.swap(readSilent);
@@ -72,10 +79,14 @@ void MainWindow::showEntries()
 
     TimecodeText::Texts texts;
     const qsizetype linesBefore = lcdLineSenders.size();
+    const auto addressLine = [this](const TimecodeSource& shown) {
+        const QString name = senderNamer ? senderNamer->name(shown.sender) : QString();
+        return SenderNames::addressLine(name, shown.sender, shown.stream);
+    };
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;
         for (const TimecodeSource& shown : std::as_const(shownEntries))
-            TimecodeText::appendLcdEntry(lines, shown.timecode, shown.sender);
+            TimecodeText::appendLcdEntry(lines, shown.timecode, addressLine(shown));
         showLcdLines(lines);
         // The addresses stacked as the numbers are: a line of them per line of senders.
         for (const TimecodeText::LcdLine& line : std::as_const(lines)) {
@@ -85,7 +96,8 @@ void MainWindow::showEntries()
         }
     } else {
         for (const TimecodeSource& shown : std::as_const(shownEntries))
-            TimecodeText::appendEntry(texts, shown.timecode, shown.sender, QStringLiteral("\n"));
+            TimecodeText::appendEntry(texts, shown.timecode, addressLine(shown),
+                                      QStringLiteral("\n"));
     }
 
     if (timecodeLabel)

@@ -1,6 +1,8 @@
 #include "artnet.h"
 #include "chronolume_config.h"
+#include "diagnostics.h"
 #include "mainwindow.h"
+#include "windowoutput.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -139,6 +141,8 @@ void showWindow(MainWindow& window, const Placement& placement)
 int main(int argc, char* argv[])
 {
     answerHelpOrVersion(argc, argv);
+    // From here on nothing the window writes waits for a terminal or a pipe.
+    WindowOutput::routeMessages();
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(chronolume::kAppId));
     const Placement placement = readPlacement();
@@ -147,10 +151,9 @@ int main(int argc, char* argv[])
     // Asked before the window's node binds the port, which would count itself. A diagnostic
     // line like the node's own, since the window shows nothing of it.
     if (artNetPortHeldElsewhere()) {
-        std::fputs("another program already listens on UDP port 6454; unicast timecode to this "
-                   "machine reaches only the program that bound the port last\n",
-                   stdout);
-        std::fflush(stdout);
+        ArtNetOutput::line(QStringLiteral(
+            "another program already listens on UDP port 6454; unicast timecode to this "
+            "machine reaches only the program that bound the port last"));
     }
     int result;
     {

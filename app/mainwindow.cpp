@@ -6,6 +6,7 @@
 #include "checksoftwareupdate.h"
 #include "chronolume_config.h"
 #include "displayrules.h"
+#include "sendernames.h"
 #include "weblinks.h"
 
 #include <QCloseEvent>
@@ -42,11 +43,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
         artnetNode->versionLo = 0;
         artnetNode->oemHi = 0x0C;
         artnetNode->oemLo = 0x12;
-        artnetNode->setNames(QStringLiteral("Tempolis"),
-                             QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
-                                 chronolume::versionText() + QStringLiteral(" by ") +
-                                 QLatin1String(chronolume::kWebHost));
+        // What the window says of itself in its replies, which the namer must not take for a
+        // sender's name when they come back to the window.
+        SenderNames::OwnReply own;
+        own.longName = QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
+                       chronolume::versionText() + QStringLiteral(" by ") +
+                       QLatin1String(chronolume::kWebHost);
+        own.oemHi = artnetNode->oemHi;
+        own.oemLo = artnetNode->oemLo;
+        artnetNode->setNames(QStringLiteral("Tempolis"), own.longName);
         artnetNode->setPollReplyEnabled(true);
+        senderNamer = new SenderNamer(artnetNode, own);
+        artnetNode->setObserver(senderNamer);
     }
 
     setWindowTitle(tr("Chronolume"));
@@ -133,9 +141,12 @@ MainWindow::~MainWindow()
         timecodeTimer = nullptr;
     }
     if (artnetNode) {
+        artnetNode->setObserver(nullptr);
         delete artnetNode;
         artnetNode = nullptr;
     }
+    delete senderNamer;
+    senderNamer = nullptr;
     closeAboutWindow();
     if (updateChecker) {
         delete updateChecker;

@@ -23,6 +23,7 @@ class QShortcut;
 class QMenu;
 class QTimer;
 class QVBoxLayout;
+class SenderNamer;
 class artnet;
 
 class MainWindow : public QMainWindow
@@ -68,6 +69,9 @@ private:
     void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
+    // The node's observer while the window lives: asks senders for their names and keeps them.
+    SenderNamer* senderNamer = nullptr;
+    quint64 shownNameChanges = 0; // the namer's change count the address lines show
     QMenu* contextMenu = nullptr;
     QAction* searchUpdatesAction = nullptr;
     QAction* helpAction = nullptr;

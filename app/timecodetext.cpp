@@ -48,7 +48,7 @@ QString formatTime(const TimecodeRecord& record)
     return Timecode::text(record);
 }
 
-void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
+void appendEntry(Texts& texts, const TimecodeRecord& record, const QString& addressLine,
                  const QString& separator)
 {
     // Separators go in even for an empty rate name, so every sender keeps its position.
@@ -59,18 +59,18 @@ void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress&
     }
     texts.rate += frameRateName(record.type);
     texts.time += formatTime(record);
-    texts.source += sender.toString();
+    texts.source += addressLine;
     ++texts.count;
 }
 
-void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record, const QHostAddress& sender)
+void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record, const QString& addressLine)
 {
     // The time is the longer text of the two: a line its digits hold holds the rates too.
     const qsizetype time = formatTime(record).size();
     if (lines.isEmpty() || lines.constLast().texts.time.size() + 1 + time > kMostLcdDigits)
         lines.append(LcdLine());
     LcdLine& line = lines.last();
-    appendEntry(line.texts, record, sender, QStringLiteral(" "));
+    appendEntry(line.texts, record, addressLine, QStringLiteral(" "));
     line.timeDigits = int(line.texts.time.size());
     line.rateDigits = int(std::max<qsizetype>(line.texts.rate.size(), 7 * line.texts.count - 1));
 }

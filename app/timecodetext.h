@@ -25,7 +25,8 @@ struct Texts
     int count = 0;
 };
 
-void appendEntry(Texts& texts, const TimecodeRecord& record, const QHostAddress& sender,
+// One sender's entry; its address line as SenderNames::addressLine gives it.
+void appendEntry(Texts& texts, const TimecodeRecord& record, const QString& addressLine,
                  const QString& separator);
 
 // The most digits a seven-segment number shows; it drops whatever is put on more.
@@ -44,7 +45,7 @@ struct LcdLine
 // Adds a sender to the last line, or begins a new one where its time would take that line past
 // kMostLcdDigits.
 void appendLcdEntry(QList<LcdLine>& lines, const TimecodeRecord& record,
-                    const QHostAddress& sender);
+                    const QString& addressLine);
 
 // Point size for the timecode label: one below the first bold size from one above the floor
 // upward at which the text as the label shows it reaches two thirds of the label's height (all

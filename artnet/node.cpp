@@ -166,7 +166,7 @@ void artnet::setNames(const QString& newShortName, const QString& newLongName)
     longName = newLongName;
 }
 
-bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index)
+bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index, quint8* stream)
 {
     if (!record)
         return false;
@@ -181,6 +181,8 @@ bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index
     *record = source.timecode;
     if (sender)
         *sender = source.sender;
+    if (stream)
+        *stream = source.stream;
     return true;
 }
 

@@ -82,6 +82,24 @@ void parseMac(QString text, quint8 mac[6])
     }
 }
 
+bool isControlCharacter(QChar c)
+{
+    return c.category() == QChar::Other_Control;
+}
+
+QString printableName(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (isControlCharacter(c))
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace ArtNetPoll
 
 void artnet::sendPollReply(const QHostAddress& sender)

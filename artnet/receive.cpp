@@ -27,8 +27,9 @@ enum Notice {
 };
 std::atomic<bool> firstNotice[NoticeCount] = {true, true, true, true, true};
 
-// However many addresses a network shows, the node keeps no more senders than this: the window
-// lists every one, and a flood of new addresses must not take over the node's memory and time.
+// However many addresses and streams a network shows, the node keeps no more entries than this:
+// the window lists every one, and a flood of new senders must not take over the node's memory
+// and time.
 constexpr qsizetype kMaxTimecodeSenders = 256;
 
 void noticeOnce(Notice notice, const char* text)
@@ -172,11 +173,12 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
                            qint64 arrivalNs)
 {
     // The socket is IPv4: a sender is known by its IPv4 address, in whichever form it is handed
-    // over (also ::ffff:a.b.c.d). No other sender can have sent the datagram.
+    // over (also ::ffff:a.b.c.d), and its stream. No other sender can have sent the datagram.
     bool isIpv4 = false;
     const quint32 address = sender.toIPv4Address(&isIpv4);
     if (!isIpv4)
         return;
+    const quint64 key = (quint64(address) << 8) | stream;
     // Written for the first timecode taken: the limit drops none before 256 were.
     noticeOnce(TimecodeNotice, "receiving Art-Net TIMECODE ...");
 
@@ -184,7 +186,7 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         timecodeSources = new QList<TimecodeSource>;
     // The arrival, not a change of value: a paused playback repeating its frame still sends.
     const qint64 arrival = timecodeClock->elapsed();
-    const auto known = timecodeSenderIndex.constFind(address);
+    const auto known = timecodeSenderIndex.constFind(key);
     if (known != timecodeSenderIndex.constEnd()) {
         TimecodeSource& source = (*timecodeSources)[*known];
         source.timecode = record;
@@ -195,8 +197,8 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
                        "timecode sender limit of 256 reached, new senders ignored");
             return;
         }
-        timecodeSenderIndex.insert(address, timecodeSources->size());
-        timecodeSources->append(TimecodeSource{record, sender, arrival});
+        timecodeSenderIndex.insert(key, timecodeSources->size());
+        timecodeSources->append(TimecodeSource{record, sender, arrival, stream});
         anyTimecodeStored = true;
     }
     if (observer)

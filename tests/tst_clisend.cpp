@@ -67,14 +67,14 @@ void signalRows()
 }
 
 // One ArtTimeCode written out byte by byte.
-QString timecode(const char* framesSecondsMinutesHours, const char* type)
+QString timecode(const char* framesSecondsMinutesHours, const char* type, const char* stream = "00")
 {
     return QStringLiteral("4172742d4e657400" // "Art-Net" and its NUL
                           "0097"             // OpCode 0x9700, LE
                           "000e"             // protocol version 14
-                          "0000")            // Filler1, StreamId
-           + QLatin1String(framesSecondsMinutesHours) + QLatin1String(type) +
-           QStringLiteral("00"); // pad
+                          "00")              // Filler1
+           + QLatin1String(stream) + QLatin1String(framesSecondsMinutesHours) +
+           QLatin1String(type) + QStringLiteral("00"); // pad
 }
 
 // The final line taken apart; sent is -1 when the line is not a summary, or counts its frames
@@ -204,6 +204,35 @@ private slots:
                      qPrintable(received.join(QLatin1Char(' '))));
     }
 
+    // Streams 0 and 255, the first and last, each from an address of loopback's own.
+    void streamAndSource_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::addColumn<QString>("from");
+        QTest::newRow("stream 0 from 127.0.0.2") << "0"
+                                                 << "127.0.0.2";
+        QTest::newRow("stream 255 from 127.0.0.3") << "255"
+                                                   << "127.0.0.3";
+    }
+
+    void streamAndSource()
+    {
+        QFETCH(QString, stream);
+        QFETCH(QString, from);
+        Receiver receiver;
+        QVERIFY(receiver.open());
+        const Finished run = runCli({"send", "--to", "127.0.0.1", "--from", from, "--stream",
+                                     stream, "--frames", "1", "--quiet"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(receiver.socket.hasPendingDatagrams());
+        const QNetworkDatagram datagram = receiver.socket.receiveDatagram();
+        QCOMPARE(datagram.senderAddress().toString(), from);
+        QCOMPARE(QString::fromLatin1(datagram.data().toHex()),
+                 timecode("00000000", "01",
+                          qPrintable(
+                              QStringLiteral("%1").arg(stream.toInt(), 2, 16, QLatin1Char('0')))));
+    }
+
     void everyAddressGiven()
     {
         Receiver receiver;
@@ -262,6 +291,13 @@ private slots:
             "send: --duration \"0\" is not a positive number of seconds");
         row("negative duration", {"--duration", "-1"},
             "send: --duration \"-1\" is not a positive number of seconds");
+        row("stream 256", {"--stream", "256"},
+            "send: --stream \"256\" is not a whole number from 0 to 255");
+        row("negative stream", {"--stream", "-1"},
+            "send: --stream \"-1\" is not a whole number from 0 to 255");
+        row("--from not this machine's", {"--from", "192.0.2.1"},
+            "send: --from 192.0.2.1 is not an address of this machine");
+        row("--from IPv6", {"--from", "::1"}, "send: --from \"::1\" is not an IPv4 address");
         row("unknown option", {"--rat", "25"}, "send: Unknown option 'rat'.");
         row("stray argument", {"now"}, "send: unexpected argument \"now\"");
     }

@@ -66,6 +66,46 @@ private slots:
         QCOMPARE(MainWindowProbe::rateLabel(window)->text(), rate);
         QCOMPARE(MainWindowProbe::sourceLabel(window)->text(), QStringLiteral("127.0.0.1"));
     }
+
+    // Two generators on one machine, one address, two streams, as the README shows them: two
+    // entries at once, each with its own time and rate.
+    void twoStreamsFromOneAddressAreTwoEntries()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        OutputCapture windowOutput;
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QProcess first, second;
+        const QStringList common{"send", "--to", "127.0.0.1", "--from", "127.0.0.2", "--quiet"};
+        first.start(QStringLiteral(CHRONOLUME_CLI),
+                    common + QStringList{"--rate", "25", "--frames", "10"});
+        second.start(QStringLiteral(CHRONOLUME_CLI),
+                     common + QStringList{"--stream", "2", "--rate", "30", "--start", "10:00:00:00",
+                                          "--frames", "12"});
+        for (QProcess* generator : {&first, &second}) {
+            QTRY_COMPARE_WITH_TIMEOUT(generator->state(), QProcess::NotRunning, 10000);
+            QCOMPARE(generator->readAllStandardError(), QByteArray());
+            QCOMPARE(generator->exitCode(), 0);
+        }
+
+        // Either may be heard first; each line of the three labels belongs to one entry.
+        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::timecodeLabel(window)->text().split('\n').size(),
+                                  2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            MainWindowProbe::timecodeLabel(window)->text().contains(QStringLiteral("10:00:00:11")),
+            true, 5000);
+        const QStringList times = MainWindowProbe::timecodeLabel(window)->text().split('\n');
+        const QStringList rates = MainWindowProbe::rateLabel(window)->text().split('\n');
+        const QStringList sources = MainWindowProbe::sourceLabel(window)->text().split('\n');
+        QStringList entries;
+        for (int i = 0; i < 2; ++i)
+            entries << times.value(i) + " " + rates.value(i) + " " + sources.value(i);
+        entries.sort();
+        QCOMPARE(entries,
+                 (QStringList{"00:00:00:09 25 FPS 127.0.0.2", "10:00:00:11 30 FPS 127.0.0.2 · 2"}));
+    }
 };
 
 QTEST_MAIN(CliSendWindowTest)

@@ -821,7 +821,7 @@ private slots:
             TimecodeRecord record{};
             record.frames = quint8(frames[i]);
             record.type = quint8(types.value(i, types.first()));
-            TimecodeText::appendLcdEntry(lines, record, QHostAddress(quint32(i)));
+            TimecodeText::appendLcdEntry(lines, record, QHostAddress(quint32(i)).toString());
         }
         QList<int> count, time, rate;
         for (const TimecodeText::LcdLine& line : std::as_const(lines)) {

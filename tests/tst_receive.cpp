@@ -34,7 +34,8 @@ private slots:
     void datagramsReachTheirHandlers_data()
     {
         QTest::addColumn<QByteArrayList>("datagrams");
-        QTest::addColumn<QStringList>("stored"); // "sender: frames seconds minutes hours type"
+        // "sender: frames seconds minutes hours type", the sender "address/stream" past stream 0
+        QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QStringList>("debug");
         QTest::addColumn<int>("hold");
@@ -53,6 +54,16 @@ private slots:
         row("two programs on one host share an entry",
             {artTimeCode(1, 1, 1, 1, 0), artTimeCode(2, 2, 2, 2, 3)}, {"127.0.0.2: 2 2 2 2 3"}, {},
             {}, 0, {0, 2});
+        const auto stream = [](const QByteArray& datagram, char id) {
+            return patched(datagram, 13, QByteArray(1, id));
+        };
+        row("a sender is an address and a stream: each stream its own entry, updated alone",
+            {stream(artTimeCode(1, 1, 1, 1, 1), 0), stream(artTimeCode(2, 2, 2, 2, 3), 1),
+             stream(artTimeCode(3, 3, 3, 3, 0), char(255)), stream(artTimeCode(4, 4, 4, 4, 1), 0),
+             stream(artTimeCode(5, 5, 5, 5, 2), 1), stream(artTimeCode(6, 6, 6, 6, 2), 1)},
+            {"127.0.0.2: 4 4 4 4 1", "127.0.0.2/1: 5 5 5 5 2", "127.0.0.2/255: 3 3 3 3 0",
+             "127.0.0.3/1: 6 6 6 6 2"},
+            {}, {}, 0, {0, 0, 0, 2, 0, 1});
         const QByteArray tc = artTimeCode(5, 6, 7, 8, 1);
         // Type is the last field, in byte 18: anything shorter is a fragment.
         row("a timecode without its Type byte makes no entry and changes none",
@@ -120,12 +131,14 @@ private slots:
         QCOMPARE(int(ArtnetProbe::dmxHold(node)), hold);
 
         QStringList seen;
-        for (int i = 0; node.getTimecode(&record, &sender, i); ++i) {
+        quint8 stream = 0;
+        for (int i = 0; node.getTimecode(&record, &sender, i, &stream); ++i) {
             record = TimecodeRecord();
             QVERIFY(node.getTimecode(&record, nullptr, i)); // the sender is optional
-            seen << QString::asprintf("%s: %d %d %d %d %d", qPrintable(sender.toString()),
-                                      record.frames, record.seconds, record.minutes, record.hours,
-                                      record.type);
+            const QString who =
+                sender.toString() + (stream ? QStringLiteral("/%1").arg(stream) : QString());
+            seen << QString::asprintf("%s: %d %d %d %d %d", qPrintable(who), record.frames,
+                                      record.seconds, record.minutes, record.hours, record.type);
         }
         QCOMPARE(seen, stored);
         QVERIFY(!node.getTimecode(&record, &sender, -1));
@@ -184,6 +197,35 @@ private slots:
         QCOMPARE(seen[1], kept);
         QCOMPARE(lines.filter(QStringLiteral("limit")),
                  QStringList{"timecode sender limit of 256 reached, new senders ignored"});
+    }
+
+    // The limit counts entries, not addresses: one address's streams fill it as well.
+    void limitCountsEntries_data()
+    {
+        QTest::addColumn<int>("streams"); // entries from 127.0.0.2, streams 0 up
+        QTest::addColumn<bool>("kept");   // whether 127.0.0.3 gets an entry after them
+        QTest::newRow("255 streams: room for one more") << 255 << true;
+        QTest::newRow("256 streams: full") << 256 << false;
+    }
+
+    void limitCountsEntries()
+    {
+        QFETCH(int, streams);
+        QFETCH(bool, kept);
+        artnet node;
+        for (int i = 0; i < streams; ++i) {
+            const QByteArray datagram =
+                patched(artTimeCode(1, 2, 3, 4, 1), 13, QByteArray(1, char(i)));
+            node.takeDatagram(datagram.constData(), int(datagram.size()), kA, 0);
+        }
+        const QByteArray other = artTimeCode(9, 9, 9, 9, 2);
+        node.takeDatagram(other.constData(), int(other.size()), kB, 0);
+
+        const QList<TimecodeSource>* entries = ArtnetProbe::timecodeSources(node);
+        QVERIFY(entries);
+        QCOMPARE(entries->size(), qsizetype(kept ? streams + 1 : streams));
+        QCOMPARE(entries->last().sender == kB, kept);
+        QCOMPARE(int(entries->at(streams - 1).stream), streams - 1);
     }
 
     // A poll is kept, zero-filled to its full size, only while the node answers polls.

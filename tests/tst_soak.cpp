@@ -309,9 +309,11 @@ private slots:
                 return line.startsWith(QLatin1String(prefix));
             }));
         };
-        QCOMPARE(count("PollReply to "), stream.polls);
+        // The window asks each valid sender for its name once, at its first timecode; on
+        // loopback its own socket receives that ArtPoll and answers it like the others.
+        QCOMPARE(count("PollReply to "), stream.polls + kValidSenders);
         // The node's answers to the polls come back to its own socket.
-        QCOMPARE(count("Art-Net PollReply"), stream.pollReplies + stream.polls);
+        QCOMPARE(count("Art-Net PollReply"), stream.pollReplies + stream.polls + kValidSenders);
         QCOMPARE(count("receive not implemented OpCode at time 0x6000"), stream.unknownOpCodes);
         QCOMPARE(syncLines.load(), stream.syncs);
 

@@ -36,6 +36,9 @@ struct TimecodeSource
     TimecodeRecord timecode;
     QHostAddress sender; // the port is not kept: two programs on one host share an entry
     qint64 arrival = 0;  // the last ArtTimeCode's arrival, ms on the node's timecode clock
+    // ArtTimeCode's StreamId: one address sending several streams has an entry for each, so a
+    // media server and an LTC bridge on one machine do not take turns in one entry.
+    quint8 stream = 0;
 };
 
 // One usable local IPv4 network.
@@ -135,11 +138,14 @@ public:
     void setPollReplyEnabled(bool enabled);
     // The names ArtPollReply reports, cut to their fields when sent.
     void setNames(const QString& shortName, const QString& longName);
-    // The last timecode and address of the index-th sender, in the order first heard; the node
-    // keeps the first 256 senders and ignores new ones after them. Opens the socket first; false
-    // without a record pointer, without a socket or past the last sender.
-    bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index);
-    // When the index-th sender's last ArtTimeCode arrived, in milliseconds on the node's
+    // A sender is an address and a StreamId together: the store has one entry for each such
+    // pair, and the indexes, the arrivals and the limit of 256 count entries, not addresses.
+    // The last timecode, address and stream of the index-th entry, in the order first heard;
+    // the node keeps the first 256 entries and ignores new ones after them. Opens the socket
+    // first; false without a record pointer, without a socket or past the last entry.
+    bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index,
+                     quint8* stream = nullptr);
+    // When the index-th entry's last ArtTimeCode arrived, in milliseconds on the node's
     // timecode clock; -1 past the last sender. Every datagram counts, the same frame repeated
     // too, so the time since then, against timecodeClockNow(), tells a sender that still sends
     // from one that went silent. On the node's thread, which stores the arrivals as it reads
@@ -279,9 +285,9 @@ private:
     QList<TimecodeSource>* timecodeSources = nullptr;
     // Started once, never restarted: its reading is the time of the arrivals.
     ElapsedClock* timecodeClock = nullptr;
-    // Where each sender's entry sits in timecodeSources, by IPv4 address: finding a known
-    // sender does not walk the list.
-    QHash<quint32, qsizetype> timecodeSenderIndex;
+    // Where each entry sits in timecodeSources, by IPv4 address and stream (address << 8 |
+    // stream): finding a known sender does not walk the list.
+    QHash<quint64, qsizetype> timecodeSenderIndex;
     bool anyTimecodeStored = false; // a first sender's record is in timecodeSources
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;

@@ -21,4 +21,12 @@ quint32 portCount(quint32 dmxBufferSize, quint16 dmxChannelsPerUniverse, quint32
 // Hexadecimal pairs of a hardware-address text, colons ignored; missing pairs stay zero.
 void parseMac(QString text, quint8 mac[6]);
 
+// Names come from the network, a byte each, and are shown on terminals and in the window: no
+// control character among them (C0, DEL, or C1, which a terminal may read as the start of a
+// command) may reach either as it is.
+bool isControlCharacter(QChar c);
+// The text with every control character shown as \xHH, as the node list and the window show a
+// node's names.
+QString printableName(const QString& text);
+
 } // namespace ArtNetPoll

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <QUdpSocket>
 
 #include <cmath>
 
@@ -81,6 +82,32 @@ QString readDestination(const QString& text, QHostAddress* address)
     return QString();
 }
 
+QString readStream(const QString& text, quint8* stream)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    // Digits only: toInt takes a sign and spaces a StreamId never has.
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,3}$"));
+    if (!ok || !digits.match(text).hasMatch() || value > 255)
+        return CliText::tr("--stream \"%1\" is not a whole number from 0 to 255").arg(text);
+    *stream = quint8(value);
+    return QString();
+}
+
+QString readSource(const QString& text, QHostAddress* address)
+{
+    static const QRegularExpression dottedQuad(
+        QStringLiteral("^\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    if (!dottedQuad.match(text).hasMatch() || !address->setAddress(text))
+        return CliText::tr("--from \"%1\" is not an IPv4 address").arg(text);
+    // The system knows which addresses are this machine's (all of 127.0.0.0/8 on loopback, for
+    // one): a socket bound to the address says so.
+    QUdpSocket probe;
+    if (!probe.bind(*address, 0))
+        return CliText::tr("--from %1 is not an address of this machine").arg(text);
+    return QString();
+}
+
 QString readFrameCount(const QString& durationText, const QString& framesText, quint8 type,
                        qint64* count)
 {
@@ -121,6 +148,15 @@ QCommandLineOption toOption()
                               CliText::tr("Send to this IPv4 address only; repeatable. "
                                           "Default: every local network's broadcast address."),
                               QStringLiteral("ADDRESS"));
+}
+
+QCommandLineOption streamOption()
+{
+    return QCommandLineOption(QStringLiteral("stream"),
+                              CliText::tr("StreamId sent in every ArtTimeCode, 0 to 255 "
+                                          "(default 0, the master stream); a receiver shows each "
+                                          "stream of one address as a sender of its own."),
+                              QStringLiteral("N"));
 }
 
 QCommandLineOption durationOption()

@@ -30,6 +30,12 @@ QString invalidTimecodeReason(const TimecodeRecord& record);
 // A dotted-quad IPv4 address for --to.
 QString readDestination(const QString& text, QHostAddress* address);
 
+// A StreamId given to --stream: a whole number from 0 to 255.
+QString readStream(const QString& text, quint8* stream);
+
+// The local IPv4 address given to --from: one this machine has, so a socket can send from it.
+QString readSource(const QString& text, QHostAddress* address);
+
 // The number of frames --frames gives, or --duration gives at the Type's rate (at least one);
 // a null text stands for an option not given, and with neither *count stays as it was.
 QString readFrameCount(const QString& durationText, const QString& framesText, quint8 type,
@@ -41,6 +47,7 @@ QCommandLineOption toOption();
 QCommandLineOption durationOption();
 QCommandLineOption framesOption();
 QCommandLineOption quietOption();
+QCommandLineOption streamOption();
 
 // --rate, then --start read at that rate (00:00:00:00 when it is not given).
 QString readRateAndStart(const QCommandLineParser& parser, const QCommandLineOption& rate,

@@ -1,4 +1,5 @@
 #include "common/textoutput.h"
+#include "pollreply.h"
 
 namespace TextOutput {
 
@@ -27,7 +28,7 @@ QString jsonString(const QString& text)
         default:
             // Every control character, C1 too: the same string to a JSON reader, nothing a
             // terminal acts on when the line is shown.
-            if (c.category() == QChar::Other_Control)
+            if (ArtNetPoll::isControlCharacter(c))
                 out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
             else
                 out += c;

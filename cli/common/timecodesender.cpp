@@ -27,7 +27,7 @@ bool TimecodeSender::open()
     if (socket)
         return true;
     socket = new QUdpSocket;
-    if (!socket->bind(QHostAddress::AnyIPv4, 0)) {
+    if (!socket->bind(source.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : source, 0)) {
         firstError = CliText::tr("cannot open a UDP socket: %1").arg(socket->errorString());
         delete socket;
         socket = nullptr;

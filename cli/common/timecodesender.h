@@ -21,6 +21,11 @@ public:
     TimecodeSender(const TimecodeSender&) = delete;
     TimecodeSender& operator=(const TimecodeSender&) = delete;
 
+    // The StreamId of every datagram from now on; 0 until set.
+    void setStream(quint8 id) { stream = id; }
+    // The local address open() binds to; null (the default) lets the system choose.
+    void setSource(const QHostAddress& address) { source = address; }
+
     // Binds an ephemeral port; false with errorText() when the system refuses.
     bool open();
 
@@ -30,11 +35,9 @@ public:
 
     QString errorText() const { return firstError; }
 
-    // The StreamId the datagrams carry; 0, the master stream, unless set.
-    void setStream(quint8 id) { stream = id; }
-
 private:
     QList<QHostAddress> destinations;
+    QHostAddress source;
     quint8 stream = 0;
     QUdpSocket* socket = nullptr;
     QString firstError;

@@ -1,5 +1,6 @@
 #include "nodes/nodereport.h"
 #include "common/textoutput.h"
+#include "pollreply.h"
 
 namespace NodeList {
 
@@ -12,22 +13,6 @@ QString macText(const std::array<quint8, 6>& mac)
 }
 
 namespace {
-
-// Names come from the network, a byte each: no control character among them (C0, DEL, or C1,
-// which a terminal may read as the start of a command) may reach the terminal. Each is shown
-// as \xHH.
-QString printable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
 
 QString versionText(const Node& node)
 {
@@ -70,10 +55,12 @@ QStringList tableLines(const QList<Node>& nodes)
                              QStringLiteral("OUT"), QStringLiteral("IN"), QStringLiteral("MAC"),
                              QStringLiteral("LONG NAME")});
     for (const Node& node : nodes) {
-        table.add({node.ip.toString(), QString::number(node.bindIndex), printable(node.shortName),
+        table.add({node.ip.toString(), QString::number(node.bindIndex),
+                   ArtNetPoll::printableName(node.shortName),
                    QStringLiteral("0x%1").arg(node.oem, 4, 16, QLatin1Char('0')), versionText(node),
                    QString::number(node.ports), universesText(node.universesOut),
-                   universesText(node.universesIn), macText(node.mac), printable(node.longName)});
+                   universesText(node.universesIn), macText(node.mac),
+                   ArtNetPoll::printableName(node.longName)});
     }
     return table.lines();
 }

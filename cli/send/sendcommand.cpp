@@ -21,6 +21,8 @@ int runSend(const QStringList& arguments)
     if (destinations.isEmpty())
         return ExitStatus::kFailure;
     TimecodeSender sender(destinations);
+    sender.setStream(options.stream);
+    sender.setSource(options.from);
     if (!sender.open()) {
         Console::error(QStringLiteral("send: ") + sender.errorText());
         return ExitStatus::kFailure;

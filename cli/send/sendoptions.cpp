@@ -19,12 +19,19 @@ bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* st
     const QCommandLineOption duration = OptionValues::durationOption();
     const QCommandLineOption frames = OptionValues::framesOption();
     const QCommandLineOption quiet = OptionValues::quietOption();
+    const QCommandLineOption stream = OptionValues::streamOption();
+    const QCommandLineOption from(
+        QStringLiteral("from"),
+        CliText::tr("Send from this local IPv4 address, so that one machine can stand for "
+                    "several senders (127.0.0.2, 127.0.0.3 on loopback). Default: the "
+                    "address the system chooses."),
+        QStringLiteral("ADDRESS"));
     if (!CommandLine::parse(
             parser, QStringLiteral("send"),
             CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate, to the broadcast "
                         "address of every local IPv4 network or to the given addresses, until "
                         "interrupted or for the given time or number of frames."),
-            {rate, start, to, duration, frames, quiet}, arguments, status))
+            {rate, start, to, duration, frames, quiet, stream, from}, arguments, status))
         return false;
     const auto value = [&parser](const QCommandLineOption& option) {
         return CommandLine::lastValue(parser, option);
@@ -41,6 +48,10 @@ bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* st
     if (complaint.isNull())
         complaint = OptionValues::readFrameCount(value(duration), value(frames), options.type,
                                                  &options.frameCount);
+    if (complaint.isNull() && parser.isSet(stream))
+        complaint = OptionValues::readStream(value(stream), &options.stream);
+    if (complaint.isNull() && parser.isSet(from))
+        complaint = OptionValues::readSource(value(from), &options.from);
     if (!complaint.isNull()) {
         *status = CommandLine::refuse(QStringLiteral("send: ") + complaint);
         return false;

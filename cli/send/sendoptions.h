@@ -17,6 +17,8 @@ struct SendOptions
     QList<QHostAddress> destinations; // empty: every local network's broadcast address
     qint64 frameCount = -1;           // frames to send, -1 until interrupted
     bool quiet = false;
+    quint8 stream = 0; // the StreamId of every datagram
+    QHostAddress from; // the local address to send from; null: the system chooses
 };
 
 // Parses and checks the arguments after "send". True when the stream is to run; otherwise the

@@ -1,5 +1,7 @@
 #include "capture.h"
 
+#include "diagnostics.h"
+
 #include <QtGlobal>
 
 #include <cstdio>
@@ -25,6 +27,8 @@ void collect(QtMsgType type, const QMessageLogContext& context, const QString& m
 
 OutputCapture::OutputCapture()
 {
+    // Lines queued before the capture are not the code under test's.
+    ArtNetOutput::flush();
     std::fflush(stdout);
     char path[] = "/tmp/chronolume-stdout-XXXXXX";
     file = mkstemp(path);
@@ -47,6 +51,8 @@ QByteArray OutputCapture::finish()
     if (finished)
         return output;
     finished = true;
+    // The node's lines reach the output from a thread of their own.
+    ArtNetOutput::flush();
     std::fflush(stdout);
     qInstallMessageHandler(previousHandler);
     activeDebug = nullptr;

@@ -1,0 +1,32 @@
+// The node's diagnostic lines on standard output, and any other line a program wants written
+// the same way. Nothing here waits for the output: the lines go to a thread of their own that
+// alone writes, and a line that finds the queue full is dropped and counted, so that a paused
+// terminal or a pipe nobody reads never holds up the thread that receives or draws.
+#pragma once
+
+#include <QtGlobal>
+
+class QString;
+
+namespace ArtNetOutput {
+
+// Queues the text and a line break for standard output.
+void line(const QString& text);
+
+// Queues the text as it is (it carries its own line break, if any). The flush flag is kept for
+// the callers' sake: every queued text is written as soon as the output takes it.
+void text(const QString& text, bool flush);
+
+// Queues the text as it is for standard error.
+void errorText(const QString& text);
+
+// Lines dropped so far because the output did not take them; after a drop, once the output
+// moves again, a line says how many were lost.
+quint64 droppedLines();
+
+// Waits until everything queued so far is written, or the output has stopped taking it for
+// timeoutMs; true when all of it was written. For tests and the end of a program, never for a
+// thread that keeps time or draws.
+bool flush(int timeoutMs = 2000);
+
+} // namespace ArtNetOutput

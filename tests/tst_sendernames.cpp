@@ -1,0 +1,304 @@
+// Which sender is which: the rules that name a sender and write its address line, the real
+// window asking a sender on another host for its name, and the window's output into a pipe
+// nobody reads.
+#include "capture.h"
+#include "diagnostics.h"
+#include "packets.h"
+#include "peernet.h"
+#include "pollreply.h"
+#include "sandbox.h"
+#include "sendernames.h"
+#include "settingsstore.h"
+#include "timecode.h"
+#include "traffic.h"
+#include "windowoutput.h"
+#include "windowprobes.h"
+
+#include <QDeadlineTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+const QHostAddress kSender(QStringLiteral("10.0.0.5"));
+
+QByteArray reply(const QString& shortName, quint32 ip, const QString& longName = "desk",
+                 quint8 oemLo = 0xFF)
+{
+    ArtNetPacket::PollReply fields;
+    fields.ip = ip;
+    fields.shortName = shortName;
+    fields.longName = longName;
+    fields.oemLo = oemLo;
+    return ArtNetPacket::pollReplyPacket(fields);
+}
+
+} // namespace
+
+class SenderNamesTest : public QObject
+{
+    Q_OBJECT
+
+    SettingsStore settings;
+
+private slots:
+    void initTestCase() { QVERIFY(settings.isValid()); }
+
+    void asksForName_data()
+    {
+        QTest::addColumn<qint64>("last");
+        QTest::addColumn<qint64>("arrival");
+        QTest::addColumn<bool>("asks");
+        const qint64 silence = Timecode::kSilentAfterNs;
+        QTest::newRow("never heard") << qint64(-1) << qint64(5) << true;
+        QTest::newRow("heard at 0 counts as heard") << qint64(0) << qint64(5) << false;
+        QTest::newRow("back exactly at the silence limit: still sending")
+            << qint64(100) << 100 + silence << false;
+        QTest::newRow("one nanosecond past it: returned") << qint64(100) << 101 + silence << true;
+    }
+
+    void asksForName()
+    {
+        QFETCH(qint64, last);
+        QFETCH(qint64, arrival);
+        QFETCH(bool, asks);
+        QCOMPARE(SenderNames::asksForName(last, arrival), asks);
+    }
+
+    void nameFromReply_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QString>("name"); // null: no name taken
+        const quint32 ip = kSender.toIPv4Address();
+        const auto row = [](const char* name, const QByteArray& datagram, const QString& taken) {
+            QTest::newRow(name) << datagram << taken;
+        };
+        row("the short name of a reply from its own address", reply("FOH desk", ip), "FOH desk");
+        row("an empty short name is a name of none", reply("", ip), "");
+        row("IP Address field one below the source", reply("FOH desk", ip - 1), QString());
+        row("IP Address field one above the source", reply("FOH desk", ip + 1), QString());
+        QByteArray full = reply("", ip);
+        full.replace(26, 18, QByteArray(18, 'N')); // no NUL in the field
+        row("18 bytes without a NUL: the first 17 are shown", full, QString(17, 'N'));
+        row("control characters as the node list shows them",
+            reply("A\x01\x7f"
+                  "B",
+                  ip),
+            "A\\x01\\x7fB");
+        row("the window's own reply", reply("Tempolis", ip, "own", 0x12), QString());
+        row("own long name, another OEM: a sender", reply("X", ip, "own", 0x13), "X");
+        row("own OEM, another long name: a sender", reply("Y", ip, "owns", 0x12), "Y");
+        row("one byte short of a reply",
+            reply("FOH desk", ip).left(ArtNetPacket::kPollReplyMinimumSize - 1), QString());
+        row("a reply just long enough",
+            reply("FOH desk", ip).left(ArtNetPacket::kPollReplyMinimumSize), "FOH desk");
+    }
+
+    void nameFromReply()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(QString, name);
+        SenderNames::OwnReply own;
+        own.longName = QStringLiteral("own");
+        own.oemLo = 0x12;
+        own.oemHi = 0;
+        const std::optional<QString> taken = SenderNames::nameFromReply(datagram, kSender, own);
+        QCOMPARE(taken.has_value(), !name.isNull());
+        if (taken)
+            QCOMPARE(*taken, name);
+    }
+
+    void addressLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("stream 0 reads as the address alone") << "" << 0 << "10.0.0.5";
+        QTest::newRow("stream 1") << "" << 1 << "10.0.0.5 · 1";
+        QTest::newRow("stream 255") << "" << 255 << "10.0.0.5 · 255";
+        QTest::newRow("a name in front") << "FOH desk" << 0 << "FOH desk · 10.0.0.5";
+        QTest::newRow("a name and a stream") << "FOH desk" << 2 << "FOH desk · 10.0.0.5 · 2";
+    }
+
+    void addressLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, stream);
+        QFETCH(QString, line);
+        QCOMPARE(SenderNames::addressLine(name, kSender, quint8(stream)), line);
+    }
+
+    // The node list, the JSON lines and the window show a name the same way.
+    void printableName_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "FOH desk"
+                               << "FOH desk";
+        QTest::newRow("NUL and US, C0's first and last")
+            << QString(QChar(0)) + QChar(0x1f) << "\\x00\\x1f";
+        QTest::newRow("space, the first printable") << " "
+                                                    << " ";
+        QTest::newRow("tilde and DEL") << "~\x7f"
+                                       << "~\\x7f";
+        QTest::newRow("C1's first and last, then NBSP")
+            << QString(QChar(0x80)) + QChar(0x9f) + QChar(0xa0)
+            << "\\x80\\x9f" + QString(QChar(0xa0));
+    }
+
+    void printableName()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(ArtNetPoll::printableName(text), shown);
+    }
+
+    // A sender on another host: one unicast ArtPoll when it is first heard, none while it goes
+    // on sending, one when it returns from silence; its answer names it in its address line.
+    void windowAsksOnceAndShowsTheName()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        PeerSocket peer;
+        QVERIFY2(peer.error.isEmpty(), qPrintable(peer.error));
+        OutputCapture quiet;
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QHostAddress node = kVeth0.local;
+        const QHostAddress host = kVeth0.peer;
+        const auto sendTimecode = [&](quint8 frames) {
+            TimecodeRecord record{frames, 1, 2, 3, Timecode::kEbu};
+            QByteArray datagram(ArtNetPacket::kTimeCodeSize, '\0');
+            ArtNetPacket::writeTimeCode(reinterpret_cast<quint8*>(datagram.data()), record);
+            return peer.socket.writeDatagram(datagram, node, 6454) == datagram.size();
+        };
+        const auto polls = [](const QList<QNetworkDatagram>& datagrams) {
+            QStringList seen;
+            for (const QNetworkDatagram& d : datagrams) {
+                if (d.data() == ArtNetPacket::pollPacket())
+                    seen << d.destinationAddress().toString();
+            }
+            return seen;
+        };
+
+        QVERIFY(sendTimecode(0));
+        QCOMPARE(polls(peer.receive(1)), QStringList{host.toString()});
+        for (quint8 frame = 1; frame < 10; ++frame) {
+            QVERIFY(sendTimecode(frame));
+            QTest::qWait(20);
+        }
+        QCOMPARE(polls(peer.receive(0, 100)), QStringList());
+
+        const QByteArray answer = reply(QStringLiteral("FOH TC"), host.toIPv4Address());
+        QCOMPARE(peer.socket.writeDatagram(answer, node, 6454), qint64(answer.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::sourceLabel(window)->text(),
+                                  QStringLiteral("FOH TC · 192.168.50.1"), 5000);
+
+        // Back after a silence: a datagram read elsewhere, with its arrival past the limit.
+        QByteArray late(ArtNetPacket::kTimeCodeSize, '\0');
+        ArtNetPacket::writeTimeCode(reinterpret_cast<quint8*>(late.data()),
+                                    TimecodeRecord{11, 1, 2, 3, Timecode::kEbu});
+        MainWindowProbe::node(window)->takeDatagram(late.constData(), int(late.size()), host,
+                                                    artNetNowNs() + Timecode::kSilentAfterNs +
+                                                        1'000'000);
+        QCOMPARE(polls(peer.receive(1)), QStringList{host.toString()});
+    }
+
+    // Standard output into a pipe nobody reads: the ArtPollReply lines fill it, and the window
+    // still draws the next timecode.
+    void pipeNobodyReadsHoldsNothingUp()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        std::signal(SIGPIPE, SIG_IGN);
+        WindowOutput::routeMessages();
+        ArtNetOutput::flush();
+        std::fflush(stdout);
+        int ends[2];
+        QCOMPARE(pipe(ends), 0);
+        const int savedStdout = dup(STDOUT_FILENO);
+        const int savedStderr = dup(STDERR_FILENO);
+        dup2(ends[1], STDOUT_FILENO);
+        dup2(ends[1], STDERR_FILENO);
+        const quint64 droppedBefore = ArtNetOutput::droppedLines();
+        // Should a write hold the window up after all, this reads the pipe after 20 s, so that
+        // the test ends and fails instead of hanging.
+        std::atomic<bool> done{false};
+        std::atomic<bool> rescued{false};
+        std::thread watchdog([&] {
+            QDeadlineTimer patience(20000);
+            while (!done && !patience.hasExpired())
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            fcntl(ends[0], F_SETFL, O_NONBLOCK);
+            char sink[4096];
+            while (!done) {
+                if (read(ends[0], sink, sizeof sink) > 0)
+                    rescued = true;
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+
+        QString shown;
+        int replies = 0;
+        int refreshes = 0;
+        int refreshesUntilShown = -1;
+        {
+            MainWindow window;
+            window.show();
+            const bool exposed = QTest::qWaitForWindowExposed(&window);
+            Q_UNUSED(exposed); // asserted on nothing while the output is the pipe
+            Controller controller(QHostAddress(QStringLiteral("127.0.0.2")));
+            const QByteArray answer = reply(QStringLiteral("R"), 0x7F000002);
+            for (int i = 0; i < 10000; ++i) {
+                replies += controller.send(answer, QHostAddress::LocalHost) == answer.size();
+                if (i % 100 == 99)
+                    QTest::qWait(1); // the node reads them as a window would, between refreshes
+            }
+            QTest::qWait(50);
+            // Refreshes from the send on: the one under way may miss the datagram, the next
+            // one shows it.
+            QObject::connect(MainWindowProbe::timer(window), &QTimer::timeout, &window,
+                             [&] { ++refreshes; });
+            controller.send(artTimeCode(7, 6, 5, 4, 1), QHostAddress::LocalHost);
+            QDeadlineTimer deadline(5000);
+            while (!deadline.hasExpired() &&
+                   MainWindowProbe::timecodeLabel(window)->text() != QLatin1String("04:05:06:07"))
+                QTest::qWait(1);
+            shown = MainWindowProbe::timecodeLabel(window)->text();
+            refreshesUntilShown = refreshes;
+        }
+        dup2(savedStdout, STDOUT_FILENO);
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStdout);
+        close(savedStderr);
+        close(ends[1]);
+        // The write the output thread is in ends once the pipe is read; what is queued after it
+        // goes to the restored output.
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        done = true;
+        watchdog.join();
+        char sink[4096];
+        while (read(ends[0], sink, sizeof sink) > 0 || !ArtNetOutput::flush(10)) {
+        }
+        close(ends[0]);
+        qInstallMessageHandler(nullptr);
+
+        QVERIFY2(!rescued, "the window waited for its output");
+
+        QCOMPARE(replies, 10000);
+        QCOMPARE(shown, QStringLiteral("04:05:06:07"));
+        QVERIFY2(refreshesUntilShown <= 2, qPrintable(QString::number(refreshesUntilShown)));
+        QVERIFY(ArtNetOutput::droppedLines() > droppedBefore);
+    }
+};
+
+QTEST_MAIN(SenderNamesTest)
+#include "tst_sendernames.moc"
