@@ -4,6 +4,7 @@
 #include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
+#include "common/pollresponder.h"
 #include "common/timecodesender.h"
 #include "ltcbridge/ltcbridgeoptions.h"
 
@@ -108,16 +109,19 @@ int runLtcBridge(const QStringList& arguments)
         }
     }
 
+    int refused = ExitStatus::kOk;
     const QList<QHostAddress> destinations =
-        sendingDestinations(QStringLiteral("ltc-bridge"), options.destinations);
+        sendingDestinations(QStringLiteral("ltc-bridge"), options.destinations, &refused);
     if (destinations.isEmpty())
-        return ExitStatus::kFailure;
+        return refused;
     TimecodeSender sender(destinations);
     if (!sender.open()) {
         Console::error(QStringLiteral("ltc-bridge: ") + sender.errorText());
         return ExitStatus::kFailure;
     }
 
+    const PollResponder answering(QStringLiteral("Chronolume LTC"),
+                                  QStringLiteral("ArtTimeCode from LTC audio"), destinations);
     const std::atomic<bool>& stop = Console::installStopSignals();
     if (options.settings.pacing == BridgeSettings::BySampleClock)
         preferPromptWakeups();
