@@ -138,7 +138,10 @@ QStringList tableLines(const QList<Row>& rows, int width)
         }
         return sum + 2 * qMax(0, count - 1);
     };
-    for (int rank = int(columns.size()) - 1; width > 0 && rank > 0 && total() > width - 1; --rank) {
+    int lowest = 0;
+    for (const Column& column : columns)
+        lowest = qMax(lowest, column.rank);
+    for (int rank = lowest; width > 0 && rank > 0 && total() > width - 1; --rank) {
         for (qsizetype c = 0; c < columns.size(); ++c) {
             if (columns[c].rank == rank)
                 shown[c] = false;
