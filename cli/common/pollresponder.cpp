@@ -38,7 +38,8 @@ QList<QHostAddress> listenAddresses(const QList<InterfaceEntry>& networks,
     return addresses;
 }
 
-QByteArray reply(const InterfaceEntry& network, const QString& shortName, const QString& longName)
+QByteArray reply(const InterfaceEntry& network, const QString& shortName, const QString& longName,
+                 quint8 bindIndex)
 {
     ArtNetPacket::PollReply answer;
     answer.ip = network.address.ip().toIPv4Address();
@@ -47,6 +48,7 @@ QByteArray reply(const InterfaceEntry& network, const QString& shortName, const 
     answer.oemLo = 0xFF; // no registered OEM code, as the node's default
     answer.shortName = shortName;
     answer.longName = longName;
+    answer.bindIndex = bindIndex;
     ArtNetPoll::parseMac(network.mac, answer.mac);
     return ArtNetPacket::pollReplyPacket(answer);
 }
@@ -76,7 +78,7 @@ int boundSocket(quint32 address, quint16 port, bool share)
 } // namespace
 
 PollResponder::PollResponder(const QString& shortName, const QString& what,
-                             const QList<QHostAddress>& destinations)
+                             const QList<QHostAddress>& destinations, quint8 bindIndex)
 {
     const QList<InterfaceEntry> networks =
         InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters()).entries;
@@ -91,7 +93,8 @@ PollResponder::PollResponder(const QString& shortName, const QString& what,
             continue; // found or not, the timecode goes out all the same
         for (const InterfaceEntry& network : networks) {
             if (network.address.broadcast() == broadcast) {
-                sockets.append(Socket{descriptor, PollAnswer::reply(network, shortName, longName)});
+                sockets.append(
+                    Socket{descriptor, PollAnswer::reply(network, shortName, longName, bindIndex)});
                 break;
             }
         }

@@ -25,8 +25,15 @@ namespace PollAnswer {
 QList<QHostAddress> listenAddresses(const QList<InterfaceEntry>& networks,
                                     const QList<QHostAddress>& destinations);
 
-// The ArtPollReply for one network: its address, the names, no ports.
-QByteArray reply(const InterfaceEntry& network, const QString& shortName, const QString& longName);
+// The ArtPollReply for one network: its address, the names, the BindIndex, no ports.
+QByteArray reply(const InterfaceEntry& network, const QString& shortName, const QString& longName,
+                 quint8 bindIndex);
+
+// BindIndex values of the generators' answers. A desk (and `nodes`) tells nodes at one address
+// apart by their BindIndex; the window at the same address answers with 0 and up, one for
+// each four of its ports, so the generators take theirs from the other end.
+inline constexpr quint8 kSendBindIndex = 200;
+inline constexpr quint8 kLtcBindIndex = 201;
 
 } // namespace PollAnswer
 
@@ -36,7 +43,7 @@ class PollResponder
 public:
     // The long name says what is sent; " to " and the destinations are added to it.
     PollResponder(const QString& shortName, const QString& what,
-                  const QList<QHostAddress>& destinations);
+                  const QList<QHostAddress>& destinations, quint8 bindIndex);
     ~PollResponder();
     PollResponder(const PollResponder&) = delete;
     PollResponder& operator=(const PollResponder&) = delete;

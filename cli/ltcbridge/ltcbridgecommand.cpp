@@ -121,7 +121,8 @@ int runLtcBridge(const QStringList& arguments)
     }
 
     const PollResponder answering(QStringLiteral("Chronolume LTC"),
-                                  QStringLiteral("ArtTimeCode from LTC audio"), destinations);
+                                  QStringLiteral("ArtTimeCode from LTC audio"), destinations,
+                                  PollAnswer::kLtcBindIndex);
     const std::atomic<bool>& stop = Console::installStopSignals();
     if (options.settings.pacing == BridgeSettings::BySampleClock)
         preferPromptWakeups();

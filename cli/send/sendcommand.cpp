@@ -32,7 +32,7 @@ int runSend(const QStringList& arguments)
     const PollResponder answering(
         QStringLiteral("Chronolume send"),
         QStringLiteral("ArtTimeCode at %1 fps").arg(OptionValues::rateText(options.type)),
-        destinations);
+        destinations, PollAnswer::kSendBindIndex);
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     preferPromptWakeups();
