@@ -178,6 +178,49 @@ void startWindow(QProcess& window, const QTemporaryDir& home)
     window.start(QStringLiteral(CHRONOLUME_WINDOW), {});
 }
 
+// The screen of a terminal `columns` wide after the output: what a terminal does with text, a
+// carriage return, a line break, the cursor up (ESC [ n A), erase to the end of the line
+// (ESC [ K) and of the screen (ESC [ J), wrapping a line at the last column.
+QStringList screenAfter(const QByteArray& output, int columns)
+{
+    QStringList screen(1);
+    int row = 0;
+    int column = 0;
+    for (int i = 0; i < output.size(); ++i) {
+        const char c = output.at(i);
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            if (++row == screen.size())
+                screen.append(QString());
+        } else if (c == '\x1b' && i + 1 < output.size() && output.at(i + 1) == '[') {
+            int j = i + 2;
+            int n = 0;
+            while (j < output.size() && output.at(j) >= '0' && output.at(j) <= '9')
+                n = n * 10 + (output.at(j++) - '0');
+            const char command = j < output.size() ? output.at(j) : '\0';
+            if (command == 'A')
+                row = qMax(0, row - qMax(1, n));
+            if (command == 'K' || command == 'J')
+                screen[row].truncate(column);
+            if (command == 'J')
+                screen = screen.mid(0, row + 1);
+            i = j;
+        } else {
+            if (column == columns) {
+                column = 0;
+                if (++row == screen.size())
+                    screen.append(QString());
+            }
+            QString& line = screen[row];
+            if (line.size() <= column)
+                line = line.leftJustified(column + 1);
+            line[column++] = QLatin1Char(c);
+        }
+    }
+    return screen;
+}
+
 class MonitorRun
 {
 public:
@@ -474,6 +517,27 @@ private slots:
         // The sender stopped a second before the end: the line that says so under the table.
         QVERIFY2(out.contains("\x1b[K\r\n\x1b[J127.0.0.2: 1."), out.right(200));
         QVERIFY(out.endsWith(" s without timecode\r\n"));
+    }
+
+    // In an 80 × 24 terminal the table leaves out what does not fit: many redraws later the
+    // screen holds one table, no pile of wrapped copies.
+    void oneTableOnAnEightyColumnTerminal()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.setSize(80, 24));
+        MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 40)));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+        out += terminal.read();
+        QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
+        const QStringList screen = screenAfter(out, 80);
+        QCOMPARE(screen.filter(QRegularExpression(QStringLiteral("^SENDER"))).size(), 1);
+        QCOMPARE(screen.filter(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.2 "))).size(), 1);
+        for (const QString& line : screen)
+            QVERIFY2(line.size() < 80, qPrintable(line));
     }
 
     // Its terminal paused (Ctrl-S) for over ten seconds, monitor writes nothing and hears
