@@ -114,13 +114,13 @@ bool portTaken()
     return receiveQueueBytes() >= 0;
 }
 
-// A packet socket is open in this namespace: monitor captures (no other program here does).
+// monitor captures: a packet socket in this namespace (no other program here opens one) with
+// its filter for port 6454 attached. Until then the capture may still drop what it sees.
 bool captureOpen()
 {
-    QFile sockets(QStringLiteral("/proc/net/packet"));
-    if (!sockets.open(QIODevice::ReadOnly))
-        return false;
-    return sockets.readAll().count('\n') > 1; // the header, then a line per socket
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), {QStringLiteral("--packet"), QStringLiteral("--bpf")});
+    return ss.waitForFinished(5000) && ss.readAllStandardOutput().contains(" 6454,");
 }
 
 // The bytes waiting in the capture's receive queue; -1 while there is no capture.

@@ -74,9 +74,10 @@ public:
 
     // The system's words in *error when it is not capturing.
     Opened open(const QString& interface, QString* error);
+    // Hands the node every datagram captured so far, without waiting for the event loop.
+    void readAll();
 
 private:
-    void readAll();
     void take(const unsigned char* frame, int length, qint64 stampRealNs);
     static void onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame);
 

@@ -72,3 +72,12 @@ bool listeningByCapture(const artnet& node)
     return node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly) !=
            nullptr;
 }
+
+void takeCapturedNow(artnet& node)
+{
+    // Only a Listener takes that name.
+    QObject* capture =
+        node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly);
+    if (capture)
+        static_cast<Capture::Listener*>(capture)->readAll();
+}

@@ -149,6 +149,7 @@ int runMonitor(const QStringList& arguments)
     if (!asJson && terminal)
         output.redrawTable(tableOrWaiting(monitor, startNs, width));
     loop.exec();
+    takeCapturedNow(node);
     node.setObserver(nullptr);
 
     const qint64 endNs = artNetNowNs();

@@ -45,7 +45,8 @@ QStringList SenderStats::reasonsAt(qint64 nowNs) const
         reasons.append(QStringLiteral("missing %1").arg(missing));
     if (jumps > 0)
         reasons.append(QStringLiteral("jumps %1").arg(jumps));
-    if (rateOff())
+    // Two numberings through one row measure twice the rate: not the senders' fault.
+    if (rateOff() && !conflict)
         reasons.append(QStringLiteral("%1 fps, not %2")
                            .arg(QString::number(measuredFps(), 'f', 3),
                                 QString::number(Timecode::nominalRate(last.type), 'f', 3)));
