@@ -540,6 +540,29 @@ private slots:
             QVERIFY2(line.size() < 80, qPrintable(line));
     }
 
+    // A terminal narrowed while monitor runs (SIGWINCH): the redraws after it fit the new width.
+    void narrowedTerminalNarrowsTheTable()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.setSize(200, 24));
+        MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 10)));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += terminal.read()).contains("DUPLICATE"), 5000);
+        QVERIFY(terminal.setSize(60, 24));
+        QCOMPARE(::kill(pid_t(run.process.processId()), SIGWINCH), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+        out += terminal.read();
+        const QByteArray last = out.mid(out.lastIndexOf("\rSENDER"));
+        QVERIFY2(last.startsWith("\rSENDER  ") && !last.contains("DUPLICATE"), last);
+        for (QByteArray line : last.split('\n')) {
+            line.replace("\r", "").replace("\x1b[K", "").replace("\x1b[J", "");
+            QVERIFY2(line.size() < 60, line);
+        }
+    }
+
     // Its terminal paused (Ctrl-S) for over ten seconds, monitor writes nothing and hears
     // everything all the same: once the terminal moves, eight desks at 30 fps are healthy at
     // their rate, with every frame counted and none missing.
