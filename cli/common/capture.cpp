@@ -31,6 +31,7 @@ constexpr int kLinkRaw = 101;
 constexpr int kLinkIpv4 = 228;
 constexpr int kSnapLength = 65535;
 constexpr int kBufferBytes = 4 * 1024 * 1024;
+constexpr int kRoundsPerWakeup = 16;
 
 quint16 be16(const unsigned char* p)
 {
@@ -184,12 +185,16 @@ Listener::Opened Listener::open(const QString& interface, QString* error)
 
 void Listener::readAll()
 {
-    nowRealNs = clockNs(CLOCK_REALTIME);
-    nowSteadyNs = artNetNowNs();
-    // Until the capture holds nothing more; a datagram the node's observer waits on is never
-    // left for the next wakeup.
-    while (handle && pcap_dispatch(handle, -1, &Listener::onFrame,
-                                   reinterpret_cast<unsigned char*>(this)) > 0) {
+    // Until the capture holds nothing more, but a bounded number of rounds: under a flood the
+    // event loop must still get to its timers (the redraw, the stop), and the notifier, level
+    // triggered, calls again for what is left.
+    for (int round = 0; round < kRoundsPerWakeup && handle; ++round) {
+        // Both clocks before each round: every datagram it hands over came before them.
+        nowRealNs = clockNs(CLOCK_REALTIME);
+        nowSteadyNs = artNetNowNs();
+        if (pcap_dispatch(handle, -1, &Listener::onFrame, reinterpret_cast<unsigned char*>(this)) <=
+            0)
+            break;
     }
 }
 

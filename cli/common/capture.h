@@ -86,7 +86,7 @@ private:
     QSocketNotifier* notifier = nullptr;
     int linkType = -1;
     Repeats repeats;
-    // Both clocks, read once per wakeup.
+    // Both clocks, read before each round of reading.
     qint64 nowRealNs = 0;
     qint64 nowSteadyNs = 0;
 };
