@@ -114,6 +114,33 @@ bool portTaken()
     return receiveQueueBytes() >= 0;
 }
 
+// monitor captures: a packet socket in this namespace (no other program here opens one) with
+// its filter for port 6454 attached. Until then the capture may still drop what it sees.
+bool captureOpen()
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), {QStringLiteral("--packet"), QStringLiteral("--bpf")});
+    return ss.waitForFinished(5000) && ss.readAllStandardOutput().contains(" 6454,");
+}
+
+// The bytes waiting in the capture's receive queue; -1 while there is no capture.
+qint64 captureQueueBytes()
+{
+    QFile sockets(QStringLiteral("/proc/net/packet"));
+    if (!sockets.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = sockets.readAll().split('\n');
+    // sk, RefCnt, Type, Proto, Iface, R, Rmem, ...
+    const QList<QByteArray> fields = lines.value(1).simplified().split(' ');
+    return fields.size() > 6 ? fields.at(6).toLongLong() : -1;
+}
+
+// monitor listens, by capture or on the port it shares.
+bool listening()
+{
+    return captureOpen() || portTaken();
+}
+
 // Eight desks on 127.0.0.2 to 127.0.0.9, each counting its own frames at 30 fps, on absolute
 // deadlines, for `count` frames.
 bool sendEightDesks(int count)
@@ -151,16 +178,72 @@ void startWindow(QProcess& window, const QTemporaryDir& home)
     window.start(QStringLiteral(CHRONOLUME_WINDOW), {});
 }
 
+// The screen of a terminal `columns` wide after the output: what a terminal does with text, a
+// carriage return, a line break, the cursor up (ESC [ n A), erase to the end of the line
+// (ESC [ K) and of the screen (ESC [ J), wrapping a line at the last column.
+QStringList screenAfter(const QByteArray& output, int columns)
+{
+    QStringList screen(1);
+    int row = 0;
+    int column = 0;
+    for (int i = 0; i < output.size(); ++i) {
+        const char c = output.at(i);
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            if (++row == screen.size())
+                screen.append(QString());
+        } else if (c == '\x1b' && i + 1 < output.size() && output.at(i + 1) == '[') {
+            int j = i + 2;
+            int n = 0;
+            while (j < output.size() && output.at(j) >= '0' && output.at(j) <= '9')
+                n = n * 10 + (output.at(j++) - '0');
+            const char command = j < output.size() ? output.at(j) : '\0';
+            if (command == 'A')
+                row = qMax(0, row - qMax(1, n));
+            if (command == 'K' || command == 'J')
+                screen[row].truncate(column);
+            if (command == 'J')
+                screen = screen.mid(0, row + 1);
+            i = j;
+        } else {
+            if (column == columns) {
+                column = 0;
+                if (++row == screen.size())
+                    screen.append(QString());
+            }
+            QString& line = screen[row];
+            if (line.size() <= column)
+                line = line.leftJustified(column + 1);
+            line[column++] = QLatin1Char(c);
+        }
+    }
+    return screen;
+}
+
 class MonitorRun
 {
 public:
-    // Standard output on the named terminal where one is given, else on a pipe.
-    explicit MonitorRun(const QStringList& arguments, const QString& terminal = QString())
+    // Standard output on the named terminal where one is given, else on a pipe. Without
+    // capture, it runs as a user without CAP_NET_RAW would (the capability taken away by
+    // setpriv, which then runs it in its own place).
+    explicit MonitorRun(const QStringList& arguments, const QString& terminal = QString(),
+                        bool capture = true)
     {
         if (!terminal.isEmpty())
             process.setStandardOutputFile(terminal);
-        process.setProgram(QStringLiteral(CHRONOLUME_CLI));
-        process.setArguments(QStringList(QStringLiteral("monitor")) + arguments);
+        const QStringList command =
+            QStringList{QStringLiteral(CHRONOLUME_CLI), QStringLiteral("monitor")} + arguments;
+        if (capture) {
+            process.setProgram(command.first());
+            process.setArguments(command.mid(1));
+        } else {
+            process.setProgram(QStringLiteral("setpriv"));
+            process.setArguments(QStringList{QStringLiteral("--inh-caps=-net_raw"),
+                                             QStringLiteral("--bounding-set=-net_raw"),
+                                             QStringLiteral("--")} +
+                                 command);
+        }
         process.start();
     }
     ~MonitorRun()
@@ -189,11 +272,11 @@ public:
 // Every line of the output parsed as a JSON object holding every field, of the right kind.
 bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
 {
-    const QStringList numbers = {"type",          "frames",       "measured_fps", "missing",
-                                 "repeated",      "jumps",        "late",         "duplicate",
-                                 "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList numbers = {"stream",   "type",     "frames",        "measured_fps", "missing",
+                                 "repeated", "jumps",    "late",          "duplicate",    "reverse",
+                                 "dropout",  "silent_s", "jitter_p50_ms", "jitter_p99_ms"};
     const QStringList strings = {"sender", "timecode", "rate_name"};
-    const QStringList flags = {"stopped", "final"};
+    const QStringList flags = {"stopped", "conflict", "final"};
     for (const QByteArray& line : out.split('\n')) {
         if (line.isEmpty())
             continue;
@@ -257,7 +340,7 @@ private slots:
         QFETCH(double, fps);
 
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         QProcess send;
         send.start(QStringLiteral(CHRONOLUME_CLI),
                    {QStringLiteral("send"), QStringLiteral("--rate"), rate,
@@ -324,7 +407,7 @@ private slots:
 
         const QList<Frame> frames = scenario(quint8(type), Fault(fault));
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         QVERIFY(sendFrames(frames));
         QVERIFY(run.finish());
         QVERIFY2(run.err.isEmpty(), run.err.constData());
@@ -371,7 +454,7 @@ private slots:
             frames.append(Frame{tc, type * 1'000'000});
         }
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         QVERIFY(sendFrames(frames));
         QVERIFY(run.finish());
         QList<QJsonObject> lines;
@@ -398,7 +481,7 @@ private slots:
     void finalTableOnAPipe()
     {
         MonitorRun run({});
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         QVERIFY(sendFrames(scenario(1, Fault::None)));
         QCOMPARE(::kill(pid_t(run.process.processId()), SIGINT), 0);
         QVERIFY(run.finish(false));
@@ -423,7 +506,7 @@ private slots:
                        {QStringLiteral("-qec"),
                         QStringLiteral("%1 monitor --for 2.5").arg(QStringLiteral(CHRONOLUME_CLI)),
                         QStringLiteral("/dev/null")});
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 25)));
         QVERIFY(terminal.waitForFinished(20000));
         const QByteArray out = terminal.readAllStandardOutput();
@@ -431,7 +514,53 @@ private slots:
         // Two lines (header and sender) drawn over again, many times over 2.5 s.
         QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
         QVERIFY(out.contains("\r127.0.0.2  23:59:59:24  25 FPS  25"));
-        QVERIFY(out.endsWith("\x1b[K\r\n\x1b[J"));
+        // The sender stopped a second before the end: the line that says so under the table.
+        QVERIFY2(out.contains("\x1b[K\r\n\x1b[J127.0.0.2: 1."), out.right(200));
+        QVERIFY(out.endsWith(" s without timecode\r\n"));
+    }
+
+    // In an 80 × 24 terminal the table leaves out what does not fit: many redraws later the
+    // screen holds one table, no pile of wrapped copies.
+    void oneTableOnAnEightyColumnTerminal()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.setSize(80, 24));
+        MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 40)));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+        out += terminal.read();
+        QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
+        const QStringList screen = screenAfter(out, 80);
+        QCOMPARE(screen.filter(QRegularExpression(QStringLiteral("^SENDER"))).size(), 1);
+        QCOMPARE(screen.filter(QRegularExpression(QStringLiteral("^127\\.0\\.0\\.2 "))).size(), 1);
+        for (const QString& line : screen)
+            QVERIFY2(line.size() < 80, qPrintable(line));
+    }
+
+    // A terminal narrowed while monitor runs (SIGWINCH): the redraws after it fit the new width.
+    void narrowedTerminalNarrowsTheTable()
+    {
+        PausableTerminal terminal;
+        QVERIFY(terminal.isOpen() && terminal.setSize(200, 24));
+        MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 10)));
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += terminal.read()).contains("DUPLICATE"), 5000);
+        QVERIFY(terminal.setSize(60, 24));
+        QCOMPARE(::kill(pid_t(run.process.processId()), SIGWINCH), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+        out += terminal.read();
+        const QByteArray last = out.mid(out.lastIndexOf("\rSENDER"));
+        QVERIFY2(last.startsWith("\rSENDER  ") && !last.contains("DUPLICATE"), last);
+        for (QByteArray line : last.split('\n')) {
+            line.replace("\r", "").replace("\x1b[K", "").replace("\x1b[J", "");
+            QVERIFY2(line.size() < 60, line);
+        }
     }
 
     // Its terminal paused (Ctrl-S) for over ten seconds, monitor writes nothing and hears
@@ -442,11 +571,11 @@ private slots:
         PausableTerminal terminal;
         QVERIFY(terminal.isOpen() && terminal.pause());
         MonitorRun run({QStringLiteral("--json")}, terminal.name());
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
         constexpr int kFrames = 315; // 10.5 s
         QVERIFY(sendEightDesks(kFrames));
-        // Read as it came, not kept waiting in the socket for the terminal.
-        QTRY_COMPARE_WITH_TIMEOUT(receiveQueueBytes(), qint64(0), 5000);
+        // Read as it came, not kept waiting in the capture for the terminal.
+        QTRY_COMPARE_WITH_TIMEOUT(captureQueueBytes(), qint64(0), 5000);
         QCOMPARE(terminal.read(), QByteArray());
         QVERIFY(terminal.resume());
         run.process.terminate();
@@ -471,17 +600,18 @@ private slots:
         QCOMPARE(finals.size(), 8);
     }
 
-    void sharedPortIsNamed_data()
+    void withoutCaptureThePortIsShared_data()
     {
         QTest::addColumn<bool>("windowFirst");
         QTest::newRow("the window first") << true;
         QTest::newRow("monitor first") << false;
     }
 
-    // The window and monitor share port 6454, and unicast reaches only the one that bound it
-    // last. Whichever comes second says so at its start; monitor, having heard nothing, names
-    // the other program as where the timecode may have gone.
-    void sharedPortIsNamed()
+    // Without CAP_NET_RAW monitor says how to grant it and shares port 6454 with the window,
+    // where unicast reaches only the one that bound it last. Whichever comes second says so at
+    // its start; monitor, having heard nothing, names the other program as where the timecode
+    // may have gone.
+    void withoutCaptureThePortIsShared()
     {
         QFETCH(bool, windowFirst);
         QTemporaryDir home;
@@ -491,11 +621,12 @@ private slots:
         if (windowFirst) {
             startWindow(window, home);
             QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 20000);
-            run = std::make_unique<MonitorRun>(QStringList{"--for", "0.5"});
+            run = std::make_unique<MonitorRun>(QStringList{"--for", "0.5"}, QString(), false);
             QVERIFY(run->finish(false));
         } else {
-            run = std::make_unique<MonitorRun>(QStringList{});
+            run = std::make_unique<MonitorRun>(QStringList{}, QString(), false);
             QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+            QVERIFY(!captureOpen());
             startWindow(window, home);
             QByteArray windowOut;
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -509,11 +640,13 @@ private slots:
         window.terminate();
         QVERIFY(window.waitForFinished(10000));
 
-        QByteArray expected;
+        QByteArray expected =
+            "chronolume-cli: monitor: packet capture needs CAP_NET_RAW (grant "
+            "it with: setcap cap_net_raw+ep " CHRONOLUME_CLI "); sharing UDP port 6454 instead\n";
         if (windowFirst)
-            expected = "chronolume-cli: monitor: another program also listens on UDP port 6454; "
-                       "timecode sent to this machine's own address reaches only the program "
-                       "that bound the port last\n";
+            expected += "chronolume-cli: monitor: another program also listens on UDP port 6454; "
+                        "datagrams sent to this machine's own address reach only the program "
+                        "that bound the port last\n";
         expected += "chronolume-cli: monitor: no ArtTimeCode heard; another program listens on "
                     "UDP port 6454 and may be receiving the timecode sent to this machine's own "
                     "address\n";

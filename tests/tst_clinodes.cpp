@@ -134,9 +134,8 @@ private slots:
 
         QCOMPARE(run.status, 0);
         QCOMPARE(standIn.polls, 1);
-        QCOMPARE(run.err, QByteArray("chronolume-cli: nodes: another program also listens on UDP "
-                                     "port 6454; answers addressed to this machine reach only "
-                                     "the program that bound the port last\n"));
+        // Captured beside the window: nothing to warn of.
+        QCOMPARE(run.err, QByteArray());
         QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'));
         QCOMPARE(lines.takeLast(), QString());
         // The window and the stand-in answer in no fixed order; each BindIndex of the stand-in

@@ -381,7 +381,7 @@ private slots:
         }
         Receiver receiver;
         QVERIFY(receiver.open());
-        const Finished run = runCli({"send", "--frames", "2"});
+        const Finished run = runCli({"send", "--frames", "2", "--to", "broadcast"});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err, QStringLiteral("chronolume-cli: send: no local IPv4 network to "
                                          "broadcast to; give --to ADDRESS (--to 127.0.0.1 for "
@@ -528,8 +528,9 @@ private slots:
         QVERIFY(terminal.resume());
     }
 
-    // Without --to, one datagram per frame reaches each local network's broadcast address; the
-    // hosts on the two networks hear them.
+    // Without --to, send refuses and names the broadcast addresses it could send to; with
+    // --to broadcast, one datagram per frame reaches each of them, and the hosts on the two
+    // networks hear them.
     void broadcastsToEveryLocalNetwork()
     {
         PeerSocket peer;
@@ -537,7 +538,17 @@ private slots:
             QTest::qSkip(qPrintable(peer.error), __FILE__, __LINE__);
             return;
         }
-        const Finished run = runCli({"send", "--rate", "29.97", "--frames", "2", "--quiet"});
+        const Finished refused = runCli({"send", "--frames", "2", "--quiet"});
+        QCOMPARE(refused.exitCode, 2);
+        QCOMPARE(refused.err,
+                 QStringLiteral("chronolume-cli: send: give --to ADDRESS (--to 127.0.0.1 for this "
+                                "machine), or --to broadcast for every local network's broadcast "
+                                "address (192.168.50.255, 10.60.255.255)\n"));
+        QCOMPARE(refused.out, QString());
+        QCOMPARE(peer.receive(0, 200).size(), 0);
+
+        const Finished run =
+            runCli({"send", "--rate", "29.97", "--frames", "2", "--quiet", "--to", "broadcast"});
         QCOMPARE(run.err, QString());
         QCOMPARE(run.exitCode, 0);
         QStringList heard;

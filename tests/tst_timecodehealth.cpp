@@ -79,10 +79,23 @@ private slots:
         QTest::addColumn<int>("repeated");
         QTest::addColumn<int>("jumps");
         QTest::addColumn<int>("late");
+        QTest::addColumn<int>("reverse");
+        QTest::addColumn<bool>("conflict");
 
         const auto row = [](const char* name, const QStringList& timecodes, const QList<int>& types,
-                            int missing, int repeated, int jumps, int late = 0) {
-            QTest::newRow(name) << timecodes << types << missing << repeated << jumps << late;
+                            int missing, int repeated, int jumps, int late = 0, int reverse = 0,
+                            bool conflict = false) {
+            QTest::newRow(name) << timecodes << types << missing << repeated << jumps << late
+                                << reverse << conflict;
+        };
+        // Frames counted down from 00:00:02:00 at 25 fps, `count` of them after the first.
+        const auto backwards = [](int count) {
+            QStringList list;
+            for (int f = 50; f >= 50 - count; --f)
+                list.append(QStringLiteral("00:00:%1:%2")
+                                .arg(f / 25, 2, 10, QLatin1Char('0'))
+                                .arg(f % 25, 2, 10, QLatin1Char('0')));
+            return list;
         };
         row("25 fps counts through a second", {"00:00:00:23", "00:00:00:24", "00:00:01:00"}, {1}, 0,
             0, 0);
@@ -103,7 +116,35 @@ private slots:
             {1}, 0, 2, 0);
         row("a frame after its successor is late and no longer missing",
             {"00:00:00:10", "00:00:00:12", "00:00:00:11", "00:00:00:13"}, {1}, 0, 0, 0, 1);
+        row("ten back is late", {"00:00:00:20", "00:00:00:10"}, {1}, 0, 0, 0, 1);
         row("eleven back is a jump", {"00:00:00:20", "00:00:00:09"}, {1}, 0, 0, 1);
+        row("a late frame held is late once, then repeated",
+            {"00:00:00:10", "00:00:00:12", "00:00:00:11", "00:00:00:11", "00:00:00:11",
+             "00:00:00:13"},
+            {1}, 0, 2, 0, 1);
+        row("two frames back in a row are late", backwards(2), {1}, 0, 0, 0, 2);
+        row("three frames back in a row are played backwards", backwards(3), {1}, 0, 0, 0, 0, 3);
+        row("reverse playback for three seconds is neither late nor a jump", backwards(49), {1}, 0,
+            0, 0, 0, 49);
+        row("played backwards, then forwards again",
+            {"00:00:00:10", "00:00:00:09", "00:00:00:08", "00:00:00:07", "00:00:00:08",
+             "00:00:00:09"},
+            {1}, 0, 0, 0, 0, 3);
+        row("a second numbering stepping forward twice is a second source",
+            {"00:00:00:00", "00:10:00:00", "00:00:00:01", "00:10:00:01", "00:00:00:02",
+             "00:10:00:02"},
+            {1}, 0, 0, 0, 0, 0, true);
+        row("a second numbering stepping forward once is a locate and back",
+            {"00:00:00:00", "00:10:00:00", "00:00:00:01", "00:10:00:01"}, {1}, 0, 0, 1, 0, 0,
+            false);
+        row("a second source a few frames behind",
+            {"00:00:00:10", "00:00:00:05", "00:00:00:11", "00:00:00:06", "00:00:00:12",
+             "00:00:00:07"},
+            {1}, 0, 0, 0, 1, 0, true);
+        row("two sources alternating between Types",
+            {"00:00:00:00", "00:00:00:00", "00:00:00:01", "00:00:00:01", "00:00:00:02",
+             "00:00:00:02"},
+            {1, 3, 1, 3, 1, 3}, 0, 0, 0, 0, 0, true);
         row("a locate forward is a jump", {"00:00:00:05", "01:00:00:00"}, {1}, 0, 0, 1);
         row("a restart is a jump", {"00:10:00:05", "00:00:00:00", "00:00:00:01"}, {1}, 0, 0, 1);
         row("a change of Type is a jump, even on the next frame number",
@@ -125,6 +166,8 @@ private slots:
         QFETCH(int, repeated);
         QFETCH(int, jumps);
         QFETCH(int, late);
+        QFETCH(int, reverse);
+        QFETCH(bool, conflict);
 
         Monitor monitor;
         for (int i = 0; i < timecodes.size(); ++i) {
@@ -139,7 +182,15 @@ private slots:
         QCOMPARE(s.repeated, qint64(repeated));
         QCOMPARE(s.jumps, qint64(jumps));
         QCOMPARE(s.late, qint64(late));
-        QCOMPARE(Timecode::text(s.last), timecodes.last());
+        QCOMPARE(s.reverse, qint64(reverse));
+        QCOMPARE(s.conflict, conflict);
+        // The newest frame of the sender's numbering, which a late last frame leaves as it was
+        // (the rows whose late frames come last are the ones no longer than the steps they
+        // need).
+        if (!conflict && (late == 0 || timecodes.size() > 2 + late + repeated))
+            QCOMPARE(Timecode::text(s.last), timecodes.last());
+        QCOMPARE(monitor.verdictAt(kStart + 40'000'000 * timecodes.size()),
+                 missing + jumps > 0 || conflict ? 1 : 0);
     }
 
     // A sender at exactly its nominal rate for four seconds: measured on the spot, no jitter,
@@ -274,6 +325,99 @@ private slots:
         QCOMPARE(monitor.verdictAt(at), 1);
     }
 
+    // A sender silent for a while, then back where its timecode would be by then. Silent for
+    // more than a second is a dropout, its time added up; back within the second, nothing.
+    void dropouts_data()
+    {
+        QTest::addColumn<qint64>("silenceNs"); // between the last frame before and the first after
+        QTest::addColumn<int>("dropouts");
+        QTest::addColumn<int>("jumps");
+        QTest::addColumn<QString>("reasons");
+        QTest::newRow("exactly one second is still running: the frames since are a jump")
+            << qint64(1'000'000'000) << 0 << 1 << "jumps 1, 16.892 fps, not 25.000";
+        QTest::newRow("a nanosecond more is a dropout")
+            << qint64(1'000'000'001) << 1 << 0 << "1.0 s without timecode";
+        QTest::newRow("four seconds: one dropout, no jump")
+            << qint64(4'000'000'000) << 1 << 0 << "4.0 s without timecode";
+    }
+    void dropouts()
+    {
+        QFETCH(qint64, silenceNs);
+        QFETCH(int, dropouts);
+        QFETCH(int, jumps);
+        QFETCH(QString, reasons);
+
+        Monitor monitor;
+        qint64 at = feedSteady(monitor, kDesk, 1, 50, 40e6);
+        // Back where 25 fps would be after the silence.
+        const TimecodeRecord back =
+            Timecode::offset(monitor.senders().at(0).last, silenceNs / 40'000'000);
+        at += silenceNs;
+        monitor.arrived(back, kDesk, at);
+        const SenderStats& s = monitor.senders().at(0);
+        QCOMPARE(s.dropouts, qint64(dropouts));
+        QCOMPARE(s.silentNs, dropouts ? silenceNs : 0);
+        QCOMPARE(s.jumps, qint64(jumps));
+        QCOMPARE(s.missing, qint64(0));
+        QCOMPARE(s.reasonsAt(at).join(QStringLiteral(", ")), reasons);
+        QCOMPARE(monitor.verdictAt(at), 1);
+        QCOMPARE(row(s, at).dropouts, qint64(dropouts));
+    }
+
+    // Why a run is unhealthy, in the lines below the final table: the address, the stream where
+    // there is one, and every fault, most telling first.
+    void reasonLinesName_data()
+    {
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<QStringList>("timecodes");
+        QTest::addColumn<qint64>("endNs"); // after the last frame
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("healthy: no line")
+            << 0 << QStringList{"00:00:00:01", "00:00:00:02"} << qint64(0) << QStringList();
+        QTest::newRow("stopped now, jumped before")
+            << 0 << QStringList{"00:00:00:01", "00:00:09:00"} << qint64(2'500'000'000)
+            << QStringList{"10.0.0.7: 2.5 s without timecode, jumps 1"};
+        QTest::newRow("two sources on stream 2")
+            << 2
+            << QStringList{"00:00:00:00", "00:10:00:00", "00:00:00:01", "00:10:00:01",
+                           "00:00:00:02"}
+            << qint64(0) << QStringList{"10.0.0.7 stream 2: two sources"};
+        QTest::newRow("missing frames") << 0 << QStringList{"00:00:00:01", "00:00:00:05"}
+                                        << qint64(0) << QStringList{"10.0.0.7: missing 3"};
+    }
+    void reasonLinesName()
+    {
+        QFETCH(int, stream);
+        QFETCH(QStringList, timecodes);
+        QFETCH(qint64, endNs);
+        QFETCH(QStringList, lines);
+
+        Monitor monitor;
+        qint64 at = kStart;
+        for (const QString& text : timecodes) {
+            monitor.arrived(tc(text.toLatin1().constData(), 1), kDesk, at, quint8(stream));
+            at += 40'000'000;
+        }
+        monitor.arrived(tc("00:00:00:00", 1), kBackup, kStart); // another sender, healthy
+        const qint64 end = at - 40'000'000 + endNs;
+        QCOMPARE(reasonLines(rows(monitor, end)).mid(0, 1), lines);
+        QCOMPARE(monitor.verdictAt(end), lines.isEmpty() ? 0 : 1);
+    }
+
+    // The same address under two StreamIds is two senders.
+    void streamsAreSendersOfTheirOwn()
+    {
+        Monitor monitor;
+        for (int i = 0; i < 10; ++i) {
+            TimecodeRecord r = Timecode::offset(TimecodeRecord{0, 0, 0, 0, 1}, i);
+            monitor.arrived(r, kDesk, kStart + i * 40'000'000, 0);
+            monitor.arrived(Timecode::offset(r, 500), kDesk, kStart + i * 40'000'000 + 1000, 1);
+        }
+        QCOMPARE(monitor.senders().size(), 2);
+        QCOMPARE(monitor.senders().at(1).stream, quint8(1));
+        QCOMPARE(monitor.verdictAt(kStart + 400'000'000), 0);
+    }
+
     void verdictNamesTheRun()
     {
         Monitor none;
@@ -311,14 +455,22 @@ private slots:
         r.duplicate = 40;
         r.jitterP50Ms = 0.021;
         r.jitterP99Ms = 0.3126;
+        r.reverse = 6;
+        r.dropouts = 1;
+        r.silentS = 4.0004;
         r.stopped = true;
-        QCOMPARE(jsonLine(r, true),
-                 QStringLiteral("{\"sender\":\"10.0.0.7\",\"timecode\":\"01:02:03:04\",\"type\":2,"
-                                "\"rate_name\":\"30 Drop\",\"frames\":1234,"
-                                "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
-                                "\"late\":2,\"duplicate\":40,"
-                                "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,\"stopped\":true,"
-                                "\"final\":true}"));
+        r.stream = 3;
+        r.conflict = true;
+        QCOMPARE(
+            jsonLine(r, true),
+            QStringLiteral("{\"sender\":\"10.0.0.7\",\"stream\":3,\"timecode\":\"01:02:03:04\","
+                           "\"type\":2,\"rate_name\":\"30 Drop\",\"frames\":1234,"
+                           "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
+                           "\"late\":2,\"duplicate\":40,\"reverse\":6,\"dropout\":1,"
+                           "\"silent_s\":4.000,\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,"
+                           "\"stopped\":true,\"conflict\":true,\"final\":true}"));
+        r.stream = 0;
+        r.conflict = false;
 
         Row second = r;
         second.sender = QStringLiteral("192.168.100.200");
@@ -327,12 +479,60 @@ private slots:
         QCOMPARE(tableLines({r, second}),
                  QStringList({
                      "SENDER           TIMECODE     RATE     FRAMES  FPS     MISSING  "
-                     "REPEATED  JUMPS  LATE  DUPLICATE  JITTER P50/P99 MS  STATE",
+                     "REPEATED  JUMPS  LATE  REVERSE  DUPLICATE  DROPOUTS  JITTER P50/P99 MS  "
+                     "STATE",
                      "10.0.0.7         01:02:03:04  30 Drop  1234    29.970  3        "
-                     "1         0      2     40         0.021/0.313        stopped",
+                     "1         0      2     6        40         1         0.021/0.313        "
+                     "stopped",
                      "192.168.100.200  01:02:03:04  unknown  1234    29.970  3        "
-                     "1         0      2     40         0.021/0.313        running",
+                     "1         0      2     6        40         1         0.021/0.313        "
+                     "running",
                  }));
+    }
+
+    // On a terminal the table keeps within its width: the least important columns go first,
+    // and every line stays one short of the last column, where a terminal would wrap.
+    void tableFitsTheWidth_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("header");
+        // The sender's line of the whole table is 149 characters long.
+        const QString all =
+            "SENDER              TIMECODE     RATE    FRAMES  FPS     MISSING  REPEATED  "
+            "JUMPS  LATE  REVERSE  DUPLICATE  DROPOUTS  JITTER P50/P99 MS  STATE";
+        QTest::newRow("no width: everything") << 0 << all;
+        QTest::newRow("one column more than the line: everything") << 150 << all;
+        QTest::newRow("as wide as the line: DUPLICATE goes first")
+            << 149
+            << "SENDER              TIMECODE     RATE    FRAMES  FPS     MISSING  REPEATED  "
+               "JUMPS  LATE  REVERSE  DROPOUTS  JITTER P50/P99 MS  STATE";
+        QTest::newRow("80 columns")
+            << 80 << "SENDER              TIMECODE     RATE    FPS     MISSING  JUMPS  STATE";
+        QTest::newRow("50 columns: address, timecode and state")
+            << 50 << "SENDER              TIMECODE     STATE";
+        QTest::newRow("40 columns: address and timecode") << 40 << "SENDER              TIMECODE";
+        QTest::newRow("too narrow even for the address: cut") << 12 << "SENDER";
+    }
+    void tableFitsTheWidth()
+    {
+        QFETCH(int, width);
+        QFETCH(QString, header);
+
+        Row r;
+        r.sender = QStringLiteral("10.0.0.7");
+        r.stream = 12;
+        r.timecode = QStringLiteral("01:02:03:04");
+        r.rateName = QLatin1String(Timecode::rateName(1));
+        r.measuredFps = 25;
+        r.conflict = true;
+        const QStringList lines = tableLines({r}, width);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0), header);
+        QVERIFY(QStringLiteral("10.0.0.7 stream 12").startsWith(lines.at(1).left(18).trimmed()));
+        for (const QString& line : lines)
+            QVERIFY2(width == 0 || line.size() < width, qPrintable(line));
+        if (width == 0 || width >= 50)
+            QVERIFY(lines.at(1).endsWith(QStringLiteral("two sources")));
     }
 };
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace Console {
@@ -19,6 +20,12 @@ std::atomic<bool> stopRequested{false};
 // The terminal's cursor stands at the end of a status line, which a last line must end first.
 std::atomic<bool> lineOpen{false};
 std::atomic<bool> outputFailureReported{false};
+std::atomic<bool> resizeRequested{false};
+
+void noteResize(int)
+{
+    resizeRequested = true;
+}
 
 // Async-signal-safe throughout: runs in the handler of the second signal.
 [[noreturn]] void endAtOnce(int signal)
@@ -110,6 +117,43 @@ const std::atomic<bool>& installStopSignals()
     return stopRequested;
 }
 
+int terminalWidth()
+{
+    winsize size{};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return int(size.ws_col);
+}
+
+const std::atomic<bool>& installResizeSignal()
+{
+    struct sigaction action = {};
+    action.sa_handler = noteResize;
+    sigemptyset(&action.sa_mask);
+    // A resize must not cut a sleep or a read short.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &action, nullptr);
+    return resizeRequested;
+}
+
+void resizeSeen()
+{
+    resizeRequested = false;
+}
+
+std::thread threadWithoutStopSignals(std::function<void()> work)
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
+    std::thread thread(std::move(work));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return thread;
+}
+
 QString TableOnTerminal::text(const QStringList& lines)
 {
     QString text;
@@ -122,7 +166,12 @@ QString TableOnTerminal::text(const QStringList& lines)
     return text;
 }
 
-OutputThread::OutputThread(FILE* stream) : stream(stream), thread([this] { run(); }) {}
+OutputThread::OutputThread(FILE* stream) : stream(stream)
+{
+    // The signals that stop a command go to the thread that does its work, whose waits they
+    // interrupt, never to this one: blocked before it runs its first instruction.
+    thread = threadWithoutStopSignals([this] { run(); });
+}
 
 OutputThread::~OutputThread()
 {
@@ -169,14 +218,6 @@ void OutputThread::flush()
 
 void OutputThread::run()
 {
-    // The signals that stop a command go to the thread that does its work, whose waits they
-    // interrupt, never to this one.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         changed.wait(lock, [this] { return !queue.empty() || ending; });

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -36,6 +37,20 @@ bool stdoutIsTerminal();
 // the program at once, with status 128 + the signal's number (130, 143), after a short line on
 // standard error if it takes one without waiting.
 const std::atomic<bool>& installStopSignals();
+
+// The width of the terminal on standard output in columns (TIOCGWINSZ); 0 when it is none or
+// does not say.
+int terminalWidth();
+
+// Raised at every SIGWINCH, when the terminal changed its size; resizeSeen() lowers it before
+// the width is read again.
+const std::atomic<bool>& installResizeSignal();
+void resizeSeen();
+
+// Runs the function on a new thread that starts with SIGINT and SIGTERM blocked, so that a
+// stop signal always goes to a thread that waits for it (blocked in the creating thread while
+// the new one starts, which inherits the mask, then restored).
+std::thread threadWithoutStopSignals(std::function<void()> work);
 
 // Lines drawn over the ones drawn before, so that a terminal shows a table standing still.
 class TableOnTerminal

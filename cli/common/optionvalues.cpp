@@ -71,6 +71,10 @@ QString invalidTimecodeReason(const TimecodeRecord& r)
 
 QString readDestination(const QString& text, QHostAddress* address)
 {
+    if (text == QLatin1String(kEveryNetwork)) {
+        *address = QHostAddress();
+        return QString();
+    }
     if (text.contains(QLatin1Char(':')) && address->setAddress(text))
         return CliText::tr("--to %1 is not IPv4 (Art-Net is IPv4 only)").arg(text);
     // Only the dotted quad: the resolver's older forms ("10.1", "1.2.3") name addresses
@@ -145,8 +149,9 @@ QCommandLineOption startOption()
 QCommandLineOption toOption()
 {
     return QCommandLineOption(QStringLiteral("to"),
-                              CliText::tr("Send to this IPv4 address only; repeatable. "
-                                          "Default: every local network's broadcast address."),
+                              CliText::tr("Send to this IPv4 address; repeatable, and needed: "
+                                          "\"broadcast\" sends to every local network's "
+                                          "broadcast address."),
                               QStringLiteral("ADDRESS"));
 }
 

@@ -27,7 +27,11 @@ QString readTimecode(const QString& option, const QString& text, quint8 type,
 // Why a record of the right shape does not exist at its Type's rate.
 QString invalidTimecodeReason(const TimecodeRecord& record);
 
-// A dotted-quad IPv4 address for --to.
+// What --to takes for every local network's broadcast address.
+inline constexpr char kEveryNetwork[] = "broadcast";
+
+// A dotted-quad IPv4 address for --to, or kEveryNetwork, read as a null address that
+// sendingDestinations turns into the local networks' broadcast addresses.
 QString readDestination(const QString& text, QHostAddress* address);
 
 // A StreamId given to --stream: a whole number from 0 to 255.

@@ -4,6 +4,7 @@
 #include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
+#include "common/pollresponder.h"
 #include "common/timecodesender.h"
 #include "ltcbridge/ltcbridgeoptions.h"
 
@@ -149,10 +150,11 @@ int runLtcBridge(const QStringList& arguments)
         }
     }
 
+    int refused = ExitStatus::kOk;
     const QList<QHostAddress> destinations =
-        sendingDestinations(QStringLiteral("ltc-bridge"), options.destinations);
+        sendingDestinations(QStringLiteral("ltc-bridge"), options.destinations, &refused);
     if (destinations.isEmpty())
-        return ExitStatus::kFailure;
+        return refused;
     TimecodeSender sender(destinations);
     sender.setStream(options.stream);
     if (!sender.open()) {
@@ -160,6 +162,9 @@ int runLtcBridge(const QStringList& arguments)
         return ExitStatus::kFailure;
     }
 
+    const PollResponder answering(QStringLiteral("Chronolume LTC"),
+                                  QStringLiteral("ArtTimeCode from LTC audio"), destinations,
+                                  PollAnswer::kLtcBindIndex);
     if (options.settings.pacing == BridgeSettings::BySampleClock)
         preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();

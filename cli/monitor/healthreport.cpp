@@ -3,12 +3,15 @@
 
 #include "timecode.h"
 
+#include <functional>
+
 namespace TimecodeHealth {
 
 Row row(const SenderStats& stats, qint64 nowNs)
 {
     Row r;
     r.sender = stats.sender.toString();
+    r.stream = stats.stream;
     r.timecode = Timecode::text(stats.last);
     r.type = stats.last.type;
     r.rateName = QLatin1String(Timecode::rateName(stats.last.type));
@@ -19,6 +22,11 @@ Row row(const SenderStats& stats, qint64 nowNs)
     r.jumps = stats.jumps;
     r.late = stats.late;
     r.duplicate = stats.duplicate;
+    r.reverse = stats.reverse;
+    r.dropouts = stats.dropouts;
+    r.silentS = double(stats.silentNsAt(nowNs)) / 1e9;
+    r.conflict = stats.conflict;
+    r.reasons = stats.reasonsAt(nowNs);
     r.jitterP50Ms = stats.jitter.percentileMs(0.50);
     r.jitterP99Ms = stats.jitter.percentileMs(0.99);
     r.stopped = stats.stoppedAt(nowNs);
@@ -37,6 +45,7 @@ QString jsonLine(const Row& r, bool final)
 {
     TextOutput::JsonObject o;
     o.add("sender", r.sender);
+    o.add("stream", qint64(r.stream));
     o.add("timecode", r.timecode);
     o.add("type", qint64(r.type));
     o.add("rate_name", r.rateName);
@@ -47,31 +56,127 @@ QString jsonLine(const Row& r, bool final)
     o.add("jumps", r.jumps);
     o.add("late", r.late);
     o.add("duplicate", r.duplicate);
+    o.add("reverse", r.reverse);
+    o.add("dropout", r.dropouts);
+    o.add("silent_s", r.silentS, 3);
     o.add("jitter_p50_ms", r.jitterP50Ms, 3);
     o.add("jitter_p99_ms", r.jitterP99Ms, 3);
     o.add("stopped", r.stopped);
+    o.add("conflict", r.conflict);
     o.add("final", final);
     return o.text();
 }
 
-QStringList tableLines(const QList<Row>& rows)
+namespace {
+
+QString stateText(const Row& r)
 {
-    TextOutput::Table table({QStringLiteral("SENDER"), QStringLiteral("TIMECODE"),
-                             QStringLiteral("RATE"), QStringLiteral("FRAMES"),
-                             QStringLiteral("FPS"), QStringLiteral("MISSING"),
-                             QStringLiteral("REPEATED"), QStringLiteral("JUMPS"),
-                             QStringLiteral("LATE"), QStringLiteral("DUPLICATE"),
-                             QStringLiteral("JITTER P50/P99 MS"), QStringLiteral("STATE")});
-    for (const Row& r : rows) {
-        table.add({r.sender, r.timecode, r.rateName, QString::number(r.frames),
-                   QString::number(r.measuredFps, 'f', 3), QString::number(r.missing),
-                   QString::number(r.repeated), QString::number(r.jumps), QString::number(r.late),
-                   QString::number(r.duplicate),
-                   QStringLiteral("%1/%2").arg(QString::number(r.jitterP50Ms, 'f', 3),
-                                               QString::number(r.jitterP99Ms, 'f', 3)),
-                   r.stopped ? QStringLiteral("stopped") : QStringLiteral("running")});
+    if (r.conflict)
+        return QStringLiteral("two sources");
+    return r.stopped ? QStringLiteral("stopped") : QStringLiteral("running");
+}
+
+QString senderText(const Row& r)
+{
+    return r.stream == 0 ? r.sender : QStringLiteral("%1 stream %2").arg(r.sender).arg(r.stream);
+}
+
+} // namespace
+
+QStringList tableLines(const QList<Row>& rows, int width)
+{
+    // Left to right as printed; each column's rank says which goes first when the terminal is
+    // too narrow: the highest rank is left out first.
+    struct Column
+    {
+        QString header;
+        int rank;
+        std::function<QString(const Row&)> cell;
+    };
+    const auto number = [](qint64 value) { return QString::number(value); };
+    const QList<Column> columns = {
+        {QStringLiteral("SENDER"), 0, [](const Row& r) { return senderText(r); }},
+        {QStringLiteral("TIMECODE"), 1, [](const Row& r) { return r.timecode; }},
+        {QStringLiteral("RATE"), 5, [](const Row& r) { return r.rateName; }},
+        {QStringLiteral("FRAMES"), 11, [&](const Row& r) { return number(r.frames); }},
+        {QStringLiteral("FPS"), 6,
+         [](const Row& r) { return QString::number(r.measuredFps, 'f', 3); }},
+        {QStringLiteral("MISSING"), 3, [&](const Row& r) { return number(r.missing); }},
+        {QStringLiteral("REPEATED"), 12, [&](const Row& r) { return number(r.repeated); }},
+        {QStringLiteral("JUMPS"), 4, [&](const Row& r) { return number(r.jumps); }},
+        {QStringLiteral("LATE"), 9, [&](const Row& r) { return number(r.late); }},
+        {QStringLiteral("REVERSE"), 13, [&](const Row& r) { return number(r.reverse); }},
+        {QStringLiteral("DUPLICATE"), 14, [&](const Row& r) { return number(r.duplicate); }},
+        {QStringLiteral("DROPOUTS"), 7, [&](const Row& r) { return number(r.dropouts); }},
+        {QStringLiteral("JITTER P50/P99 MS"), 10,
+         [](const Row& r) {
+             return QStringLiteral("%1/%2").arg(QString::number(r.jitterP50Ms, 'f', 3),
+                                                QString::number(r.jitterP99Ms, 'f', 3));
+         }},
+        {QStringLiteral("STATE"), 2, [](const Row& r) { return stateText(r); }},
+    };
+
+    // Every cell once, and each column's width with its separator.
+    QList<QStringList> cells(columns.size());
+    QList<int> widths(columns.size(), 0);
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        cells[c].append(columns[c].header);
+        for (const Row& r : rows)
+            cells[c].append(columns[c].cell(r));
+        for (const QString& cell : cells[c])
+            widths[c] = qMax(widths[c], int(cell.size()));
     }
-    return table.lines();
+    QList<bool> shown(columns.size(), true);
+    const auto total = [&] {
+        int sum = 0;
+        int count = 0;
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (shown[c]) {
+                sum += widths[c];
+                ++count;
+            }
+        }
+        return sum + 2 * qMax(0, count - 1);
+    };
+    int lowest = 0;
+    for (const Column& column : columns)
+        lowest = qMax(lowest, column.rank);
+    for (int rank = lowest; width > 0 && rank > 0 && total() > width - 1; --rank) {
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (columns[c].rank == rank)
+                shown[c] = false;
+        }
+    }
+
+    QStringList header;
+    QList<QStringList> body(rows.size());
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        if (!shown[c])
+            continue;
+        header.append(cells[c].at(0));
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            body[i].append(cells[c].at(i + 1));
+    }
+    TextOutput::Table table(header);
+    for (const QStringList& line : body)
+        table.add(line);
+    QStringList lines = table.lines();
+    if (width > 0) {
+        for (QString& line : lines)
+            line.truncate(qMax(0, width - 1));
+    }
+    return lines;
+}
+
+QStringList reasonLines(const QList<Row>& rows)
+{
+    QStringList lines;
+    for (const Row& r : rows) {
+        if (!r.reasons.isEmpty())
+            lines.append(senderText(r) + QStringLiteral(": ") +
+                         r.reasons.join(QStringLiteral(", ")));
+    }
+    return lines;
 }
 
 } // namespace TimecodeHealth

@@ -25,10 +25,10 @@ class HealthObserver : public ArtNetObserver
 {
 public:
     explicit HealthObserver(TimecodeHealth::Monitor& monitor) : monitor(monitor) {}
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8,
+    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
                           qint64 arrivalNs) override
     {
-        monitor.arrived(record, sender, arrivalNs);
+        monitor.arrived(record, sender, arrivalNs, stream);
     }
 
 private:
@@ -45,12 +45,17 @@ void writeJson(Console::OutputThread& output, const TimecodeHealth::Monitor& mon
         output.append(text);
 }
 
-QStringList tableOrWaiting(const TimecodeHealth::Monitor& monitor, qint64 nowNs)
+QStringList tableOrWaiting(const TimecodeHealth::Monitor& monitor, qint64 nowNs, int width)
 {
-    if (monitor.senders().isEmpty())
-        return {QCoreApplication::translate("monitor", "waiting for ArtTimeCode on UDP port %1")
-                    .arg(ArtNetPacket::kPort)};
-    return TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, nowNs));
+    if (monitor.senders().isEmpty()) {
+        QString waiting =
+            QCoreApplication::translate("monitor", "waiting for ArtTimeCode on UDP port %1")
+                .arg(ArtNetPacket::kPort);
+        if (width > 0)
+            waiting.truncate(width - 1);
+        return {waiting};
+    }
+    return TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, nowNs), width);
 }
 
 } // namespace
@@ -67,13 +72,21 @@ int runMonitor(const QStringList& arguments)
         QCoreApplication::translate("monitor", "End after SECONDS (otherwise at SIGINT or "
                                                "SIGTERM)."),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption interface(
+        QStringLiteral("interface"),
+        QCoreApplication::translate("monitor", "Capture on the network interface NAME only (a "
+                                               "mirror port, say) rather than on all of them."),
+        QStringLiteral("NAME"));
     int status = ExitStatus::kOk;
     if (!CommandLine::parse(parser, QStringLiteral("monitor"),
                             QCoreApplication::translate(
-                                "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, "
-                                           "for every sender, the rate, lost, late, doubled, "
-                                           "repeated and jumping frames, the jitter and stops."),
-                            {json, forSeconds}, arguments, &status))
+                                "monitor",
+                                "Listens for ArtTimeCode on UDP port 6454 by packet capture, "
+                                "beside any other program on the port, and measures, "
+                                "for every sender and stream, the rate, lost, late, "
+                                "doubled, repeated, reversed and jumping frames, the "
+                                "jitter, dropouts and a second source."),
+                            {json, forSeconds, interface}, arguments, &status))
         return status;
     qint64 runNs = 0;
     if (parser.isSet(forSeconds)) {
@@ -88,23 +101,16 @@ int runMonitor(const QStringList& arguments)
         runNs = std::llround(seconds * 1e9);
     }
 
-    // Unicast to this machine reaches only the program that bound the port last, so which of
-    // the two hears a controller's unicast is not ours to choose. Asked before the node binds,
-    // which would count itself.
+    // Asked before the node binds, should it have to, which would count itself.
     const bool shared = artNetPortHeldElsewhere();
-    if (shared)
-        Console::error(QStringLiteral("monitor: another program also listens on UDP port %1; "
-                                      "timecode sent to this machine's own address reaches only "
-                                      "the program that bound the port last")
-                           .arg(ArtNetPacket::kPort));
-
     // The node's own diagnostic lines would mix with the table and the JSON lines.
     artnet::setDiagnosticLines(false);
     TimecodeHealth::Monitor monitor;
     HealthObserver observer(monitor);
     artnet node;
-    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor")))
+    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor"), parser.value(interface)))
         return ExitStatus::kFailure;
+    const bool capturing = listeningByCapture(node);
     // Reception runs on this thread; what is written waits on a thread of its own, so that a
     // paused terminal holds up no datagram. The arrival times are the kernel's in any case.
     Console::OutputThread output;
@@ -112,6 +118,8 @@ int runMonitor(const QStringList& arguments)
     const std::atomic<bool>& stop = Console::installStopSignals();
     const bool asJson = parser.isSet(json);
     const bool terminal = Console::stdoutIsTerminal();
+    const std::atomic<bool>& resized = Console::installResizeSignal();
+    int width = terminal ? Console::terminalWidth() : 0;
     const qint64 startNs = artNetNowNs();
     qint64 nextJsonNs = startNs + kJsonEveryNs;
 
@@ -130,24 +138,34 @@ int runMonitor(const QStringList& arguments)
                 nextJsonNs += ((now - nextJsonNs) / kJsonEveryNs + 1) * kJsonEveryNs;
             }
         } else if (terminal) {
-            output.redrawTable(tableOrWaiting(monitor, now));
+            if (resized.load()) {
+                width = Console::terminalWidth();
+                Console::resizeSeen();
+            }
+            output.redrawTable(tableOrWaiting(monitor, now, width));
         }
     });
     tick.start(kTickMs);
     if (!asJson && terminal)
-        output.redrawTable(tableOrWaiting(monitor, startNs));
+        output.redrawTable(tableOrWaiting(monitor, startNs, width));
     loop.exec();
+    takeCapturedNow(node);
     node.setObserver(nullptr);
 
     const qint64 endNs = artNetNowNs();
+    const QList<TimecodeHealth::Row> rows = TimecodeHealth::rows(monitor, endNs);
     if (asJson) {
         writeJson(output, monitor, endNs, true);
-    } else if (terminal) {
-        output.redrawTable(tableOrWaiting(monitor, endNs));
-    } else if (!monitor.senders().isEmpty()) {
-        output.append(TimecodeHealth::tableLines(TimecodeHealth::rows(monitor, endNs))
-                          .join(QLatin1Char('\n')) +
-                      QLatin1Char('\n'));
+    } else {
+        if (terminal)
+            output.redrawTable(tableOrWaiting(monitor, endNs, width));
+        else if (!rows.isEmpty())
+            output.append(TimecodeHealth::tableLines(rows).join(QLatin1Char('\n')) +
+                          QLatin1Char('\n'));
+        // Why the run was not healthy, below the table it explains.
+        const QStringList reasons = TimecodeHealth::reasonLines(rows);
+        if (!reasons.isEmpty())
+            output.append(reasons.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     }
     output.flush();
     const int verdict = monitor.verdictAt(endNs);
@@ -156,7 +174,7 @@ int runMonitor(const QStringList& arguments)
     // The other program may have come after this one: with the node's socket closed, a plain
     // bind still fails while it listens.
     node.closeSocket();
-    if (shared || artNetPortHeldElsewhere())
+    if (!capturing && (shared || artNetPortHeldElsewhere()))
         Console::error(QStringLiteral("monitor: no ArtTimeCode heard; another program listens on "
                                       "UDP port %1 and may be receiving the timecode sent to "
                                       "this machine's own address")

@@ -4,13 +4,20 @@
 
 #include "artnet.h"
 #include "monitor/jitterhistogram.h"
+#include "timecode.h"
 
 #include <QList>
+#include <QStringList>
 
 namespace TimecodeHealth {
 
-// A sender silent for longer than this has stopped.
-inline constexpr qint64 kStopAfterNs = 1'000'000'000;
+// A sender silent for longer than this has stopped; back again, the silence was a dropout.
+inline constexpr qint64 kStopAfterNs = Timecode::kSilentAfterNs;
+// Frames each one before its predecessor, this many in a row, are played backwards on purpose.
+inline constexpr int kReverseAfter = 3;
+// A second numbering that steps forward this many times beside the first is a second program
+// sending under the same address and stream.
+inline constexpr int kTwoSourcesAfter = 2;
 // A measured rate further than this share off its Type's nominal rate is unhealthy.
 inline constexpr double kRateTolerance = 0.01;
 // The rate is judged only once this much running time has been measured: before that, one late
@@ -22,7 +29,8 @@ inline constexpr qint64 kRateJudgedAfterNs = 1'000'000'000;
 struct SenderStats
 {
     QHostAddress sender;
-    quint32 ip = 0; // the sender, as the node reports it: IPv4 only
+    quint32 ip = 0;    // the sender, as the node reports it: IPv4 only
+    quint8 stream = 0; // ArtTimeCode's StreamId: one address may carry several
     TimecodeRecord last;
     qint64 frames = 0;
     qint64 missing = 0;
@@ -34,7 +42,26 @@ struct SenderStats
     // The same timecode again within half a frame period of its first arrival: sent twice on
     // purpose, or doubled on the way. Left out of the frames, the rate and the jitter.
     qint64 duplicate = 0;
+    // Frames played backwards: each the one before its predecessor, kReverseAfter or more in a
+    // row. Neither late nor jumps.
+    qint64 reverse = 0;
+    // Silences longer than kStopAfterNs that ended with the sender back, and their length.
+    qint64 dropouts = 0;
+    qint64 silentNs = 0;
+    // Two programs send under this address and stream: their numberings interleave.
+    bool conflict = false;
     TimecodeRecord lastHeard; // the timecode of the last datagram that was no duplicate
+    // The newest frame of a second numbering seen beside `last`, and when it came; how often it
+    // stepped forward since, and whether it began with a jump that then was none.
+    TimecodeRecord other;
+    qint64 otherArrivalNs = -1;
+    int otherSteps = 0;
+    bool otherFromJump = false;
+    // Frames in a row each one before the one heard before it, and what the first of them were
+    // counted as until the run was long enough to read as reverse playback.
+    int backRun = 0;
+    qint64 backRunLate = 0;
+    qint64 backRunJumps = 0;
     // Bit k: the frame k frames before `last` was counted missing and has not come late since.
     quint32 missingFrames = 0;
     qint64 lastArrivalNs = 0; // of the last datagram that was no duplicate
@@ -45,12 +72,16 @@ struct SenderStats
     JitterHistogram jitter;
 
     double measuredFps() const;
-    bool stoppedAt(qint64 nowNs) const { return nowNs - lastArrivalNs > kStopAfterNs; }
+    bool stoppedAt(qint64 nowNs) const { return Timecode::isSilent(lastArrivalNs, nowNs); }
+    // Every silence of the run up to nowNs, the one still going on included.
+    qint64 silentNsAt(qint64 nowNs) const;
     bool rateOff() const;
-    // Healthy over the whole run up to nowNs: nothing missing, no jump, the rate within its
-    // tolerance and never silent for more than a second. Late frames and duplicates alone do
-    // not make a run unhealthy.
+    // Healthy over the whole run up to nowNs: one source, nothing missing, no jump, the rate
+    // within its tolerance and never silent for more than a second. Late, repeated and reversed
+    // frames and duplicates alone do not make a run unhealthy.
     bool healthyAt(qint64 nowNs) const;
+    // Why the run up to nowNs is unhealthy, most telling first; empty when it is healthy.
+    QStringList reasonsAt(qint64 nowNs) const;
 };
 
 // Its figures and jitter histogram, with what the address allocates, stay within 8 KB.
@@ -60,8 +91,10 @@ static_assert(sizeof(SenderStats) <= 8 * 1024 - 256, "a sender's figures outgrew
 class Monitor
 {
 public:
-    // One accepted ArtTimeCode, with its arrival on a monotonic clock in nanoseconds.
-    void arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs);
+    // One accepted ArtTimeCode, with its arrival on a monotonic clock in nanoseconds; senders
+    // are told apart by address and StreamId.
+    void arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs,
+                 quint8 stream = 0);
     const QList<SenderStats>& senders() const { return all; }
 
     // The exit status of a run that ends at nowNs: kNoneHeard when nothing was heard, kFailure

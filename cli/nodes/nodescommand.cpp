@@ -7,11 +7,13 @@
 #include "nodes/nodereport.h"
 
 #include "artnet.h"
+#include "interfaces.h"
 #include "packets.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <QUdpSocket>
 
 namespace {
 
@@ -31,6 +33,31 @@ public:
     NodeList::Collected collected;
 };
 
+// ArtPoll to every local network's broadcast address (the loopback network's where there is no
+// other, as the node does), from a port of this command's own: the capture reads the answers,
+// and port 6454 stays with whoever holds it. The bytes sent; 0 when none was.
+qint64 pollFromOwnPort()
+{
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress::AnyIPv4, 0))
+        return 0;
+    const QByteArray poll = ArtNetPacket::pollPacket();
+    const InterfaceDiscovery::Result found =
+        InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters());
+    QList<QHostAddress> sent;
+    qint64 total = 0;
+    for (const InterfaceEntry& entry : found.entries) {
+        const QHostAddress broadcast = entry.address.broadcast();
+        if (sent.contains(broadcast))
+            continue;
+        sent.append(broadcast);
+        const qint64 written = socket.writeDatagram(poll, broadcast, ArtNetPacket::kPort);
+        if (written > 0)
+            total += written;
+    }
+    return total;
+}
+
 } // namespace
 
 int runNodes(const QStringList& arguments)
@@ -47,7 +74,9 @@ int runNodes(const QStringList& arguments)
     int status = ExitStatus::kOk;
     if (!CommandLine::parse(parser, QStringLiteral("nodes"),
                             QCoreApplication::translate(
-                                "nodes", "Sends ArtPoll on every local IPv4 network and lists "
+                                "nodes", "Sends ArtPoll on every local IPv4 network from a "
+                                         "port of its own, reads the answers by packet capture "
+                                         "beside any other program on port 6454, and lists "
                                          "every node that answers, once per address and "
                                          "BindIndex."),
                             {json, wait}, arguments, &status))
@@ -61,20 +90,13 @@ int runNodes(const QStringList& arguments)
                 .arg(parser.value(wait)));
     }
 
-    // A reply sent to this machine reaches only the socket that bound port 6454 last; with
-    // another program on the port, which of the two gets the answers is not ours to choose.
-    if (artNetPortHeldElsewhere())
-        Console::error(QStringLiteral("nodes: another program also listens on UDP port %1; "
-                                      "answers addressed to this machine reach only the "
-                                      "program that bound the port last")
-                           .arg(ArtNetPacket::kPort));
-
     artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
     artnet node;
     if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
         return ExitStatus::kFailure;
-    if (node.sendPoll() <= 0) {
+    const qint64 polled = listeningByCapture(node) ? pollFromOwnPort() : node.sendPoll();
+    if (polled <= 0) {
         Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
         return ExitStatus::kFailure;
     }

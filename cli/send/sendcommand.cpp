@@ -3,6 +3,8 @@
 #include "common/exitstatus.h"
 #include "common/framepacer.h"
 #include "common/localnetworks.h"
+#include "common/optionvalues.h"
+#include "common/pollresponder.h"
 #include "common/timecodesender.h"
 #include "send/sendoptions.h"
 #include "send/sendreport.h"
@@ -17,9 +19,9 @@ int runSend(const QStringList& arguments)
         return status;
 
     const QList<QHostAddress> destinations =
-        sendingDestinations(QStringLiteral("send"), options.destinations);
+        sendingDestinations(QStringLiteral("send"), options.destinations, &status);
     if (destinations.isEmpty())
-        return ExitStatus::kFailure;
+        return status;
     TimecodeSender sender(destinations);
     sender.setStream(options.stream);
     sender.setSource(options.from);
@@ -27,6 +29,12 @@ int runSend(const QStringList& arguments)
         Console::error(QStringLiteral("send: ") + sender.errorText());
         return ExitStatus::kFailure;
     }
+
+    // Found by `nodes` and the desks while it sends.
+    const PollResponder answering(
+        QStringLiteral("Chronolume send"),
+        QStringLiteral("ArtTimeCode at %1 fps").arg(OptionValues::rateText(options.type)),
+        destinations, PollAnswer::kSendBindIndex);
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     preferPromptWakeups();

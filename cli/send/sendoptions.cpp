@@ -28,9 +28,10 @@ bool parseSendOptions(const QStringList& arguments, SendOptions* parsed, int* st
         QStringLiteral("ADDRESS"));
     if (!CommandLine::parse(
             parser, QStringLiteral("send"),
-            CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate, to the broadcast "
-                        "address of every local IPv4 network or to the given addresses, until "
-                        "interrupted or for the given time or number of frames."),
+            CliText::tr("Sends one ArtTimeCode per frame at a steady frame rate to the given "
+                        "addresses (--to broadcast: every local IPv4 network's broadcast "
+                        "address), until interrupted or for the given time or number of "
+                        "frames. Answers ArtPoll as \"Chronolume send\"."),
             {rate, start, to, duration, frames, quiet, stream, from}, arguments, status))
         return false;
     const auto value = [&parser](const QCommandLineOption& option) {

@@ -14,7 +14,7 @@ struct SendOptions
 {
     quint8 type = Timecode::kEbu; // 25 fps unless told otherwise
     TimecodeRecord start{0, 0, 0, 0, Timecode::kEbu};
-    QList<QHostAddress> destinations; // empty: every local network's broadcast address
+    QList<QHostAddress> destinations; // a null one: every local network's broadcast address
     qint64 frameCount = -1;           // frames to send, -1 until interrupted
     bool quiet = false;
     quint8 stream = 0; // the StreamId of every datagram

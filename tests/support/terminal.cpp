@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -23,6 +24,14 @@ PausableTerminal::~PausableTerminal()
         close(slave);
     if (master >= 0)
         close(master);
+}
+
+bool PausableTerminal::setSize(int columns, int rows)
+{
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(columns);
+    size.ws_row = static_cast<unsigned short>(rows);
+    return isOpen() && ioctl(master, TIOCSWINSZ, &size) == 0;
 }
 
 bool PausableTerminal::pause()

@@ -19,6 +19,8 @@ public:
 
     bool isOpen() const { return master >= 0; }
     QString name() const { return path; }
+    // The size the program reads with TIOCGWINSZ.
+    bool setSize(int columns, int rows);
     bool pause();
     bool resume();
     // Everything written so far that was not read yet; never waits.

@@ -1,0 +1,94 @@
+// Listening by packet capture: every Art-Net datagram that reaches this machine, seen without
+// taking it from the program that holds UDP port 6454, and handed to a node as if its own
+// socket had read it.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+class QSocketNotifier;
+class artnet;
+struct pcap;
+struct pcap_pkthdr;
+
+namespace Capture {
+
+// An Art-Net datagram found in a captured frame.
+struct Datagram
+{
+    const char* data = nullptr; // into the frame
+    int size = 0;
+    quint32 sourceIp = 0;
+    quint16 sourcePort = 0;
+};
+
+// The UDP payload to port 6454 in one captured frame of the given link type (a libpcap DLT_
+// value): Ethernet (VLAN tagged or not), Linux cooked v1 and v2, raw IPv4. False for anything
+// else, a fragment, or a frame cut short before the UDP header.
+bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagram* out);
+
+// One datagram captured twice (device "any" sees a datagram leave one interface and arrive on
+// another of the same machine) counts once: the same bytes from the same address and port
+// within kWindowNs of the first sighting are the same datagram. A sender's own copies sent on
+// purpose are further apart than that, one frame period or a good part of it.
+class Repeats
+{
+public:
+    static constexpr qint64 kWindowNs = 1'000'000;
+    // True when this datagram was seen less than kWindowNs apart from this sighting;
+    // remembers it otherwise.
+    bool seen(const char* data, int size, quint32 ip, quint16 port, qint64 arrivalNs);
+
+private:
+    struct Sighting
+    {
+        size_t hash = 0;
+        int size = -1;
+        quint32 ip = 0;
+        quint16 port = 0;
+        qint64 atNs = 0;
+    };
+    std::array<Sighting, 32> recent{};
+    size_t next = 0;
+};
+
+// A capture's time stamp (wall clock) on the steady clock the node uses, from the two clocks
+// read together: the time that passed since the stamp, taken from now on the steady clock. A
+// stamp from the future (the wall clock was set back) counts as now.
+qint64 steadyArrivalNs(qint64 stampRealNs, qint64 nowRealNs, qint64 nowSteadyNs);
+
+// Captures "udp port 6454" on one interface ("any": all of them) and hands every Art-Net
+// datagram to the node, on the thread the node lives on, through its event loop.
+class Listener : public QObject
+{
+public:
+    enum class Opened { Capturing, NoPermission, Failed };
+
+    Listener(artnet& node, QObject* parent);
+    ~Listener() override;
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    // The system's words in *error when it is not capturing.
+    Opened open(const QString& interface, QString* error);
+    // Hands the node every datagram captured so far, without waiting for the event loop.
+    void readAll();
+
+private:
+    void take(const unsigned char* frame, int length, qint64 stampRealNs);
+    static void onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame);
+
+    artnet& node;
+    pcap* handle = nullptr;
+    QSocketNotifier* notifier = nullptr;
+    int linkType = -1;
+    Repeats repeats;
+    // Both clocks, read before each round of reading.
+    qint64 nowRealNs = 0;
+    qint64 nowSteadyNs = 0;
+};
+
+} // namespace Capture

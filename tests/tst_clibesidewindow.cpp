@@ -1,0 +1,172 @@
+// monitor, nodes and the generators on the machine where the real window runs: a desk on
+// another host sends unicast timecode to this machine, and the window keeps it, live, the whole
+// time the tools run beside it; the tools still see the desk, and `nodes` lists the generators.
+#include "sandbox.h"
+#include "settingsstore.h"
+#include "windowprobes.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+
+const QString kHere = QStringLiteral("192.168.50.5"); // this machine on the first veth network
+const QString kDesk = QStringLiteral("192.168.50.1"); // the peer host
+const QString kHereToo = QStringLiteral("10.60.0.2"); // this machine on the second one
+
+// How long ago the window heard the sender at this address, in ms; -1 while it never did.
+qint64 silentForMs(const MainWindow& window, const QString& address)
+{
+    artnet* node = MainWindowProbe::node(window);
+    TimecodeRecord record;
+    QHostAddress sender;
+    for (int i = 0; node->getTimecode(&record, &sender, i); ++i) {
+        if (sender.toString() == address)
+            return node->timecodeClockNow() - node->timecodeArrival(i);
+    }
+    return -1;
+}
+
+// Runs the event loop, so that the window goes on receiving, until the process has ended;
+// returns the longest the window went without any of the senders meanwhile.
+qint64 longestSilenceWhile(QProcess& process, const MainWindow& window,
+                           const QStringList& addresses)
+{
+    qint64 longest = 0;
+    while (process.state() != QProcess::NotRunning) {
+        QTest::qWait(20);
+        for (const QString& address : addresses) {
+            const qint64 silent = silentForMs(window, address);
+            longest = silent < 0 ? std::numeric_limits<qint64>::max() : qMax(longest, silent);
+        }
+    }
+    return longest;
+}
+
+void startCli(QProcess& process, const QStringList& arguments)
+{
+    process.start(QStringLiteral(CHRONOLUME_CLI), arguments);
+}
+
+QStringList jsonField(const QByteArray& out, const char* key)
+{
+    QStringList values;
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.isEmpty())
+            values.append(QJsonDocument::fromJson(line).object().value(key).toVariant().toString());
+    }
+    return values;
+}
+
+} // namespace
+
+class CliBesideWindowTest : public QObject
+{
+    Q_OBJECT
+
+    SettingsStore settings;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(settings.isValid());
+        // QSKIP's expansion written out: clang's pedantic warnings reject its empty variadic part.
+        if (qEnvironmentVariableIsEmpty("CHRONOLUME_PEER_NETNS")) {
+            QTest::qSkip("needs the veth networks of netns-run --veth", __FILE__, __LINE__);
+            return;
+        }
+    }
+
+    // The desk sends to this machine's own address; monitor and then nodes run for seconds
+    // beside the window, which never misses the desk for longer than a few frames.
+    void toolsTakeNothingFromTheWindow()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QProcess desk;
+        desk.start("nsenter",
+                   {"--net=" + qEnvironmentVariable("CHRONOLUME_PEER_NETNS"), CHRONOLUME_CLI,
+                    "send", "--to", kHere, "--duration", "15", "--quiet"});
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, 5000);
+
+        QProcess monitor;
+        startCli(monitor, {"monitor", "--for", "3", "--json"});
+        const qint64 duringMonitor = longestSilenceWhile(monitor, window, {kDesk});
+        QVERIFY2(duringMonitor < 200, qPrintable(QString::number(duringMonitor)));
+        QCOMPARE(monitor.readAllStandardError(), QByteArray());
+        QCOMPARE(monitor.exitCode(), 0);
+        const QList<QByteArray> lines = monitor.readAllStandardOutput().trimmed().split('\n');
+        const QByteArray final = lines.last();
+        const QJsonObject desk0 = QJsonDocument::fromJson(final).object();
+        QCOMPARE(desk0.value("final").toBool(), true);
+        QCOMPARE(desk0.value("sender").toString(), kDesk);
+        QVERIFY2(desk0.value("frames").toInt() >= 70, final);
+        QCOMPARE(desk0.value("missing").toInt() + desk0.value("jumps").toInt(), 0);
+
+        QProcess nodes;
+        startCli(nodes, {"nodes", "--json", "--wait", "1500"});
+        const qint64 duringNodes = longestSilenceWhile(nodes, window, {kDesk});
+        QVERIFY2(duringNodes < 200, qPrintable(QString::number(duringNodes)));
+        QCOMPARE(nodes.exitCode(), 0);
+        const QByteArray listed = nodes.readAllStandardOutput();
+        QStringList names = jsonField(listed, "short_name");
+        names.sort();
+        // The desk's generator, which answers from its network's broadcast address, and the
+        // window on each of its two networks.
+        QCOMPARE(names, (QStringList{"Chronolume send", "Tempolis", "Tempolis"}));
+        QVERIFY2(jsonField(listed, "ip").contains(kDesk), listed);
+        desk.terminate();
+        QVERIFY(desk.waitForFinished(5000));
+    }
+
+    // send and ltc-bridge on the window's machine, each to one of its own addresses: the window
+    // keeps both senders live all along while `nodes` finds both by their names.
+    void generatorsAreListedAndTheWindowKeepsTheirTimecode()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
+        QProcess encode;
+        startCli(encode, {"ltc-encode", "--duration", "6", "--output", wav, "--quiet"});
+        QVERIFY(encode.waitForFinished(20000));
+        QCOMPARE(encode.exitCode(), 0);
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QProcess send;
+        startCli(send, {"send", "--to", kHere, "--duration", "6", "--quiet"});
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHere) >= 0, 5000);
+        QProcess bridge;
+        startCli(bridge, {"ltc-bridge", "--input", wav, "--to", kHereToo, "--quiet"});
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHereToo) >= 0, 5000);
+
+        QProcess nodes;
+        startCli(nodes, {"nodes", "--json", "--wait", "1500"});
+        const qint64 during = longestSilenceWhile(nodes, window, {kHere, kHereToo});
+        QVERIFY2(during < 200, qPrintable(QString::number(during)));
+        QCOMPARE(nodes.exitCode(), 0);
+        const QByteArray listed = nodes.readAllStandardOutput();
+        QStringList names = jsonField(listed, "short_name");
+        names.sort();
+        // Each at the address it sends to, apart from the window there by its BindIndex.
+        QCOMPARE(names, (QStringList{"Chronolume LTC", "Chronolume send", "Tempolis", "Tempolis"}));
+        QVERIFY2(listed.contains("\"long_name\":\"ArtTimeCode at 25 fps to 192.168.50.5\""),
+                 listed);
+        QVERIFY2(listed.contains("\"long_name\":\"ArtTimeCode from LTC audio to 10.60.0.2\""),
+                 listed);
+        send.terminate();
+        bridge.terminate();
+        QVERIFY(send.waitForFinished(5000));
+        QVERIFY(bridge.waitForFinished(5000));
+    }
+};
+
+QTEST_MAIN(CliBesideWindowTest)
+#include "tst_clibesidewindow.moc"
