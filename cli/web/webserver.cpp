@@ -4,11 +4,14 @@
 
 #include <QFile>
 #include <QHttpServerResponse>
+#include <QHttpServerRouterRule>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWebSocket>
 
 #include <sys/socket.h>
+
+#include <functional>
 
 namespace {
 
@@ -21,6 +24,27 @@ constexpr quint64 kLargestIncomingBytes = 1024;
 constexpr int kCloseTryAgainLater = 1013;
 // A refused or dropped socket that does not finish its closing handshake goes after this.
 constexpr int kCloseGraceMs = 2000;
+
+// The WebSocket's path, matched only while there is room for one more page: a request beyond
+// the limit falls to the missing handler, which can still answer it in HTTP before any upgrade.
+class WebSocketRule : public QHttpServerRouterRule
+{
+public:
+    WebSocketRule(const QString& path, std::function<bool()> hasRoom, RouterHandler handler)
+        : QHttpServerRouterRule(path, QHttpServerRequest::Method::Get, std::move(handler)),
+          hasRoom(std::move(hasRoom))
+    {
+    }
+
+protected:
+    bool matches(const QHttpServerRequest& request, QRegularExpressionMatch* match) const override
+    {
+        return hasRoom() && QHttpServerRouterRule::matches(request, match);
+    }
+
+private:
+    const std::function<bool()> hasRoom;
+};
 
 class SmallBufferServer : public QTcpServer
 {
@@ -62,6 +86,22 @@ WebServer::WebServer(int maxClients, QObject* parent) : QObject(parent), maxClie
                [] { return pageFile("clock.js", "text/javascript; charset=utf-8"); });
     http.route(QStringLiteral("/clock.css"), Method::Get,
                [] { return pageFile("clock.css", "text/css; charset=utf-8"); });
+    // Upgraded by the library once a rule takes the request; the handler has nothing to add.
+    http.route<WebSocketRule>(QStringLiteral("/ws"), std::function<bool()>([this] {
+                                  return clients.size() < this->maxClients;
+                              }),
+                              [](QHttpServerResponder&&) {});
+    http.setMissingHandler(
+        [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+            if (request.url().path() == QLatin1String("/ws") &&
+                request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+                ++refusedClients;
+                responder.write("try again later\n", "text/plain",
+                                QHttpServerResponder::StatusCode::ServiceUnavailable);
+                return;
+            }
+            responder.write(QHttpServerResponder::StatusCode::NotFound);
+        });
     connect(&http, &QAbstractHttpServer::newWebSocketConnection, this,
             &WebServer::acceptWebSockets);
 }
