@@ -1,0 +1,352 @@
+// chronolume-cli web under a crowd: 8 senders at 30 fps and 200 pages on loopback.
+//
+// The real program serves on 127.0.0.1; 200 WebSocket clients of this program's own read it on
+// two threads, and 8 controllers on 127.0.0.2 to 127.0.0.9 send ArtTimeCode from a third on
+// absolute deadlines. For every frame it reports whether every client received it, and the delay
+// from the datagram's send (an upper bound of its arrival) to the moment the last client had it,
+// p50 and p99, on the one monotonic clock both processes share; the server's CPU time as a share
+// of one core; a second run with one more client that stops reading for 10 s, the others' p99
+// beside it and whether the server dropped it; and the server's resident memory with 500 clients.
+//
+// Like the other benchmarks it runs only in a network namespace of its own, on loopback.
+#include "isolation.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QThread>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kSenders = 8;
+constexpr int kFps = 30;
+constexpr int kClients = 200;
+constexpr int kCrowd = 500;
+constexpr int kThreads = 2;
+constexpr int kRunSeconds = 20;
+constexpr int kStallSeconds = 10;
+constexpr int kMaxFrames = 100'000; // frame numbers used in one run, per sender
+constexpr quint16 kPort = 18080;
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What the clients of one thread received: per sender and frame number, how many clients had it
+// and when the last of them did.
+struct Received
+{
+    std::vector<int> count = std::vector<int>(kSenders * kMaxFrames);
+    std::vector<qint64> lastNs = std::vector<qint64>(kSenders * kMaxFrames);
+};
+
+// "...\"address\":\"127.0.0.N\"...\"tc\":\"10:MM:SS:FF\"..." to sender N - 2 and its frame.
+bool parse(const QString& text, int* sender, int* frame)
+{
+    if (text.contains(QLatin1String("\"silent\":true")))
+        return false;
+    const int address = text.indexOf(QLatin1String("\"address\":\"127.0.0."));
+    const int tc = text.indexOf(QLatin1String("\"tc\":\""));
+    if (address < 0 || tc < 0)
+        return false;
+    *sender = text.mid(address + 19, 1).toInt() - 2;
+    const QStringList parts = text.mid(tc + 6, 11).split(QLatin1Char(':'));
+    if (parts.size() != 4 || *sender < 0 || *sender >= kSenders)
+        return false;
+    *frame = ((parts[1].toInt() * 60) + parts[2].toInt()) * kFps + parts[3].toInt();
+    return *frame < kMaxFrames;
+}
+
+class ClientThread : public QThread
+{
+public:
+    explicit ClientThread(int clients) : clients(clients) {}
+    std::atomic<int> connected{0};
+    Received received; // read once the thread has ended
+
+protected:
+    void run() override
+    {
+        std::vector<std::unique_ptr<QWebSocket>> sockets;
+        for (int i = 0; i < clients; ++i) {
+            auto socket = std::make_unique<QWebSocket>();
+            QWebSocket* raw = socket.get();
+            QObject::connect(raw, &QWebSocket::connected, [this] { ++connected; });
+            QObject::connect(raw, &QWebSocket::textMessageReceived, [this](const QString& text) {
+                const qint64 at = nowNs();
+                int sender = 0;
+                int frame = 0;
+                if (!parse(text, &sender, &frame))
+                    return;
+                const int index = sender * kMaxFrames + frame;
+                ++received.count[index];
+                received.lastNs[index] = std::max(received.lastNs[index], at);
+            });
+            raw->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(kPort)));
+            sockets.push_back(std::move(socket));
+        }
+        exec();
+    }
+
+private:
+    const int clients;
+};
+
+// Eight controllers, each sending frames [first, first + count) at 30 fps on absolute deadlines;
+// returns each datagram's send time.
+std::vector<qint64> sendFrames(int first, int count)
+{
+    std::vector<qint64> sentNs(kSenders * kMaxFrames);
+    int sockets[kSenders];
+    for (int s = 0; s < kSenders; ++s) {
+        sockets[s] = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f000002 + s);
+        ::bind(sockets[s], reinterpret_cast<sockaddr*>(&from), sizeof from);
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(6454);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (int frame = first; frame < first + count; ++frame) {
+        for (int s = 0; s < kSenders; ++s) {
+            // The senders spread over the frame period, as independent controllers would be.
+            timespec at = next;
+            at.tv_nsec += s * (1'000'000'000 / kFps / kSenders);
+            if (at.tv_nsec >= 1'000'000'000) {
+                at.tv_nsec -= 1'000'000'000;
+                ++at.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+            const unsigned char packet[19] = {'A',
+                                              'r',
+                                              't',
+                                              '-',
+                                              'N',
+                                              'e',
+                                              't',
+                                              0,
+                                              0x00,
+                                              0x97,
+                                              0,
+                                              14,
+                                              0,
+                                              0,
+                                              quint8(frame % kFps),
+                                              quint8(frame / kFps % 60),
+                                              quint8(frame / kFps / 60 % 60),
+                                              10,
+                                              3};
+            sentNs[s * kMaxFrames + frame] = nowNs();
+            ::sendto(sockets[s], packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to);
+        }
+        next.tv_nsec += 1'000'000'000 / kFps;
+        if (next.tv_nsec >= 1'000'000'000) {
+            next.tv_nsec -= 1'000'000'000;
+            ++next.tv_sec;
+        }
+    }
+    for (int s = 0; s < kSenders; ++s)
+        ::close(sockets[s]);
+    return sentNs;
+}
+
+// The server's user and system time so far, in ns.
+qint64 cpuNs(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = file.readAll().split(')').last().split(' ');
+    // After the command: state is field 1 here, utime 12 and stime 13.
+    const qint64 ticks = fields.value(12).toLongLong() + fields.value(13).toLongLong();
+    return ticks * 1'000'000'000 / sysconf(_SC_CLK_TCK);
+}
+
+qint64 statusKb(qint64 pid, const char* field)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5))];
+}
+
+struct RunResult
+{
+    qint64 expected = 0;
+    qint64 delivered = 0;
+    double p50Ms = 0;
+    double p99Ms = 0;
+    double cpuShare = 0;
+};
+
+// One run of count frames per sender from first on, read by the threads' clients.
+RunResult run(std::vector<std::unique_ptr<ClientThread>>& threads, qint64 serverPid, int first,
+              int count, int clients)
+{
+    for (auto& thread : threads)
+        for (int i = 0; i < kSenders * kMaxFrames; ++i)
+            thread->received.count[i] = 0, thread->received.lastNs[i] = 0;
+    const qint64 cpuBefore = cpuNs(serverPid);
+    const qint64 wallBefore = nowNs();
+    const std::vector<qint64> sentNs = sendFrames(first, count);
+    const qint64 cpuAfter = cpuNs(serverPid);
+    const qint64 wallAfter = nowNs();
+    QThread::msleep(500); // the last frames reach the clients
+    RunResult result;
+    result.cpuShare = double(cpuAfter - cpuBefore) / double(wallAfter - wallBefore);
+    std::vector<double> delays;
+    for (int s = 0; s < kSenders; ++s) {
+        for (int frame = first; frame < first + count; ++frame) {
+            const int index = s * kMaxFrames + frame;
+            int got = 0;
+            qint64 last = 0;
+            for (auto& thread : threads) {
+                got += thread->received.count[index];
+                last = std::max(last, thread->received.lastNs[index]);
+            }
+            result.expected += clients;
+            result.delivered += got;
+            if (got == clients)
+                delays.push_back(double(last - sentNs[index]) / 1e6);
+        }
+    }
+    result.p50Ms = percentile(delays, 0.50);
+    result.p99Ms = percentile(delays, 0.99);
+    return result;
+}
+
+void print(const char* name, const RunResult& r)
+{
+    std::printf("%-34s delivered %lld of %lld (%.4f)  delay p50 %.2f ms  p99 %.2f ms  server CPU "
+                "%.1f %% of a core\n",
+                name, r.delivered, r.expected, double(r.delivered) / double(r.expected), r.p50Ms,
+                r.p99Ms, 100 * r.cpuShare);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (!ensureIsolated(argc, argv))
+        return 1;
+    QCoreApplication application(argc, argv);
+    QProcess server;
+    server.setProgram(QStringLiteral(CHRONOLUME_CLI));
+    server.setArguments({QStringLiteral("web"), QStringLiteral("--port"), QString::number(kPort),
+                         QStringLiteral("--bind"), QStringLiteral("127.0.0.1")});
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start();
+    if (!server.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "chronolume-cli web did not start\n");
+        return 1;
+    }
+    const qint64 pid = server.processId();
+
+    auto connectClients = [](std::vector<std::unique_ptr<ClientThread>>& threads, int total) {
+        for (int t = 0; t < kThreads; ++t) {
+            threads.push_back(std::make_unique<ClientThread>(total / kThreads));
+            threads.back()->start();
+        }
+        QElapsedTimer waited;
+        waited.start();
+        int connected = 0;
+        while (waited.elapsed() < 20000) {
+            connected = 0;
+            for (auto& thread : threads)
+                connected += thread->connected;
+            if (connected == total)
+                break;
+            QThread::msleep(50);
+        }
+        return connected;
+    };
+    std::vector<std::unique_ptr<ClientThread>> threads;
+    const int connected = connectClients(threads, kClients);
+    std::printf("%d senders at %d fps, %d of %d clients connected\n", kSenders, kFps, connected,
+                kClients);
+
+    const RunResult steady = run(threads, pid, 0, kRunSeconds * kFps, kClients);
+    print("steady, 200 clients:", steady);
+
+    // One more client that reads nothing: its socket takes no more than the kernel's buffers.
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(1024);
+    stalled.connectToHost(QHostAddress::LocalHost, kPort);
+    if (!stalled.waitForConnected(5000))
+        std::printf("the client that stops reading could not connect: %s\n",
+                    qPrintable(stalled.errorString()));
+    stalled.write("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                  "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                  "Sec-WebSocket-Version: 13\r\n\r\n");
+    stalled.waitForBytesWritten(5000);
+    stalled.waitForReadyRead(5000);
+    const bool upgraded = stalled.peek(12).startsWith("HTTP/1.1 101");
+    const RunResult withStalled = run(threads, pid, 1000, kStallSeconds * kFps, kClients);
+    print("with one client not reading 10 s:", withStalled);
+    // Read again: a dropped client finds its connection gone.
+    stalled.setReadBufferSize(0);
+    QElapsedTimer reading;
+    reading.start();
+    while (stalled.state() == QAbstractSocket::ConnectedState && reading.elapsed() < 3000) {
+        stalled.waitForReadyRead(100);
+        stalled.readAll();
+    }
+    std::printf("the client that stopped reading: %s\n",
+                !upgraded                                            ? "was not upgraded"
+                : stalled.state() == QAbstractSocket::ConnectedState ? "still connected"
+                                                                     : "dropped by the server");
+
+    // A crowd of 500: the server's memory.
+    std::vector<std::unique_ptr<ClientThread>> more;
+    const int crowd = connectClients(more, kCrowd - kClients);
+    for (auto& thread : more)
+        threads.push_back(std::move(thread));
+    const RunResult crowded = run(threads, pid, 2000, 5 * kFps, kClients + crowd);
+    print("500 clients:", crowded);
+    std::printf("server resident memory with %d clients: %.1f MB (peak %.1f MB)\n",
+                kClients + crowd, double(statusKb(pid, "VmRSS:")) / 1024,
+                double(statusKb(pid, "VmHWM:")) / 1024);
+
+    for (auto& thread : threads) {
+        thread->quit();
+        thread->wait();
+    }
+    server.terminate();
+    server.waitForFinished(5000);
+    return 0;
+}
