@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <functional>
@@ -56,6 +58,10 @@ protected:
     {
         const int size = kSendBufferBytes;
         ::setsockopt(int(handle), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        // Each message is one small write that should leave at once, not wait for the
+        // acknowledgement of the one before.
+        const int on = 1;
+        ::setsockopt(int(handle), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         QTcpServer::incomingConnection(handle);
     }
 };
