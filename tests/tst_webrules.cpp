@@ -1,6 +1,6 @@
 // What `web` tells its pages and how long it waits for a slow one, as plain tables: the message
 // for each sender, the names ArtPollReply gives, and each page's queue (sent at once, the newest
-// per sender held while behind, dropped when it stays behind).
+// per sender held while behind, dropped when it stays behind or stops answering).
 #include "web/webrules.h"
 
 #include <QtTest>
@@ -214,6 +214,32 @@ private slots:
         }
         if (caughtUpAtNs >= 0)
             queue.drained(0);
+        QCOMPARE(queue.stayedBehind(nowNs), expected);
+    }
+
+    void unanswered_data()
+    {
+        QTest::addColumn<qint64>("answeredAtNs"); // -1: never
+        QTest::addColumn<qint64>("nowNs");
+        QTest::addColumn<bool>("expected");
+
+        QTest::newRow("never answered: not judged") << qint64(-1) << qint64(60e9) << false;
+        QTest::newRow("answered exactly the limit ago")
+            << qint64(5e9) << qint64(5e9) + kUnansweredAfterNs << false;
+        QTest::newRow("answered one ns more than the limit ago")
+            << qint64(5e9) << qint64(5e9) + kUnansweredAfterNs + 1 << true;
+        QTest::newRow("answered just now") << qint64(5e9) << qint64(5e9) << false;
+    }
+    void unanswered()
+    {
+        QFETCH(qint64, answeredAtNs);
+        QFETCH(qint64, nowNs);
+        QFETCH(bool, expected);
+        ClientQueue queue;
+        if (answeredAtNs >= 0) {
+            queue.answered(answeredAtNs - 2'000'000'000); // the newest answer counts
+            queue.answered(answeredAtNs);
+        }
         QCOMPARE(queue.stayedBehind(nowNs), expected);
     }
 };

@@ -61,7 +61,8 @@ QList<QByteArray> ClientQueue::drained(qint64 bytesToWrite)
 
 bool ClientQueue::stayedBehind(qint64 nowNs) const
 {
-    return behindSinceNs >= 0 && nowNs - behindSinceNs > kDropAfterNs;
+    return (behindSinceNs >= 0 && nowNs - behindSinceNs > kDropAfterNs) ||
+           (lastAnswerNs >= 0 && nowNs - lastAnswerNs > kUnansweredAfterNs);
 }
 
 } // namespace WebRules

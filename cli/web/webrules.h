@@ -36,6 +36,11 @@ QString pollReplyName(const QByteArray& datagram, const QHostAddress& sender);
 inline constexpr qint64 kBehindBytes = 4096;
 // A page that stays behind for longer than this is dropped.
 inline constexpr qint64 kDropAfterNs = 3'000'000'000;
+// Every page is pinged this often; its pong comes back only once it has read what was sent
+// before, however large the buffers between.
+inline constexpr qint64 kPingEveryNs = 1'000'000'000;
+// A page that answered nothing for longer than this is dropped too.
+inline constexpr qint64 kUnansweredAfterNs = 5'000'000'000;
 
 // The frames held back for one page. While the page keeps up, every frame goes at once; once
 // it falls behind, only each sender's newest waits, so what waits is bounded by the number of
@@ -48,13 +53,17 @@ public:
                             qint64 nowNs);
     // The socket wrote some bytes: what waited, once the page is no longer behind.
     QList<QByteArray> drained(qint64 bytesToWrite);
-    // Behind for longer than kDropAfterNs.
+    // The page answered (its connection, each pong).
+    void answered(qint64 nowNs) { lastAnswerNs = nowNs; }
+    // Behind for longer than kDropAfterNs, or nothing answered for longer than
+    // kUnansweredAfterNs since the first answer.
     bool stayedBehind(qint64 nowNs) const;
     int waiting() const { return int(held.size()); }
 
 private:
     QMap<int, QByteArray> held; // each sender's newest, by first-heard order
     qint64 behindSinceNs = -1;
+    qint64 lastAnswerNs = -1;
 };
 
 } // namespace WebRules

@@ -193,6 +193,12 @@ void WebServer::tick(qint64 nowNs)
             broadcast(order, nowNs);
         }
     }
+    // Asked of every page now and then: a pong comes back only from a page that reads.
+    if (nowNs >= nextPingNs) {
+        nextPingNs = nowNs + WebRules::kPingEveryNs;
+        for (QWebSocket* socket : clients.keys())
+            socket->ping();
+    }
     QList<QWebSocket*> behind;
     for (auto client = clients.cbegin(); client != clients.cend(); ++client)
         if (client.value().stayedBehind(nowNs))
@@ -248,7 +254,13 @@ void WebServer::acceptWebSockets()
         }
         socket->setMaxAllowedIncomingFrameSize(kLargestIncomingBytes);
         socket->setMaxAllowedIncomingMessageSize(kLargestIncomingBytes);
-        clients.insert(socket, {});
+        clients[socket].answered(artNetNowNs());
+        ++servedClients;
+        connect(socket, &QWebSocket::pong, this, [this, socket] {
+            auto client = clients.find(socket);
+            if (client != clients.end())
+                client.value().answered(artNetNowNs());
+        });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             if (clients.remove(socket))
                 socket->deleteLater();

@@ -40,6 +40,7 @@ public:
     void tick(qint64 nowNs);
 
     int clientCount() const { return int(clients.size()); }
+    qint64 served() const { return servedClients; }
     qint64 dropped() const { return droppedClients; }
     qint64 refused() const { return refusedClients; }
 
@@ -64,6 +65,8 @@ private:
     QHash<quint64, int> senderIndex;
     QHash<quint32, QString> names; // by IPv4 address, from ArtPollReply
     QHash<QWebSocket*, WebRules::ClientQueue> clients;
+    qint64 nextPingNs = 0;
+    qint64 servedClients = 0;
     qint64 droppedClients = 0;
     qint64 refusedClients = 0;
 };
