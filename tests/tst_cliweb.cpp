@@ -181,6 +181,7 @@ private slots:
         QVERIFY(get("/clock.css").startsWith("HTTP/1.1 200"));
         QVERIFY(get("/clock.js/more").startsWith("HTTP/1.1 404"));
         QVERIFY(get("/index.html.bak").startsWith("HTTP/1.1 404"));
+        QVERIFY(get("/ws").startsWith("HTTP/1.1 404")); // not asking for a WebSocket
 
         // Not HTTP at all: whatever the answer, the connection ends and nothing else does.
         const QByteArray garbage = answer(QByteArray("\x16\x03\x01\x02\x00GARBAGE\r\n\r\n", 15));

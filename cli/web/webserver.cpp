@@ -27,8 +27,14 @@ constexpr int kCloseTryAgainLater = 1013;
 // A refused or dropped socket that does not finish its closing handshake goes after this.
 constexpr int kCloseGraceMs = 2000;
 
-// The WebSocket's path, matched only while there is room for one more page: a request beyond
-// the limit falls to the missing handler, which can still answer it in HTTP before any upgrade.
+bool asksForWebSocket(const QHttpServerRequest& request)
+{
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+// The WebSocket's path, matched only by a WebSocket request while there is room for one more
+// page: a request beyond the limit falls to the missing handler, which can still answer it in
+// HTTP before any upgrade, and so does a plain request for the path.
 class WebSocketRule : public QHttpServerRouterRule
 {
 public:
@@ -41,7 +47,8 @@ public:
 protected:
     bool matches(const QHttpServerRequest& request, QRegularExpressionMatch* match) const override
     {
-        return hasRoom() && QHttpServerRouterRule::matches(request, match);
+        return asksForWebSocket(request) && hasRoom() &&
+               QHttpServerRouterRule::matches(request, match);
     }
 
 private:
@@ -99,8 +106,7 @@ WebServer::WebServer(int maxClients, QObject* parent) : QObject(parent), maxClie
                               [](QHttpServerResponder&&) {});
     http.setMissingHandler(
         [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-            if (request.url().path() == QLatin1String("/ws") &&
-                request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+            if (request.url().path() == QLatin1String("/ws") && asksForWebSocket(request)) {
                 ++refusedClients;
                 responder.write("try again later\n", "text/plain",
                                 QHttpServerResponder::StatusCode::ServiceUnavailable);
