@@ -7,6 +7,7 @@
 #include "monitor/monitorcommand.h"
 #include "nodes/nodescommand.h"
 #include "send/sendcommand.h"
+#include "web/webcommand.h"
 
 #include "chronolume_config.h"
 
@@ -32,6 +33,7 @@ const Command kCommands[] = {
     {"nodes", "poll the local networks and list the Art-Net nodes that answer", runNodes},
     {"ltc-bridge", "decode LTC audio and send it as ArtTimeCode", runLtcBridge},
     {"ltc-encode", "write LTC audio to a WAV file or a pipe", runLtcEncode},
+    {"web", "serve a clock page that every browser on the network keeps up to date", runWeb},
 };
 
 QString programVersion()

@@ -5,7 +5,8 @@ CHRONOLUME_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev \
 fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils \
 dpkg-dev file desktop-file-utils appstream \
 clang libclang-rt-14-dev \
-libltc-dev libsndfile1-dev libpcap-dev pkg-config sox"
+libltc-dev libsndfile1-dev libpcap-dev pkg-config sox \
+qt6-httpserver-dev qt6-websockets-dev chromium python3-websocket"
 
 chronolume_install_packages() {
     missing=""

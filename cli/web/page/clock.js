@@ -1,0 +1,98 @@
+// The clock page: the server pushes each sender's newest state and judges silence; this only
+// keeps the newest of everything, draws it once per animation frame and reconnects.
+"use strict";
+(function () {
+    const list = document.getElementById("senders");
+    const status = document.getElementById("status");
+    const senders = []; // by first-heard order, as the server numbers them
+    const rows = [];
+    let lost = false;
+    let scheduled = false;
+    let delay = 250; // the next reconnection's wait, doubled up to maxDelay
+    const maxDelay = 4000;
+
+    function row(index) {
+        if (!rows[index]) {
+            const element = document.createElement("div");
+            element.className = "sender";
+            element.innerHTML = '<div class="tc"></div><div class="meta"></div>';
+            list.appendChild(element);
+            rows[index] = element;
+        }
+        return rows[index];
+    }
+
+    function show(index, tc, meta, silent) {
+        const element = row(index);
+        element.classList.toggle("silent", silent);
+        element.firstChild.textContent = tc;
+        element.lastChild.textContent = meta;
+    }
+
+    function draw() {
+        scheduled = false;
+        const shown = senders.filter(Boolean);
+        if (shown.length === 0)
+            show(0, "--:--:--:--", lost ? "" : "waiting for Art-Net timecode", false);
+        shown.forEach(function (s, index) {
+            const address = s.stream ? s.address + " \u00b7 " + s.stream : s.address;
+            show(index, s.tc, [s.rate, s.name, address].filter(Boolean).join("  \u00b7  "),
+                 s.silent);
+        });
+        const count = Math.max(1, shown.length);
+        while (rows.length > count)
+            list.removeChild(rows.pop());
+        list.className = count > 1 ? "many" : "one";
+        list.style.setProperty("--rows", count);
+        document.body.classList.toggle("lost", lost);
+        status.hidden = !lost;
+    }
+
+    function changed() {
+        if (!scheduled) {
+            scheduled = true;
+            requestAnimationFrame(draw);
+        }
+    }
+
+    function connect() {
+        const scheme = location.protocol === "https:" ? "wss://" : "ws://";
+        const socket = new WebSocket(scheme + location.host + "/ws");
+        socket.onopen = function () {
+            delay = 250;
+            lost = false;
+            senders.length = 0; // the server sends everything it knows next
+            changed();
+        };
+        socket.onmessage = function (event) {
+            let message;
+            try {
+                message = JSON.parse(event.data);
+            } catch (error) {
+                return;
+            }
+            if (!Number.isInteger(message.n) || message.n < 0 || message.n > 1023)
+                return;
+            senders[message.n] = message;
+            changed();
+        };
+        socket.onclose = function () {
+            lost = true;
+            changed();
+            setTimeout(connect, delay);
+            delay = Math.min(delay * 2, maxDelay);
+        };
+    }
+
+    function toggleFullScreen() {
+        if (document.fullscreenElement)
+            document.exitFullscreen();
+        else if (document.documentElement.requestFullscreen)
+            document.documentElement.requestFullscreen().catch(function () {});
+    }
+
+    document.getElementById("fullscreen").addEventListener("click", toggleFullScreen);
+    document.addEventListener("dblclick", toggleFullScreen);
+    draw();
+    connect();
+})();

@@ -1,0 +1,298 @@
+#include "web/webserver.h"
+
+#include "timecode.h"
+
+#include <QFile>
+#include <QHttpServerResponse>
+#include <QHttpServerRouterRule>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <functional>
+
+namespace {
+
+// The kernel's send buffer for each connection, kept small so that a page that stops reading
+// shows up in the socket's bytesToWrite within seconds rather than after megabytes.
+constexpr int kSendBufferBytes = 16 * 1024;
+// Pages send nothing the server needs; anything larger than this is closed at once.
+constexpr quint64 kLargestIncomingBytes = 1024;
+// "try again later"
+constexpr int kCloseTryAgainLater = 1013;
+// A refused or dropped socket that does not finish its closing handshake goes after this.
+constexpr int kCloseGraceMs = 2000;
+
+bool asksForWebSocket(const QHttpServerRequest& request)
+{
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+// The WebSocket's path, matched only by a WebSocket request while there is room for one more
+// page: a request beyond the limit falls to the missing handler, which can still answer it in
+// HTTP before any upgrade, and so does a plain request for the path.
+class WebSocketRule : public QHttpServerRouterRule
+{
+public:
+    WebSocketRule(const QString& path, std::function<bool()> hasRoom, RouterHandler handler)
+        : QHttpServerRouterRule(path, QHttpServerRequest::Method::Get, std::move(handler)),
+          hasRoom(std::move(hasRoom))
+    {
+    }
+
+protected:
+    bool matches(const QHttpServerRequest& request, QRegularExpressionMatch* match) const override
+    {
+        return asksForWebSocket(request) && hasRoom() &&
+               QHttpServerRouterRule::matches(request, match);
+    }
+
+private:
+    const std::function<bool()> hasRoom;
+};
+
+class SmallBufferServer : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        const int size = kSendBufferBytes;
+        ::setsockopt(int(handle), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        // Each message is one small write that should leave at once, not wait for the
+        // acknowledgement of the one before.
+        const int on = 1;
+        ::setsockopt(int(handle), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        QTcpServer::incomingConnection(handle);
+    }
+};
+
+QHttpServerResponse pageFile(const char* name, const char* mimeType)
+{
+    QFile file(QStringLiteral(":/web/") + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return QHttpServerResponse(QHttpServerResponder::StatusCode::NotFound);
+    QHttpServerResponse response(QByteArray(mimeType), file.readAll());
+    response.addHeader("Cache-Control", "no-cache");
+    return response;
+}
+
+quint64 senderKey(const QHostAddress& address, quint8 stream)
+{
+    return quint64(address.toIPv4Address()) << 8 | stream;
+}
+
+} // namespace
+
+WebServer::WebServer(int maxClients, QObject* parent) : QObject(parent), maxClients(maxClients)
+{
+    using Method = QHttpServerRequest::Method;
+    http.route(QStringLiteral("/"), Method::Get,
+               [] { return pageFile("index.html", "text/html; charset=utf-8"); });
+    http.route(QStringLiteral("/clock.js"), Method::Get,
+               [] { return pageFile("clock.js", "text/javascript; charset=utf-8"); });
+    http.route(QStringLiteral("/clock.css"), Method::Get,
+               [] { return pageFile("clock.css", "text/css; charset=utf-8"); });
+    // Upgraded by the library once a rule takes the request; the handler has nothing to add.
+    http.route<WebSocketRule>(QStringLiteral("/ws"), std::function<bool()>([this] {
+                                  return clients.size() < this->maxClients;
+                              }),
+                              [](QHttpServerResponder&&) {});
+    http.setMissingHandler(
+        [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+            if (request.url().path() == QLatin1String("/ws") && asksForWebSocket(request)) {
+                ++refusedClients;
+                responder.write("try again later\n", "text/plain",
+                                QHttpServerResponder::StatusCode::ServiceUnavailable);
+                return;
+            }
+            responder.write(QHttpServerResponder::StatusCode::NotFound);
+        });
+    connect(&http, &QAbstractHttpServer::newWebSocketConnection, this,
+            &WebServer::acceptWebSockets);
+}
+
+WebServer::~WebServer()
+{
+    for (QWebSocket* socket : clients.keys()) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+}
+
+bool WebServer::listen(const QHostAddress& address, quint16 port, QString* error)
+{
+    tcp = new SmallBufferServer(this);
+    if (!tcp->listen(address, port)) {
+        *error = tcp->errorString();
+        delete tcp;
+        tcp = nullptr;
+        return false;
+    }
+    http.bind(tcp);
+    return true;
+}
+
+quint16 WebServer::port() const
+{
+    return tcp ? tcp->serverPort() : 0;
+}
+
+void WebServer::timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
+                                 quint8 stream, qint64 arrivalNs)
+{
+    const quint64 key = senderKey(sender, stream);
+    auto found = senderIndex.constFind(key);
+    int order = 0;
+    if (found != senderIndex.constEnd()) {
+        order = *found;
+    } else {
+        if (senders.size() >= kMaxSenders)
+            return;
+        order = int(senders.size());
+        Sender added;
+        added.view.order = order;
+        added.view.address = QHostAddress(sender.toIPv4Address());
+        added.view.stream = stream;
+        added.view.name = names.value(sender.toIPv4Address());
+        senders.append(added);
+        senderIndex.insert(key, order);
+    }
+    Sender& entry = senders[order];
+    entry.view.timecode = record;
+    entry.view.silent = false;
+    entry.lastArrivalNs = arrivalNs;
+    broadcast(order, arrivalNs);
+}
+
+void WebServer::pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender)
+{
+    const QString name = WebRules::pollReplyName(datagram, sender);
+    if (name.isEmpty())
+        return;
+    const quint32 address = sender.toIPv4Address();
+    if (names.value(address) == name)
+        return;
+    names.insert(address, name);
+    const qint64 now = artNetNowNs();
+    for (int order = 0; order < senders.size(); ++order) {
+        if (senders[order].view.address.toIPv4Address() == address) {
+            senders[order].view.name = name;
+            broadcast(order, now);
+        }
+    }
+}
+
+void WebServer::tick(qint64 nowNs)
+{
+    for (int order = 0; order < senders.size(); ++order) {
+        Sender& sender = senders[order];
+        const bool silent = Timecode::isSilent(sender.lastArrivalNs, nowNs);
+        if (silent != sender.view.silent) {
+            sender.view.silent = silent;
+            broadcast(order, nowNs);
+        }
+    }
+    // Asked of every page now and then: a pong comes back only from a page that reads.
+    if (nowNs >= nextPingNs) {
+        nextPingNs = nowNs + WebRules::kPingEveryNs;
+        for (QWebSocket* socket : clients.keys())
+            socket->ping();
+    }
+    QList<QWebSocket*> behind;
+    for (auto client = clients.cbegin(); client != clients.cend(); ++client)
+        if (client.value().stayedBehind(nowNs))
+            behind.append(client.key());
+    for (QWebSocket* socket : behind)
+        drop(socket);
+}
+
+void WebServer::broadcast(int order, qint64 nowNs)
+{
+    Sender& sender = senders[order];
+    const QByteArray message = WebRules::senderMessage(sender.view);
+    // Converted once for every page that keeps up, which is normally all of them. The sockets
+    // write on the event loop's next turn: frames that arrived in one wakeup (a busy moment) then
+    // leave in one write per page, where flushing each at once measured a third more CPU.
+    const QString text = QString::fromUtf8(message);
+    for (auto client = clients.begin(); client != clients.end(); ++client) {
+        QWebSocket* socket = client.key();
+        const QList<QByteArray> out =
+            client.value().offer(order, message, socket->bytesToWrite(), nowNs);
+        if (out.size() == 1 && out.front().constData() == message.constData())
+            socket->sendTextMessage(text);
+        else
+            write(socket, out);
+    }
+}
+
+void WebServer::write(QWebSocket* socket, const QList<QByteArray>& messages)
+{
+    for (const QByteArray& message : messages)
+        socket->sendTextMessage(QString::fromUtf8(message));
+}
+
+void WebServer::acceptWebSockets()
+{
+    while (http.hasPendingWebSocketConnections()) {
+        QWebSocket* socket = http.nextPendingWebSocketConnection().release();
+        if (!socket)
+            continue;
+        socket->setParent(this);
+        if (socket->requestUrl().path() != QLatin1String("/ws")) {
+            refuse(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+                   QStringLiteral("no such path"));
+            continue;
+        }
+        if (clients.size() >= maxClients) {
+            ++refusedClients;
+            refuse(socket, kCloseTryAgainLater, QStringLiteral("try again later"));
+            continue;
+        }
+        socket->setMaxAllowedIncomingFrameSize(kLargestIncomingBytes);
+        socket->setMaxAllowedIncomingMessageSize(kLargestIncomingBytes);
+        clients[socket].answered(artNetNowNs());
+        ++servedClients;
+        connect(socket, &QWebSocket::pong, this, [this, socket] {
+            auto client = clients.find(socket);
+            if (client != clients.end())
+                client.value().answered(artNetNowNs());
+        });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            if (clients.remove(socket))
+                socket->deleteLater();
+        });
+        connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
+            auto client = clients.find(socket);
+            if (client != clients.end())
+                write(socket, client.value().drained(socket->bytesToWrite()));
+        });
+        // What a page has missed: every sender as it stands, in first-heard order.
+        for (const Sender& sender : senders)
+            socket->sendTextMessage(QString::fromUtf8(WebRules::senderMessage(sender.view)));
+    }
+}
+
+void WebServer::drop(QWebSocket* socket)
+{
+    if (!clients.remove(socket))
+        return;
+    ++droppedClients;
+    socket->disconnect(this);
+    // Its queue is what it failed to read: nothing more is worth a closing handshake.
+    socket->abort();
+    socket->deleteLater();
+}
+
+void WebServer::refuse(QWebSocket* socket, int code, const QString& reason)
+{
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+}
