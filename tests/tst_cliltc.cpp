@@ -298,8 +298,8 @@ private slots:
     // send -> ltc-encode --follow -> ltc-bridge -> a receiver, at each rate: the LTC carries
     // every frame sent, in order, from its first frames on, and after the last goes on in the
     // same numbering until the sender counts as silent; then the loss is said, naming the last
-    // frame sent. The bridge sends to 127.0.0.2, where only the receiver listens, so the
-    // follower hears the sender alone.
+    // frame sent. The bridge sends stream 1 to 127.0.0.2, where only the receiver listens; the
+    // follower, which sees every datagram on the machine, follows stream 0 of the sender alone.
     void followThroughLtc()
     {
         QFETCH(QString, rate);
@@ -311,9 +311,10 @@ private slots:
         const Finished run = runShell(
             QStringLiteral(
                 "DIR='%1'\n"
-                "( \"$CLI\" ltc-encode --follow 127.0.0.1 --freewheel 0 2>\"$DIR/follow.err\" &\n"
+                "( \"$CLI\" ltc-encode --follow 127.0.0.1:0 --freewheel 0 2>\"$DIR/follow.err\" &\n"
                 "  echo $! >\"$DIR/pid\"; wait ) |\n"
-                "  \"$CLI\" ltc-bridge --rate %2 --no-latency-correction --to 127.0.0.2 "
+                "  \"$CLI\" ltc-bridge --rate %2 --no-latency-correction --stream 1 --to "
+                "127.0.0.2 "
                 ">\"$DIR/bridge.out\" "
                 "&\n"
                 "sleep 0.5\n"
@@ -336,6 +337,10 @@ private slots:
         QStringList got;
         QTRY_VERIFY(!(got += receiver.take()).isEmpty());
         got += receiver.take();
+        for (QString& time : got) {
+            QVERIFY2(time.endsWith(QStringLiteral(" s1")), qPrintable(time));
+            time.chop(3);
+        }
         // The first frames LTC needs to be found; past them, every frame sent, then the
         // numbering goes on without a sender for at most a second and a frame.
         const int first = int(sent.indexOf(got.first()));

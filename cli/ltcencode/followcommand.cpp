@@ -102,12 +102,6 @@ int runFollow(const LtcEncodeOptions& options)
                            .arg(options.sampleRate));
         return ExitStatus::kUsage;
     }
-    // Asked before the node binds, which would count itself.
-    if (artNetPortHeldElsewhere())
-        Console::error(QStringLiteral("ltc-encode: another program also listens on UDP port %1; "
-                                      "timecode sent to this machine's own address reaches only "
-                                      "the program that bound the port last")
-                           .arg(ArtNetPacket::kPort));
     // A reader that goes away ends the run like a signal, with its summary.
     std::signal(SIGPIPE, SIG_IGN);
     const std::unique_ptr<Pcm::SampleSink> sink = Pcm::rawSink(STDOUT_FILENO);
