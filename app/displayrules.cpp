@@ -50,11 +50,6 @@ QSize floorExtent(const QString& family, const QString& text)
     return metrics.size(0, digits);
 }
 
-bool isSilent(qint64 lastArrivalMs, qint64 nowMs)
-{
-    return nowMs - lastArrivalMs > kSilentAfterMs;
-}
-
 double contrastRatio(const QColor& a, const QColor& b)
 {
     const double x = luminance(a) + kFlare;

@@ -1,5 +1,5 @@
-// The display's rules that need no window: the room the timecode needs at its smallest size,
-// when a sender counts as silent, and the colour a silent sender is drawn in.
+// The display's rules that need no window: the room the timecode needs at its smallest size and
+// the colour a silent sender is drawn in.
 #pragma once
 
 #include <QColor>
@@ -16,13 +16,6 @@ inline constexpr int kFloorPointSize = 22;
 // the widest digit is counted wherever a digit may stand), and one line height per line with
 // the leading between them.
 QSize floorExtent(const QString& family, const QString& text);
-
-// A sender is silent once more than this has passed since its last ArtTimeCode arrived.
-inline constexpr qint64 kSilentAfterMs = 1000;
-
-// Whether a sender whose last ArtTimeCode arrived at lastArrivalMs is silent at nowMs, both on
-// one clock.
-bool isSilent(qint64 lastArrivalMs, qint64 nowMs);
 
 // The contrast ratio of two colours as accessibility guidelines define it, from 1 (alike) to 21
 // (black and white).

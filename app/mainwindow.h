@@ -3,6 +3,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "kerneldrops.h"
 #include "senderlabel.h"
 
 #include <QList>
@@ -91,4 +92,5 @@ private:
     // How many refreshes have built the texts: the only trace of a refresh that found nothing
     // new, since Qt skips the painting of an unchanged text by itself.
     quint64 textBuilds = 0;
+    KernelDrops::Reported droppedReported;
 };

@@ -189,9 +189,9 @@ public:
 // Every line of the output parsed as a JSON object holding every field, of the right kind.
 bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
 {
-    const QStringList numbers = {"type",          "frames",       "measured_fps", "missing",
-                                 "repeated",      "jumps",        "late",         "duplicate",
-                                 "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList numbers = {"type",          "frames",        "measured_fps", "missing",
+                                 "repeated",      "jumps",         "late",         "duplicate",
+                                 "jitter_p50_ms", "jitter_p99_ms", "kernel_drops"};
     const QStringList strings = {"sender", "timecode", "rate_name"};
     const QStringList flags = {"stopped", "final"};
     for (const QByteArray& line : out.split('\n')) {

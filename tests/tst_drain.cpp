@@ -86,18 +86,20 @@ int wakeupsWithin(int ms)
 // waits until a datagram it sends itself carries its arrival.
 bool stampsTakeEffect(QUdpSocket& keeper)
 {
-    if (!keeper.bind(QHostAddress::LocalHost, 0))
+    if (!keeper.bind(QHostAddress::LocalHost, 0) ||
+        !ArtNetReceive::enableKernelStamps(int(keeper.socketDescriptor())))
         return false;
-    ArtNetReceive::SocketReader reader;
-    reader.prepare(keeper);
+    ArtNetReceive::BatchReader reader;
     for (int attempt = 0; attempt < 400; ++attempt) {
         keeper.writeDatagram("x", 1, QHostAddress::LocalHost, keeper.localPort());
         const qint64 sentBy = ArtNetReceive::steadyNowNs();
         bool stamped = false;
-        reader.read(keeper, [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
-            stamped = arrivalNs <= sentBy;
-            return true;
-        });
+        const ArtNetReceive::StampConverter stamps;
+        reader.drain(int(keeper.socketDescriptor()), &stamps,
+                     [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
+                         stamped = arrivalNs <= sentBy;
+                         return true;
+                     });
         if (stamped)
             return true;
         QTest::qWait(5);
@@ -288,7 +290,7 @@ private slots:
         artnet node;
         QVERIFY(node.openSocket());
         node.setPollReplyEnabled(true);
-        QUdpSocket* socket = ArtnetProbe::socket(node);
+        const std::optional<NodeSocketView> socket = ArtnetProbe::socket(node);
         QVERIFY(socket);
         QUdpSocket senders[4];
         for (int i = 0; i < 4; ++i)

@@ -311,27 +311,30 @@ private slots:
         r.duplicate = 40;
         r.jitterP50Ms = 0.021;
         r.jitterP99Ms = 0.3126;
+        r.kernelDrops = 5;
         r.stopped = true;
         QCOMPARE(jsonLine(r, true),
                  QStringLiteral("{\"sender\":\"10.0.0.7\",\"timecode\":\"01:02:03:04\",\"type\":2,"
                                 "\"rate_name\":\"30 Drop\",\"frames\":1234,"
                                 "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
                                 "\"late\":2,\"duplicate\":40,"
-                                "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,\"stopped\":true,"
+                                "\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,"
+                                "\"kernel_drops\":5,\"stopped\":true,"
                                 "\"final\":true}"));
 
         Row second = r;
         second.sender = QStringLiteral("192.168.100.200");
         second.rateName = QLatin1String(Timecode::rateName(7));
         second.stopped = false;
+        second.kernelDrops = 0;
         QCOMPARE(tableLines({r, second}),
                  QStringList({
                      "SENDER           TIMECODE     RATE     FRAMES  FPS     MISSING  "
-                     "REPEATED  JUMPS  LATE  DUPLICATE  JITTER P50/P99 MS  STATE",
+                     "REPEATED  JUMPS  LATE  DUPLICATE  JITTER P50/P99 MS  KERNEL DROPS  STATE",
                      "10.0.0.7         01:02:03:04  30 Drop  1234    29.970  3        "
-                     "1         0      2     40         0.021/0.313        stopped",
+                     "1         0      2     40         0.021/0.313        5             stopped",
                      "192.168.100.200  01:02:03:04  unknown  1234    29.970  3        "
-                     "1         0      2     40         0.021/0.313        running",
+                     "1         0      2     40         0.021/0.313        0             running",
                  }));
     }
 };

@@ -28,8 +28,10 @@ Row row(const SenderStats& stats, qint64 nowNs)
 QList<Row> rows(const Monitor& monitor, qint64 nowNs)
 {
     QList<Row> out;
-    for (const SenderStats& stats : monitor.senders())
+    for (const SenderStats& stats : monitor.senders()) {
         out.append(row(stats, nowNs));
+        out.last().kernelDrops = monitor.kernelDrops;
+    }
     return out;
 }
 
@@ -49,6 +51,7 @@ QString jsonLine(const Row& r, bool final)
     o.add("duplicate", r.duplicate);
     o.add("jitter_p50_ms", r.jitterP50Ms, 3);
     o.add("jitter_p99_ms", r.jitterP99Ms, 3);
+    o.add("kernel_drops", qint64(r.kernelDrops));
     o.add("stopped", r.stopped);
     o.add("final", final);
     return o.text();
@@ -56,12 +59,12 @@ QString jsonLine(const Row& r, bool final)
 
 QStringList tableLines(const QList<Row>& rows)
 {
-    TextOutput::Table table({QStringLiteral("SENDER"), QStringLiteral("TIMECODE"),
-                             QStringLiteral("RATE"), QStringLiteral("FRAMES"),
-                             QStringLiteral("FPS"), QStringLiteral("MISSING"),
-                             QStringLiteral("REPEATED"), QStringLiteral("JUMPS"),
-                             QStringLiteral("LATE"), QStringLiteral("DUPLICATE"),
-                             QStringLiteral("JITTER P50/P99 MS"), QStringLiteral("STATE")});
+    TextOutput::Table table(
+        {QStringLiteral("SENDER"), QStringLiteral("TIMECODE"), QStringLiteral("RATE"),
+         QStringLiteral("FRAMES"), QStringLiteral("FPS"), QStringLiteral("MISSING"),
+         QStringLiteral("REPEATED"), QStringLiteral("JUMPS"), QStringLiteral("LATE"),
+         QStringLiteral("DUPLICATE"), QStringLiteral("JITTER P50/P99 MS"),
+         QStringLiteral("KERNEL DROPS"), QStringLiteral("STATE")});
     for (const Row& r : rows) {
         table.add({r.sender, r.timecode, r.rateName, QString::number(r.frames),
                    QString::number(r.measuredFps, 'f', 3), QString::number(r.missing),
@@ -69,6 +72,7 @@ QStringList tableLines(const QList<Row>& rows)
                    QString::number(r.duplicate),
                    QStringLiteral("%1/%2").arg(QString::number(r.jitterP50Ms, 'f', 3),
                                                QString::number(r.jitterP99Ms, 'f', 3)),
+                   QString::number(r.kernelDrops),
                    r.stopped ? QStringLiteral("stopped") : QStringLiteral("running")});
     }
     return table.lines();

@@ -26,6 +26,7 @@ struct Row
     qint64 duplicate = 0;
     double jitterP50Ms = 0;
     double jitterP99Ms = 0;
+    quint64 kernelDrops = 0; // the node's, the same in every row
     bool stopped = false;
 };
 

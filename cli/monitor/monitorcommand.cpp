@@ -119,6 +119,7 @@ int runMonitor(const QStringList& arguments)
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         const qint64 now = artNetNowNs();
+        monitor.kernelDrops = node.kernelDrops();
         if (stop.load() || (runNs > 0 && now - startNs >= runNs)) {
             loop.quit();
             return;
@@ -140,6 +141,7 @@ int runMonitor(const QStringList& arguments)
     node.setObserver(nullptr);
 
     const qint64 endNs = artNetNowNs();
+    monitor.kernelDrops = node.kernelDrops();
     if (asJson) {
         writeJson(output, monitor, endNs, true);
     } else if (terminal) {

@@ -100,7 +100,7 @@ void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, 
         ++stats->duplicate;
         return;
     }
-    if (interval > kStopAfterNs) {
+    if (Timecode::isSilent(stats->lastArrivalNs, arrivalNs)) {
         stats->everStopped = true;
     } else {
         ++stats->runningIntervals;
@@ -119,6 +119,8 @@ int Monitor::verdictAt(qint64 nowNs) const
 {
     if (all.isEmpty())
         return ExitStatus::kNoneHeard;
+    if (kernelDrops > 0)
+        return ExitStatus::kFailure;
     for (const SenderStats& stats : all) {
         if (!stats.healthyAt(nowNs))
             return ExitStatus::kFailure;

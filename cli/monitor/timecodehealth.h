@@ -4,13 +4,12 @@
 
 #include "artnet.h"
 #include "monitor/jitterhistogram.h"
+#include "timecode.h"
 
 #include <QList>
 
 namespace TimecodeHealth {
 
-// A sender silent for longer than this has stopped.
-inline constexpr qint64 kStopAfterNs = 1'000'000'000;
 // A measured rate further than this share off its Type's nominal rate is unhealthy.
 inline constexpr double kRateTolerance = 0.01;
 // The rate is judged only once this much running time has been measured: before that, one late
@@ -45,7 +44,8 @@ struct SenderStats
     JitterHistogram jitter;
 
     double measuredFps() const;
-    bool stoppedAt(qint64 nowNs) const { return nowNs - lastArrivalNs > kStopAfterNs; }
+    // Stopped is silent, as the window judges it.
+    bool stoppedAt(qint64 nowNs) const { return Timecode::isSilent(lastArrivalNs, nowNs); }
     bool rateOff() const;
     // Healthy over the whole run up to nowNs: nothing missing, no jump, the rate within its
     // tolerance and never silent for more than a second. Late frames and duplicates alone do
@@ -65,8 +65,12 @@ public:
     const QList<SenderStats>& senders() const { return all; }
 
     // The exit status of a run that ends at nowNs: kNoneHeard when nothing was heard, kFailure
-    // when any sender was unhealthy, otherwise kOk.
+    // when any sender was unhealthy or the kernel dropped datagrams, otherwise kOk.
     int verdictAt(qint64 nowNs) const;
+
+    // Datagrams the kernel dropped before the node read them: any timecode among them is lost
+    // unseen.
+    quint64 kernelDrops = 0;
 
 private:
     QList<SenderStats> all;
