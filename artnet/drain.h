@@ -143,7 +143,7 @@ inline bool enableDropCount(int descriptor)
 class BatchReader
 {
 public:
-    static constexpr int kBatch = 32;
+    static constexpr int kBatch = 64;
 
     enum class Drain {
         Emptied, // the queue was found empty

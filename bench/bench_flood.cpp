@@ -21,10 +21,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -50,8 +52,9 @@ namespace {
 constexpr int kUniverses = 1024;
 constexpr int kPerUniverse = 44;
 constexpr int kRate = kUniverses * kPerUniverse; // 45,056 a second
-constexpr quint32 kBroadcast = 0x0A4DFFFF;       // 10.77.0.255
-constexpr quint32 kController = 0x7F000002;      // 127.0.0.2
+constexpr quint32 kBroadcast = 0x0A4D00FF;       // 10.77.0.255
+constexpr quint32 kController = 0x7F000002;      // 127.0.0.2, for unicast
+constexpr quint32 kBroadcaster = 0x0A4D0002;     // 10.77.0.2, on the veth pair
 constexpr quint32 kDesk = 0x7F000003;            // 127.0.0.3
 constexpr quint16 kWindowPort = 6454;
 constexpr quint16 kBarePort = 6455;
@@ -138,6 +141,27 @@ long long socketDrops(quint16 port)
     return drops;
 }
 
+// UDP datagrams the namespace delivered to a socket, from /proc/net/snmp.
+long long udpInDatagrams()
+{
+    std::ifstream snmp("/proc/net/snmp");
+    std::string line, names;
+    while (std::getline(snmp, line)) {
+        if (line.rfind("Udp:", 0) != 0)
+            continue;
+        if (names.empty()) {
+            names = line;
+            continue;
+        }
+        std::istringstream n(names), v(line);
+        std::string name, value;
+        while (n >> name && v >> value)
+            if (name == "InDatagrams")
+                return std::stoll(value);
+    }
+    return 0;
+}
+
 // 512 channels, as a controller sends them: 530 bytes.
 std::vector<char> artDmx(int universe, int sequence)
 {
@@ -195,8 +219,8 @@ public:
     Flood(quint16 port, bool broadcast)
     {
         const sockaddr_in to = ipv4(broadcast ? kBroadcast : 0x7F000001, port);
-        thread = std::thread([this, to] {
-            const int fd = boundSender(kController);
+        thread = std::thread([this, to, broadcast] {
+            const int fd = boundSender(broadcast ? kBroadcaster : kController);
             std::vector<std::vector<char>> frames;
             for (int u = 0; u < kUniverses; ++u)
                 frames.push_back(artDmx(u, 1));
@@ -276,14 +300,14 @@ private:
     int fd = -1;
 };
 
-// Runs the event loop for seconds; returns the main thread's CPU seconds.
+// Runs the event loop for seconds, as the program's own does; returns the main thread's CPU
+// seconds.
 double windowFor(double seconds)
 {
     const double start = threadCpu();
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < qint64(seconds * 1000))
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
     return threadCpu() - start;
 }
 
@@ -401,35 +425,42 @@ int main(int argc, char* argv[])
             double flooded;
             QString before, after;
             double repaint;
+            double windowRate = 0;
             {
                 Flood flood(kWindowPort, broadcast);
                 windowFor(0.5);
                 before = shownTimecode(window);
+                const long long inBefore = udpInDatagrams();
                 flooded = windowFor(seconds);
+                windowRate = double(udpInDatagrams() - inBefore) / seconds;
                 after = shownTimecode(window);
                 const QSize size = window.size();
                 repaint = watch.resizeAndWait(window, round % 2 ? QSize(800, 400)
                                                                 : QSize(size.width() + 97, 460));
+                windowFor(0.5); // the fit after the resize, not counted
             }
             drops += socketDrops(kWindowPort) - dropsBefore;
             // At 30 fps the timecode moves on by about 30 frames a second: a stall shows.
             running = running && !before.isEmpty() && before != after;
+            windowFor(0.5);
             const double quiet = windowFor(seconds);
             double bareCpu;
+            const long long bareBefore = bare.received;
             {
                 Flood flood(kBarePort, broadcast);
                 bareCpu = bare.run(seconds);
             }
+            const double bareRate = double(bare.received - bareBefore) / seconds;
             const double extra = (flooded - quiet) / seconds;
             windowShares.push_back(extra * 100);
             bareShares.push_back(bareCpu / seconds * 100);
             ratios.push_back(extra / (bareCpu / seconds));
             repaints.push_back(repaint);
             std::fprintf(out,
-                         "  %s round %d: window extra %.1f %% of a core, bare reader %.1f %%, "
-                         "window / bare %.2f; drops %lld; timecode %s -> %s; repainted %.1f ms "
-                         "after a resize\n",
-                         how, round + 1, extra * 100, bareCpu / seconds * 100,
+                         "  %s round %d: window extra %.1f %% of a core (%.0f datagrams/s), bare "
+                         "reader %.1f %% (%.0f/s), window / bare %.2f; drops %lld; timecode %s -> "
+                         "%s; repainted %.1f ms after a resize\n",
+                         how, round + 1, extra * 100, windowRate, bareCpu / seconds * 100, bareRate,
                          extra / (bareCpu / seconds), socketDrops(kWindowPort) - dropsBefore,
                          qPrintable(before), qPrintable(after), repaint);
         }
