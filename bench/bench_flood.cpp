@@ -419,6 +419,7 @@ int main(int argc, char* argv[])
         const char* how = broadcast ? "broadcast" : "unicast";
         std::vector<double> ratios, windowShares, bareShares, repaints;
         long long drops = 0;
+        long long bareDrops = 0;
         bool running = true;
         for (int round = 0; round < rounds; ++round) {
             const long long dropsBefore = socketDrops(kWindowPort);
@@ -446,11 +447,13 @@ int main(int argc, char* argv[])
             const double quiet = windowFor(seconds);
             double bareCpu;
             const long long bareBefore = bare.received;
+            const long long bareDropsBefore = socketDrops(kBarePort);
             {
                 Flood flood(kBarePort, broadcast);
                 bareCpu = bare.run(seconds);
             }
             const double bareRate = double(bare.received - bareBefore) / seconds;
+            bareDrops += socketDrops(kBarePort) - bareDropsBefore;
             const double extra = (flooded - quiet) / seconds;
             windowShares.push_back(extra * 100);
             bareShares.push_back(bareCpu / seconds * 100);
@@ -465,9 +468,10 @@ int main(int argc, char* argv[])
                          qPrintable(before), qPrintable(after), repaint);
         }
         std::fprintf(out,
-                     "%s: kernel drops %lld, timecode %s, resize repainted within %.1f ms "
+                     "%s: kernel drops %lld (bare reader %lld), timecode %s, resize repainted "
+                     "within %.1f ms "
                      "(median; worst %.1f ms)\n",
-                     how, drops, running ? "running" : "STALLED", median(repaints),
+                     how, drops, bareDrops, running ? "running" : "STALLED", median(repaints),
                      *std::max_element(repaints.begin(), repaints.end()));
         std::fprintf(out,
                      "%s: window extra CPU %.1f %%, bare reader %.1f %% of a core; window / "
