@@ -5,6 +5,7 @@
 // queue nor misses what arrives after a drain.
 #include "artnet.h"
 #include "drain.h"
+#include "nodesocket.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "traffic.h"
@@ -264,7 +265,12 @@ private slots:
         // One read hands on the whole queue: had it gone on after the action, the count would
         // pass kAt before this looks again.
         QTRY_COMPARE_WITH_TIMEOUT(calls, kAt, 2000);
+#ifdef CHRONOLUME_OWN_DESCRIPTOR
         QVERIFY(latestArrival > 0 && latestArrival <= sentBy);
+#else
+        // The portable socket's arrivals are the times of its reads.
+        QVERIFY(latestArrival > sentBy);
+#endif
         node.setObserver(nullptr);
 
         // The node reads on: a socket closed by the observer is opened again.

@@ -159,11 +159,10 @@ public:
 
     // Lifecycle and socket.
     // Binds port 6454 (shared unless shareBind is false and a plain bind succeeds) and reads it
-    // from the event loop. True when bound; false when binding failed (tried again next call)
-    // or an earlier socket lost its connection.
+    // from the event loop. True when bound; false when binding failed (tried again next call).
     bool openSocket();
-    // Stops reading and deletes the socket; openSocket makes a new one. From inside an
-    // observer's call, the socket goes once that read has returned to the event loop.
+    // Stops reading and closes the socket; openSocket opens a new one. From inside an observer's
+    // call, the rest of that read is dropped.
     void closeSocket();
     // Answers ArtPoll while enabled; enabling opens the socket and fails silently without it.
     void setPollReplyEnabled(bool enabled);
