@@ -71,8 +71,10 @@ bool DescriptorSocket::open(bool share, std::function<void()> readyCall)
     ready = std::move(readyCall);
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &notifiers);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] {
-        if (ready)
-            ready();
+        // A copy: the call may close and reopen this socket, which replaces ready.
+        const std::function<void()> call = ready;
+        if (call)
+            call();
     });
     return true;
 }
@@ -90,7 +92,6 @@ void DescriptorSocket::close()
     batch.forgetDrops();
     ::close(fd);
     fd = -1;
-    ready = nullptr;
 }
 
 void DescriptorSocket::drain(const Receive& receive)
