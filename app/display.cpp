@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -45,11 +46,16 @@ void MainWindow::SendTimecodeTimeOut()
     readEntries.clear();
     readSilent.clear();
     const qint64 now = artnetNode->timecodeClockNow();
+    const QString dropped = KernelDrops::lineFor(droppedReported, artnetNode->kernelDrops(), now);
+    if (!dropped.isNull()) {
+        std::fputs(qPrintable(dropped + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
     TimecodeSource entry;
     for (int index = 0;
          artnetNode->getTimecode(&entry.timecode, &entry.sender, index, &entry.stream); ++index) {
         readEntries.append(entry);
-        readSilent.append(DisplayRules::isSilent(artnetNode->timecodeArrival(index), now));
+        readSilent.append(Timecode::isSilent(artnetNode->timecodeArrival(index), now));
     }
 
     // Until the first timecode arrives the no-signal texts stay; afterwards a silent sender

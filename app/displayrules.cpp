@@ -78,11 +78,6 @@ int floorOnScreen(const QString& family, const QString& time, const QString& rat
     return size;
 }
 
-bool isSilent(qint64 lastArrivalMs, qint64 nowMs)
-{
-    return nowMs - lastArrivalMs > kSilentAfterMs;
-}
-
 double contrastRatio(const QColor& a, const QColor& b)
 {
     const double x = luminance(a) + kFlare;

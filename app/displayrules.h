@@ -1,6 +1,6 @@
 // The display's rules that need no window: the room the timecode needs at its smallest size,
-// how far that size gives way on a screen too small for every line, when a sender counts as
-// silent, and the colour a silent sender is drawn in.
+// how far that size gives way on a screen too small for every line, and the colour a silent
+// sender is drawn in.
 #pragma once
 
 #include <QColor>
@@ -36,13 +36,6 @@ LinesExtent linesExtent(const QString& family, const QString& time, const QStrin
 // room's height and the widest of them into its width; 1 when not even that size fits.
 int floorOnScreen(const QString& family, const QString& time, const QString& rate,
                   const QString& sources, const QFont& sourcesFont, QSize room);
-
-// A sender is silent once more than this has passed since its last ArtTimeCode arrived.
-inline constexpr qint64 kSilentAfterMs = 1000;
-
-// Whether a sender whose last ArtTimeCode arrived at lastArrivalMs is silent at nowMs, both on
-// one clock.
-bool isSilent(qint64 lastArrivalMs, qint64 nowMs);
 
 // The contrast ratio of two colours as accessibility guidelines define it, from 1 (alike) to 21
 // (black and white).

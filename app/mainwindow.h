@@ -4,6 +4,7 @@
 
 #include "artnet.h"
 #include "displayrules.h"
+#include "kerneldrops.h"
 #include "senderlabel.h"
 #include "timecodetext.h"
 
@@ -121,4 +122,5 @@ private:
     // How many refreshes have built the texts: the only trace of a refresh that found nothing
     // new, since Qt skips the painting of an unchanged text by itself.
     quint64 textBuilds = 0;
+    KernelDrops::Reported droppedReported;
 };

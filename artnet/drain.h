@@ -31,12 +31,6 @@ inline qint64 steadyNowNs()
         .count();
 }
 
-// Where a datagram's arrival time comes from.
-enum class ArrivalTimes {
-    Kernel,   // the kernel's receive time stamp, where the system gives one (Linux)
-    ReadTime, // the moment the datagram was read: every other system, and the comparison
-};
-
 // A handler is called as handle(QByteArray& datagram, const QHostAddress& sender, qint64
 // arrivalNs) and returns whether the drain may go on: false once the socket it reads is no
 // longer the one to read (its owner closed it from inside the call).
@@ -71,8 +65,40 @@ void drainDatagrams(Socket& socket, QByteArray& buffer, Handle&& handle)
 }
 
 #ifdef Q_OS_LINUX
-// Room for the receive time stamp, the one control message the reader asks for.
-inline constexpr size_t kControlSize = CMSG_SPACE(sizeof(timespec));
+// Room for the two control messages the reader asks for: the receive time stamp and the
+// socket's count of dropped datagrams.
+inline constexpr size_t kControlSize = CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(quint32));
+
+// What a datagram's control data carries, each -1 where it is missing.
+struct ArrivalControl
+{
+    qint64 stampNs = -1; // the kernel's receive time stamp, nanoseconds on CLOCK_REALTIME
+    qint64 drops = -1;   // datagrams the socket had dropped when this one was queued
+};
+
+// Reads the receive time stamp (SO_TIMESTAMPNS) and the drop count (SO_RXQ_OVFL) from a
+// received message's control data; a message cut short or of another kind is passed over. The
+// kernel adds the drop count only once the socket has dropped something, and writes both before
+// any control message of the IP level, which may then not fit.
+inline ArrivalControl readArrivalControl(const msghdr& message)
+{
+    ArrivalControl control;
+    for (const cmsghdr* c = CMSG_FIRSTHDR(&message); c;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(c))) {
+        if (c->cmsg_level != SOL_SOCKET)
+            continue;
+        if (c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            control.stampNs = qint64(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+        } else if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(quint32))) {
+            quint32 drops;
+            std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+            control.drops = drops;
+        }
+    }
+    return control;
+}
 
 // The kernel stamps arrivals on CLOCK_REALTIME. Taken to the steady clock by the two clocks'
 // difference, read once per wakeup: a step of the wall clock moves only the arrivals of the
@@ -84,26 +110,12 @@ public:
     {
         timespec realtime{};
         clock_gettime(CLOCK_REALTIME, &realtime);
-        offsetNs = steadyNowNs() - nanoseconds(realtime);
+        offsetNs = steadyNowNs() - (qint64(realtime.tv_sec) * 1'000'000'000 + realtime.tv_nsec);
     }
-    // The steady-clock time of the stamp in the message's control data, its only control
-    // message; negative without one.
-    qint64 arrival(const msghdr& message) const
-    {
-        const cmsghdr* c = CMSG_FIRSTHDR(&message);
-        if (!c || c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS ||
-            c->cmsg_len < CMSG_LEN(sizeof(timespec)))
-            return -1;
-        timespec stamp;
-        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        return nanoseconds(stamp) + offsetNs;
-    }
+    // The steady-clock time of a stamp on CLOCK_REALTIME; negative without one.
+    qint64 arrival(qint64 stampNs) const { return stampNs < 0 ? -1 : stampNs + offsetNs; }
 
 private:
-    static qint64 nanoseconds(const timespec& t)
-    {
-        return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    }
     qint64 offsetNs = 0;
 };
 
@@ -116,6 +128,13 @@ inline bool enableKernelStamps(int descriptor)
     return setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
 }
 
+// Asks the kernel to tell, with every datagram, how many the socket dropped for want of room.
+inline bool enableDropCount(int descriptor)
+{
+    const int on = 1;
+    return setsockopt(descriptor, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0;
+}
+
 // Reads a socket's queue with recvmmsg, many datagrams per system call. Every slot holds the
 // largest UDP payload, so no datagram is ever cut short, and the slots, their headers and the
 // sender address are made once and reused: a busy network costs no allocation per datagram.
@@ -124,7 +143,7 @@ inline bool enableKernelStamps(int descriptor)
 class BatchReader
 {
 public:
-    static constexpr int kBatch = 32;
+    static constexpr int kBatch = 64;
 
     enum class Drain {
         Emptied, // the queue was found empty
@@ -146,7 +165,8 @@ public:
     // Reads every pending datagram from descriptor and hands each on in arrival order, with its
     // kernel stamp taken through stamps where one is given and carried, with the time of the
     // read otherwise. What was read before a failing read is handled all the same. A batch that
-    // comes back short ends the drain without another call.
+    // comes back short ends the drain without another call. The socket's drop count, where a
+    // datagram carries one, is kept in drops().
     template <typename Handle>
     Drain drain(int descriptor, const StampConverter* stamps, Handle&& handle)
     {
@@ -154,8 +174,8 @@ public:
         for (;;) {
             for (int i = 0; i < kBatch; ++i) {
                 messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-                messages[i].msg_hdr.msg_control = stamped ? controls[i] : nullptr;
-                messages[i].msg_hdr.msg_controllen = stamped ? kControlSize : 0;
+                messages[i].msg_hdr.msg_control = controls[i];
+                messages[i].msg_hdr.msg_controllen = kControlSize;
             }
             const int count = recvmmsg(descriptor, messages, kBatch, MSG_DONTWAIT, nullptr);
             if (count < 0) {
@@ -170,9 +190,12 @@ public:
                 sender.setAddress(reinterpret_cast<const sockaddr*>(&senders[i]));
                 QByteArray datagram = QByteArray::fromRawData(
                     static_cast<const char*>(vectors[i].iov_base), int(messages[i].msg_len));
+                const ArrivalControl control = readArrivalControl(messages[i].msg_hdr);
+                if (control.drops > droppedCount)
+                    droppedCount = control.drops;
                 qint64 arrivalNs = readNs;
                 if (stamped) {
-                    arrivalNs = stamps->arrival(messages[i].msg_hdr);
+                    arrivalNs = stamps->arrival(control.stampNs);
                     if (arrivalNs < 0)
                         arrivalNs = steadyNowNs();
                 }
@@ -184,6 +207,11 @@ public:
         }
     }
 
+    // The highest drop count a datagram carried: what the socket dropped up to its arrival.
+    qint64 drops() const { return droppedCount; }
+    // A new socket counts from 0.
+    void forgetDrops() { droppedCount = 0; }
+
 private:
     static constexpr size_t kSlotStride = 65536; // a page-aligned home for kMaxDatagramSize
 
@@ -193,93 +221,8 @@ private:
     sockaddr_storage senders[kBatch]{};
     alignas(cmsghdr) char controls[kBatch][kControlSize]{};
     QHostAddress sender;
+    qint64 droppedCount = 0;
 };
 #endif
-
-// Reads a socket's whole queue at every wakeup, by the fastest means the system offers: where
-// recvmmsg exists, a whole burst per system call, with the kernel's receive time stamp of every
-// datagram; where the socket's own reads take one call per datagram and a failing one, with its
-// error text, to find the queue empty, and give the time of the read. Elsewhere, the socket's
-// reads until one fails. Made with the socket and deleted with it: on Linux it holds the
-// batch's slots.
-class SocketReader
-{
-public:
-    explicit SocketReader(ArrivalTimes times = ArrivalTimes::Kernel) : times(times) {}
-
-    // Sets the socket up for the arrival times asked for, once it is bound. Where the kernel
-    // gives no stamps, the time of the read stands in.
-    void prepare(QUdpSocket& socket)
-    {
-#ifdef Q_OS_LINUX
-        const int descriptor = int(socket.socketDescriptor());
-        // Qt asks for every datagram's destination address and hop limit, which the kernel then
-        // prepares for every read; nothing here reads them.
-        const int off = 0;
-        setsockopt(descriptor, IPPROTO_IP, IP_PKTINFO, &off, sizeof off);
-        setsockopt(descriptor, IPPROTO_IP, IP_RECVTTL, &off, sizeof off);
-        if (times == ArrivalTimes::Kernel && !enableKernelStamps(descriptor))
-            times = ArrivalTimes::ReadTime;
-#else
-        Q_UNUSED(socket);
-        times = ArrivalTimes::ReadTime;
-#endif
-    }
-
-    ArrivalTimes arrivalTimes() const
-    {
-        return times;
-    }
-
-    // Hands every pending datagram on in arrival order, until the queue is empty or the handler
-    // ends the drain. The datagram is a view of a reused buffer and the sender a reused address,
-    // both valid during the call only.
-    template <typename Handle> void read(QUdpSocket& socket, Handle&& handle)
-    {
-#ifdef Q_OS_LINUX
-        using Drain = BatchReader::Drain;
-        const int descriptor = int(socket.socketDescriptor());
-        // The socket's notifier watches the descriptor again only after a read through the
-        // socket, so every wakeup reads through it once; only the socket's notifier ever
-        // watches the descriptor. An empty queue (someone else read it) or an error ends the
-        // wakeup there, recorded by the socket as always.
-        if (times == ArrivalTimes::Kernel) {
-            // The socket's reads carry no control data, so theirs is the last read of a wakeup,
-            // which finds the queue empty. A datagram it does find arrived after the batch read
-            // before it began: given the time of its read, it is off by the microseconds
-            // between the two reads, and the next batch follows.
-            const StampConverter stamps;
-            for (;;) {
-                const Drain drained = batch.drain(descriptor, &stamps, handle);
-                if (drained == Drain::Stopped)
-                    return;
-                // A real socket error: the socket's own reads record it and end the drain as
-                // they always did.
-                if (drained == Drain::Failed) {
-                    drainDatagrams(socket, buffer, handle);
-                    return;
-                }
-                if (!readOneDatagram(socket, buffer, handle))
-                    return;
-            }
-        }
-        if (!readOneDatagram(socket, buffer, handle))
-            return;
-        if (batch.drain(descriptor, nullptr, handle) == Drain::Failed)
-            drainDatagrams(socket, buffer, handle);
-#else
-        drainDatagrams(socket, buffer, handle);
-#endif
-    }
-
-private:
-    ArrivalTimes times;
-    // Reused by every read through the socket, so a busy network costs no allocation per
-    // datagram.
-    QByteArray buffer;
-#ifdef Q_OS_LINUX
-    BatchReader batch;
-#endif
-};
 
 } // namespace ArtNetReceive

@@ -1,21 +1,13 @@
 // The node's lifecycle, its socket and the timecode accessor the window polls.
 #include "artnet.h"
 #include "drain.h"
+#include "nodesocket.h"
 #include "packets.h"
 
 #include "chronolume_config.h"
 
 #include <QMutex>
 #include <QUdpSocket>
-#include <QVariant>
-
-namespace {
-
-// The kernel doubles this and caps it at net.core.rmem_max. The default buffer holds only a
-// few hundred ArtDmx datagrams, which a busy controller overruns in a burst.
-constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
-
-} // namespace
 
 ElapsedClock::~ElapsedClock() = default;
 
@@ -31,14 +23,32 @@ qint64 ElapsedClock::elapsed() const
     return timer.elapsed();
 }
 
+TimecodeClock::~TimecodeClock() = default;
+
+qint64 TimecodeClock::nowNs() const
+{
+    return ArtNetReceive::steadyNowNs();
+}
+
+qint64 TimecodeClock::arrivalNs(qint64 steadyNs) const
+{
+    return steadyNs;
+}
+
+ArtNetTransport::~ArtNetTransport() = default;
+
+quint64 ArtNetTransport::kernelDrops() const
+{
+    return 0;
+}
+
 artnet::artnet()
     : QObject(nullptr), shortName(QStringLiteral("ArtNet by Orin")),
       longName(QStringLiteral("ArtNet by ") + QLatin1String(chronolume::kWebHost))
 {
     syncClock = new ElapsedClock;
     syncClock->restart();
-    timecodeClock = new ElapsedClock;
-    timecodeClock->restart();
+    timecodeClock = new TimecodeClock;
     dmxMutex = new QMutex;
     discoverInterfaces();
 }
@@ -51,9 +61,8 @@ artnet::~artnet()
         disableDmxInput();
     if (socketReady)
         closeSocket();
-    // A socket whose connection failed is not closed, but its reader goes all the same.
-    delete reader;
-    reader = nullptr;
+    delete transport;
+    transport = nullptr;
 
     // A holder still inside a copy must finish before the mutex goes away.
     dmxMutex->lock();
@@ -96,56 +105,35 @@ bool artnet::openSocket()
 {
     if (socketReady)
         return true;
-    // A socket that exists without being ready lost its readyRead connection; binding again
-    // would not mend that.
-    if (socket)
+    if (!transport)
+        transport = ArtNetReceive::makeNodeSocket().release();
+    if (!transport->open(shareBind, [this] { readPackage(); }))
         return false;
-
-    socket = new QUdpSocket(this);
-    // IPv4 only: a dual-stack socket reports senders as ::ffff:a.b.c.d, which never equals
-    // the IPv4 address of the same sender.
-    const QAbstractSocket::BindMode shared =
-        QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
-    bool bound;
-    if (shareBind) {
-        bound = socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort, shared);
-    } else {
-        bound = socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort) ||
-                socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort, shared);
-    }
-    if (!bound) {
-        delete socket;
-        socket = nullptr;
-        return false;
-    }
-    // Only takes effect once bound.
-    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
-
-    if (!reader)
-        reader = new ArtNetReceive::SocketReader;
-    reader->prepare(*socket);
-    socketReady = bool(connect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage));
+    ++socketGeneration;
+    socketReady = true;
     return true;
 }
 
 void artnet::closeSocket()
 {
-    // Closed by an observer, the read in progress still runs on this reader and inside this
-    // socket's readyRead: the read deletes the reader when it returns, the event loop the
-    // socket.
-    if (reader != readingReader)
-        delete reader;
-    reader = nullptr;
-    if (socket) {
-        disconnect(socket, &QUdpSocket::readyRead, this, &artnet::readPackage);
-        socket->close();
-        if (socket == readingSocket)
-            socket->deleteLater();
-        else
-            delete socket;
-        socket = nullptr;
+    // Closed by an observer, the read in progress stops at the datagram it is in.
+    if (transport && socketReady) {
+        transport->close();
+        ++socketGeneration;
     }
     socketReady = false;
+}
+
+void artnet::setTransport(ArtNetTransport* newTransport)
+{
+    closeSocket();
+    delete transport;
+    transport = newTransport;
+}
+
+quint64 artnet::kernelDrops() const
+{
+    return transport ? transport->kernelDrops() : 0;
 }
 
 void artnet::setPollReplyEnabled(bool enabled)
@@ -195,14 +183,13 @@ qint64 artnet::timecodeArrival(int index) const
 
 qint64 artnet::timecodeClockNow() const
 {
-    return timecodeClock->elapsed();
+    return timecodeClock->nowNs();
 }
 
-void artnet::setTimecodeClock(ElapsedClock* clock)
+void artnet::setTimecodeClock(TimecodeClock* clock)
 {
     if (!clock)
         return;
     delete timecodeClock;
     timecodeClock = clock;
-    timecodeClock->restart();
 }

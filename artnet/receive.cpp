@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QMutexLocker>
-#include <QUdpSocket>
 
 #include <atomic>
 #include <cstring>
@@ -67,24 +66,17 @@ SyncTexts syncTexts(PacketId id, quint16 opCode)
 
 void artnet::readPackage()
 {
-    if (!socket || !reader)
+    if (!transport || !socketReady)
         return;
-    QUdpSocket* const from = socket;
-    ArtNetReceive::SocketReader* const with = reader;
-    readingSocket = from;
-    readingReader = with;
-    with->read(*from,
-               [this, from](QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs) {
-                   handlePackage(datagram, sender, arrivalNs);
-                   // An observer closed the socket: what else this wakeup read is no longer the
-                   // node's.
-                   return socket == from;
-               });
-    readingSocket = nullptr;
-    readingReader = nullptr;
-    // Closed during the read, the reader was left for this moment.
-    if (with != reader)
-        delete with;
+    const quint64 generation = socketGeneration;
+    transport->drain([this, generation](const char* data, int size, const QHostAddress& sender,
+                                        qint64 arrivalNs) {
+        QByteArray datagram = QByteArray::fromRawData(data, size);
+        handlePackage(datagram, sender, arrivalNs);
+        // An observer closed the socket: what else this wakeup read is no longer the
+        // node's.
+        return socketGeneration == generation;
+    });
 }
 
 void artnet::takeDatagram(const char* data, int size, const QHostAddress& sender, qint64 arrivalNs)
@@ -185,7 +177,7 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
     if (!timecodeSources)
         timecodeSources = new QList<TimecodeSource>;
     // The arrival, not a change of value: a paused playback repeating its frame still sends.
-    const qint64 arrival = timecodeClock->elapsed();
+    const qint64 arrival = timecodeClock->arrivalNs(arrivalNs);
     const auto known = timecodeSenderIndex.constFind(key);
     if (known != timecodeSenderIndex.constEnd()) {
         TimecodeSource& source = (*timecodeSources)[*known];
@@ -202,7 +194,7 @@ void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sen
         anyTimecodeStored = true;
     }
     if (observer)
-        observer->timecodeReceived(record, sender, stream, arrivalNs);
+        observer->timecodeReceived(record, sender, stream, arrival);
 }
 
 qint64 artNetNowNs()

@@ -5,7 +5,6 @@
 #include "packets.h"
 
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <array>
 #include <cstring>
@@ -66,7 +65,7 @@ qint64 artnet::sendDatagram(const char* data, quint16 length, const QHostAddress
     if (length == 0)
         return kSendEmptyOrNoNetwork;
     // Without an open socket there is nothing to write through: a socket error, not a crash.
-    if (!socket)
+    if (!transport || !socketReady)
         return kSendError;
     if (destination) {
         // The socket is IPv4 only. Dual-stack sockets hand their callers IPv4 addresses as
@@ -76,13 +75,13 @@ qint64 artnet::sendDatagram(const char* data, quint16 length, const QHostAddress
             bool isIpv4 = false;
             const quint32 ipv4 = destination->toIPv4Address(&isIpv4);
             if (isIpv4)
-                return socket->writeDatagram(data, length, QHostAddress(ipv4), kPort);
+                return transport->send(data, length, QHostAddress(ipv4), kPort);
         }
-        return socket->writeDatagram(data, length, *destination, kPort);
+        return transport->send(data, length, *destination, kPort);
     }
     if (!interfaces || interfaces->isEmpty())
         return kSendEmptyOrNoNetwork;
-    return socket->writeDatagram(data, length, interfaces->first().address.broadcast(), kPort);
+    return transport->send(data, length, interfaces->first().address.broadcast(), kPort);
 }
 
 qint64 artnet::sendToEveryNetwork(

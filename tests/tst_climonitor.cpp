@@ -272,9 +272,10 @@ public:
 // Every line of the output parsed as a JSON object holding every field, of the right kind.
 bool jsonObjects(const QByteArray& out, QList<QJsonObject>* objects)
 {
-    const QStringList numbers = {"stream",   "type",     "frames",        "measured_fps", "missing",
-                                 "repeated", "jumps",    "late",          "duplicate",    "reverse",
-                                 "dropout",  "silent_s", "jitter_p50_ms", "jitter_p99_ms"};
+    const QStringList numbers = {"stream",        "type",          "frames",      "measured_fps",
+                                 "missing",       "repeated",      "jumps",       "late",
+                                 "duplicate",     "reverse",       "dropout",     "silent_s",
+                                 "jitter_p50_ms", "jitter_p99_ms", "kernel_drops"};
     const QStringList strings = {"sender", "timecode", "rate_name"};
     const QStringList flags = {"stopped", "conflict", "final"};
     for (const QByteArray& line : out.split('\n')) {

@@ -5,6 +5,7 @@
 // queue nor misses what arrives after a drain.
 #include "artnet.h"
 #include "drain.h"
+#include "nodesocket.h"
 #include "probes.h"
 #include "sandbox.h"
 #include "traffic.h"
@@ -86,18 +87,20 @@ int wakeupsWithin(int ms)
 // waits until a datagram it sends itself carries its arrival.
 bool stampsTakeEffect(QUdpSocket& keeper)
 {
-    if (!keeper.bind(QHostAddress::LocalHost, 0))
+    if (!keeper.bind(QHostAddress::LocalHost, 0) ||
+        !ArtNetReceive::enableKernelStamps(int(keeper.socketDescriptor())))
         return false;
-    ArtNetReceive::SocketReader reader;
-    reader.prepare(keeper);
+    ArtNetReceive::BatchReader reader;
     for (int attempt = 0; attempt < 400; ++attempt) {
         keeper.writeDatagram("x", 1, QHostAddress::LocalHost, keeper.localPort());
         const qint64 sentBy = ArtNetReceive::steadyNowNs();
         bool stamped = false;
-        reader.read(keeper, [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
-            stamped = arrivalNs <= sentBy;
-            return true;
-        });
+        const ArtNetReceive::StampConverter stamps;
+        reader.drain(int(keeper.socketDescriptor()), &stamps,
+                     [&](QByteArray&, const QHostAddress&, qint64 arrivalNs) {
+                         stamped = arrivalNs <= sentBy;
+                         return true;
+                     });
         if (stamped)
             return true;
         QTest::qWait(5);
@@ -262,7 +265,12 @@ private slots:
         // One read hands on the whole queue: had it gone on after the action, the count would
         // pass kAt before this looks again.
         QTRY_COMPARE_WITH_TIMEOUT(calls, kAt, 2000);
+#ifdef CHRONOLUME_OWN_DESCRIPTOR
         QVERIFY(latestArrival > 0 && latestArrival <= sentBy);
+#else
+        // The portable socket's arrivals are the times of its reads.
+        QVERIFY(latestArrival > sentBy);
+#endif
         node.setObserver(nullptr);
 
         // The node reads on: a socket closed by the observer is opened again.
@@ -288,7 +296,7 @@ private slots:
         artnet node;
         QVERIFY(node.openSocket());
         node.setPollReplyEnabled(true);
-        QUdpSocket* socket = ArtnetProbe::socket(node);
+        const std::optional<NodeSocketView> socket = ArtnetProbe::socket(node);
         QVERIFY(socket);
         QUdpSocket senders[4];
         for (int i = 0; i < 4; ++i)

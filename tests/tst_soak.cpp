@@ -228,7 +228,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         artnet& node = *MainWindowProbe::node(window);
         QVERIFY(ArtnetProbe::socket(node));
-        const int descriptor = int(ArtnetProbe::socket(node)->socketDescriptor());
+        const int descriptor = ArtnetProbe::socket(node)->fd;
         QVERIFY(queueState(descriptor)[SK_MEMINFO_RCVBUF] > 0);
 
         QElapsedTimer clock;

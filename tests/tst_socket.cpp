@@ -18,7 +18,7 @@ const QAbstractSocket::BindMode kShared =
     QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
 
 // Whether a socket allows others to share its port, as the kernel has it.
-bool sharesAddress(QUdpSocket* socket)
+bool sharesAddress(const std::optional<NodeSocketView>& socket)
 {
     int value = 0;
     socklen_t size = sizeof value;
@@ -67,7 +67,7 @@ private slots:
         node.shareBind = shareBind;
         QCOMPARE(node.openSocket(), opened);
         QCOMPARE(ArtnetProbe::socketReady(node), opened);
-        QUdpSocket* socket = ArtnetProbe::socket(node);
+        const std::optional<NodeSocketView> socket = ArtnetProbe::socket(node);
         if (!opened) {
             QVERIFY(!socket); // a failed bind leaves no socket behind
             // Nothing is retried on its own; the next call tries again, and succeeds once the
@@ -89,7 +89,7 @@ private slots:
         artnet node;
         QVERIFY(!ArtnetProbe::socket(node)); // the constructor does not open the socket
         node.setPollReplyEnabled(true);      // answering polls does
-        QUdpSocket* socket = ArtnetProbe::socket(node);
+        const std::optional<NodeSocketView> socket = ArtnetProbe::socket(node);
         QVERIFY(socket && ArtnetProbe::pollReplyEnabled(node));
         QVERIFY(node.openSocket());
         node.setPollReplyEnabled(true);

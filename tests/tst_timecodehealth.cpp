@@ -458,17 +458,18 @@ private slots:
         r.reverse = 6;
         r.dropouts = 1;
         r.silentS = 4.0004;
+        r.kernelDrops = 5;
         r.stopped = true;
         r.stream = 3;
         r.conflict = true;
-        QCOMPARE(
-            jsonLine(r, true),
-            QStringLiteral("{\"sender\":\"10.0.0.7\",\"stream\":3,\"timecode\":\"01:02:03:04\","
-                           "\"type\":2,\"rate_name\":\"30 Drop\",\"frames\":1234,"
-                           "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
-                           "\"late\":2,\"duplicate\":40,\"reverse\":6,\"dropout\":1,"
-                           "\"silent_s\":4.000,\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,"
-                           "\"stopped\":true,\"conflict\":true,\"final\":true}"));
+        QCOMPARE(jsonLine(r, true),
+                 QStringLiteral(
+                     "{\"sender\":\"10.0.0.7\",\"stream\":3,\"timecode\":\"01:02:03:04\","
+                     "\"type\":2,\"rate_name\":\"30 Drop\",\"frames\":1234,"
+                     "\"measured_fps\":29.970,\"missing\":3,\"repeated\":1,\"jumps\":0,"
+                     "\"late\":2,\"duplicate\":40,\"reverse\":6,\"dropout\":1,"
+                     "\"silent_s\":4.000,\"jitter_p50_ms\":0.021,\"jitter_p99_ms\":0.313,"
+                     "\"kernel_drops\":5,\"stopped\":true,\"conflict\":true,\"final\":true}"));
         r.stream = 0;
         r.conflict = false;
 
@@ -476,17 +477,18 @@ private slots:
         second.sender = QStringLiteral("192.168.100.200");
         second.rateName = QLatin1String(Timecode::rateName(7));
         second.stopped = false;
+        second.kernelDrops = 0;
         QCOMPARE(tableLines({r, second}),
                  QStringList({
                      "SENDER           TIMECODE     RATE     FRAMES  FPS     MISSING  "
                      "REPEATED  JUMPS  LATE  REVERSE  DUPLICATE  DROPOUTS  JITTER P50/P99 MS  "
-                     "STATE",
+                     "KERNEL DROPS  STATE",
                      "10.0.0.7         01:02:03:04  30 Drop  1234    29.970  3        "
                      "1         0      2     6        40         1         0.021/0.313        "
-                     "stopped",
+                     "5             stopped",
                      "192.168.100.200  01:02:03:04  unknown  1234    29.970  3        "
                      "1         0      2     6        40         1         0.021/0.313        "
-                     "running",
+                     "0             running",
                  }));
     }
 
@@ -496,16 +498,16 @@ private slots:
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("header");
-        // The sender's line of the whole table is 149 characters long.
+        // The sender's line of the whole table is 163 characters long.
         const QString all =
             "SENDER              TIMECODE     RATE    FRAMES  FPS     MISSING  REPEATED  "
-            "JUMPS  LATE  REVERSE  DUPLICATE  DROPOUTS  JITTER P50/P99 MS  STATE";
+            "JUMPS  LATE  REVERSE  DUPLICATE  DROPOUTS  JITTER P50/P99 MS  KERNEL DROPS  STATE";
         QTest::newRow("no width: everything") << 0 << all;
-        QTest::newRow("one column more than the line: everything") << 150 << all;
+        QTest::newRow("one column more than the line: everything") << 164 << all;
         QTest::newRow("as wide as the line: DUPLICATE goes first")
-            << 149
+            << 163
             << "SENDER              TIMECODE     RATE    FRAMES  FPS     MISSING  REPEATED  "
-               "JUMPS  LATE  REVERSE  DROPOUTS  JITTER P50/P99 MS  STATE";
+               "JUMPS  LATE  REVERSE  DROPOUTS  JITTER P50/P99 MS  KERNEL DROPS  STATE";
         QTest::newRow("80 columns")
             << 80 << "SENDER              TIMECODE     RATE    FPS     MISSING  JUMPS  STATE";
         QTest::newRow("50 columns: address, timecode and state")

@@ -25,17 +25,12 @@
 class QColor;
 class QMutex;
 class QTimer;
-class QUdpSocket;
-
-namespace ArtNetReceive {
-class SocketReader;
-}
 
 struct TimecodeSource
 {
     TimecodeRecord timecode;
     QHostAddress sender; // the port is not kept: two programs on one host share an entry
-    qint64 arrival = 0;  // the last ArtTimeCode's arrival, ms on the node's timecode clock
+    qint64 arrival = 0;  // the last ArtTimeCode's arrival, ns on the node's timecode clock
     // ArtTimeCode's StreamId: one address sending several streams has an entry for each, so a
     // media server and an LTC bridge on one machine do not take turns in one entry.
     quint8 stream = 0;
@@ -48,9 +43,8 @@ struct InterfaceEntry
     QString mac; // "00:1A:2B:3C:4D:5E" as Qt writes it, all zero when the adapter has none
 };
 
-// Milliseconds since the last restart. The DMX hold measures its expiry with one of these, and
-// the node times the arrivals of ArtTimeCode with another; a test hands the node a clock it can
-// step by hand.
+// Milliseconds since the last restart. The DMX hold measures its expiry with one of these; a test
+// hands the node a clock it can step by hand.
 class ElapsedClock
 {
 public:
@@ -83,16 +77,56 @@ class ArtNetObserver
 public:
     virtual ~ArtNetObserver();
     // Every ArtTimeCode the node accepts, with its arrival in nanoseconds on
-    // std::chrono::steady_clock (CLOCK_MONOTONIC on Linux). On Linux the arrival is the kernel's
-    // receive time stamp (SO_TIMESTAMPNS), so a node kept busy or blocked does not move it;
-    // only a datagram that arrives during the microseconds between the last two reads of a
-    // wakeup gets the time of its read. Elsewhere, and should the kernel refuse the stamps, the
+    // std::chrono::steady_clock (CLOCK_MONOTONIC on Linux), the number the node stores too. On
+    // Linux the arrival is the kernel's receive time stamp (SO_TIMESTAMPNS), so a node kept busy
+    // or blocked does not move it. Elsewhere, and should the kernel refuse the stamps, the
     // arrival is the time the node read the datagram.
     // The stream is ArtTimeCode's StreamId (0, the master stream, from senders that predate it).
     virtual void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
                                   quint8 stream, qint64 arrivalNs);
     // Every ArtPollReply, its bytes as received.
     virtual void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender);
+};
+
+// The clock the arrivals of ArtTimeCode are kept on: nanoseconds on std::chrono::steady_clock,
+// where the kernel's receive stamps are too. A test hands the node one it steps by hand, which
+// then also says when a datagram arrived.
+class TimecodeClock
+{
+public:
+    virtual ~TimecodeClock();
+    virtual qint64 nowNs() const; // artNetNowNs()
+    // A datagram's arrival, given as nanoseconds on the steady clock, on this clock.
+    virtual qint64 arrivalNs(qint64 steadyNs) const;
+};
+
+// Where the node's datagrams come from and where its own go out: on Linux a socket the node
+// opens, binds and reads itself, elsewhere a QUdpSocket. A test or a benchmark gives the node
+// another one and hands it datagrams without a network.
+class ArtNetTransport
+{
+public:
+    // Takes one datagram: a view valid during the call only, its sender (an address the
+    // transport reuses) and its arrival in nanoseconds on std::chrono::steady_clock. False ends
+    // the drain: what else was read is dropped.
+    using Receive = std::function<bool(const char* data, int size, const QHostAddress& sender,
+                                       qint64 arrivalNs)>;
+
+    virtual ~ArtNetTransport();
+    // Binds UDP port 6454 on every IPv4 address, sharing it with other programs (share), or
+    // alone and, failing that, shared. From then on calls ready, on the caller's thread, whenever
+    // datagrams wait. False when binding failed; the next call tries again.
+    virtual bool open(bool share, std::function<void()> ready) = 0;
+    // Stops watching and releases the port; allowed from inside a drain, which then hands on
+    // nothing more.
+    virtual void close() = 0;
+    // Hands every waiting datagram to receive, in arrival order, until none waits or receive
+    // returns false.
+    virtual void drain(const Receive& receive) = 0;
+    // One datagram to port of an IPv4 address, from port 6454: the bytes sent, or -1.
+    virtual qint64 send(const char* data, int size, const QHostAddress& to, quint16 port) = 0;
+    // Datagrams the system dropped for want of room before they were read, since the first open.
+    virtual quint64 kernelDrops() const;
 };
 
 // Whether another socket already holds UDP port 6454 on this machine, shared or not: a bind
@@ -128,11 +162,10 @@ public:
 
     // Lifecycle and socket.
     // Binds port 6454 (shared unless shareBind is false and a plain bind succeeds) and reads it
-    // from the event loop. True when bound; false when binding failed (tried again next call)
-    // or an earlier socket lost its connection.
+    // from the event loop. True when bound; false when binding failed (tried again next call).
     bool openSocket();
-    // Stops reading and deletes the socket; openSocket makes a new one. From inside an
-    // observer's call, the socket goes once that read has returned to the event loop.
+    // Stops reading and closes the socket; openSocket opens a new one. From inside an observer's
+    // call, the rest of that read is dropped.
     void closeSocket();
     // Answers ArtPoll while enabled; enabling opens the socket and fails silently without it.
     void setPollReplyEnabled(bool enabled);
@@ -145,15 +178,21 @@ public:
     // first; false without a record pointer, without a socket or past the last entry.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index,
                      quint8* stream = nullptr);
-    // When the index-th entry's last ArtTimeCode arrived, in milliseconds on the node's
+    // When the index-th entry's last ArtTimeCode arrived, in nanoseconds on the node's
     // timecode clock; -1 past the last sender. Every datagram counts, the same frame repeated
     // too, so the time since then, against timecodeClockNow(), tells a sender that still sends
     // from one that went silent. On the node's thread, which stores the arrivals as it reads
     // the datagrams; neither call opens the socket.
     qint64 timecodeArrival(int index) const;
     qint64 timecodeClockNow() const;
-    // Takes ownership; replaces the clock that times the arrivals, and starts it.
-    void setTimecodeClock(ElapsedClock* clock);
+    // Takes ownership; replaces the clock the arrivals are kept on.
+    void setTimecodeClock(TimecodeClock* clock);
+    // Takes ownership; replaces where datagrams come from and go to, closing the socket first.
+    // Not from inside an observer's call.
+    void setTransport(ArtNetTransport* transport);
+    // Datagrams the system dropped for want of room before the node read them, since the node's
+    // socket was first opened.
+    quint64 kernelDrops() const;
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -240,9 +279,10 @@ public:
 
 private slots:
     qint64 sendDataTimeout();
-    void readPackage();
 
 private:
+    void readPackage();
+
     friend class ArtnetProbe; // test access to the node's private state
 
     void handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs);
@@ -262,7 +302,9 @@ public:
     bool shareBind = true; // bind with address sharing, so other Art-Net programs can coexist
 
 private:
-    QUdpSocket* socket = nullptr;
+    ArtNetTransport* transport = nullptr;
+    // Counts the opens and closes of the socket: a read sees whether its socket is still the one.
+    quint64 socketGeneration = 0;
     quint8* dmxTemplate = nullptr;
     QList<InterfaceEntry>* interfaces = nullptr;
     bool socketReady = false;
@@ -283,8 +325,7 @@ public:
 
 private:
     QList<TimecodeSource>* timecodeSources = nullptr;
-    // Started once, never restarted: its reading is the time of the arrivals.
-    ElapsedClock* timecodeClock = nullptr;
+    TimecodeClock* timecodeClock = nullptr;
     // Where each entry sits in timecodeSources, by IPv4 address and stream (address << 8 |
     // stream): finding a known sender does not walk the list.
     QHash<quint64, qsizetype> timecodeSenderIndex;
@@ -313,11 +354,4 @@ private:
     QString nodeReport;
     bool pollReplyEnabled = false;
     ArtNetObserver* observer = nullptr;
-
-    // Reads the socket's queue at every wakeup; exists only while the socket does.
-    ArtNetReceive::SocketReader* reader = nullptr;
-    // The socket and reader of the read in progress, if any: an observer that closes the socket
-    // must not delete them under that read.
-    QUdpSocket* readingSocket = nullptr;
-    ArtNetReceive::SocketReader* readingReader = nullptr;
 };

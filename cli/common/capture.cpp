@@ -142,6 +142,14 @@ Listener::~Listener()
         pcap_close(handle);
 }
 
+quint64 Listener::drops() const
+{
+    pcap_stat stats{};
+    if (!handle || pcap_stats(handle, &stats) != 0)
+        return 0;
+    return quint64(stats.ps_drop) + quint64(stats.ps_ifdrop);
+}
+
 Listener::Opened Listener::open(const QString& interface, QString* error)
 {
     char message[PCAP_ERRBUF_SIZE] = {};

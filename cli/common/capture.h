@@ -76,6 +76,8 @@ public:
     Opened open(const QString& interface, QString* error);
     // Hands the node every datagram captured so far, without waiting for the event loop.
     void readAll();
+    // Datagrams the kernel dropped because the capture's buffer was full.
+    quint64 drops() const;
 
 private:
     void take(const unsigned char* frame, int length, qint64 stampRealNs);

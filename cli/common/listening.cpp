@@ -73,6 +73,15 @@ bool listeningByCapture(const artnet& node)
            nullptr;
 }
 
+quint64 listeningDrops(const artnet& node)
+{
+    const QObject* capture =
+        node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly);
+    if (capture)
+        return static_cast<const Capture::Listener*>(capture)->drops();
+    return node.kernelDrops();
+}
+
 void takeCapturedNow(artnet& node)
 {
     // Only a Listener takes that name.

@@ -18,6 +18,10 @@ bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& c
 // The node is fed by packet capture rather than by a socket of its own.
 bool listeningByCapture(const artnet& node);
 
+// Datagrams the kernel dropped before they were read: from the capture's buffer while capturing,
+// otherwise from the node's own socket.
+quint64 listeningDrops(const artnet& node);
+
 // Hands the node what the capture holds now, so that a run that ends counts every datagram
 // that came before its end; nothing without a capture.
 void takeCapturedNow(artnet& node);

@@ -36,8 +36,12 @@ Row row(const SenderStats& stats, qint64 nowNs)
 QList<Row> rows(const Monitor& monitor, qint64 nowNs)
 {
     QList<Row> out;
-    for (const SenderStats& stats : monitor.senders())
+    for (const SenderStats& stats : monitor.senders()) {
         out.append(row(stats, nowNs));
+        out.last().kernelDrops = monitor.kernelDrops;
+        if (monitor.kernelDrops > 0)
+            out.last().reasons.append(QStringLiteral("kernel drops %1").arg(monitor.kernelDrops));
+    }
     return out;
 }
 
@@ -61,6 +65,7 @@ QString jsonLine(const Row& r, bool final)
     o.add("silent_s", r.silentS, 3);
     o.add("jitter_p50_ms", r.jitterP50Ms, 3);
     o.add("jitter_p99_ms", r.jitterP99Ms, 3);
+    o.add("kernel_drops", qint64(r.kernelDrops));
     o.add("stopped", r.stopped);
     o.add("conflict", r.conflict);
     o.add("final", final);
@@ -113,6 +118,8 @@ QStringList tableLines(const QList<Row>& rows, int width)
              return QStringLiteral("%1/%2").arg(QString::number(r.jitterP50Ms, 'f', 3),
                                                 QString::number(r.jitterP99Ms, 'f', 3));
          }},
+        {QStringLiteral("KERNEL DROPS"), 8,
+         [&](const Row& r) { return number(qint64(r.kernelDrops)); }},
         {QStringLiteral("STATE"), 2, [](const Row& r) { return stateText(r); }},
     };
 

@@ -32,6 +32,7 @@ struct Row
     QStringList reasons;   // why the run is unhealthy; empty when healthy
     double jitterP50Ms = 0;
     double jitterP99Ms = 0;
+    quint64 kernelDrops = 0; // the node's, the same in every row
     bool stopped = false;
 };
 

@@ -127,6 +127,7 @@ int runMonitor(const QStringList& arguments)
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         const qint64 now = artNetNowNs();
+        monitor.kernelDrops = listeningDrops(node);
         if (stop.load() || (runNs > 0 && now - startNs >= runNs)) {
             loop.quit();
             return;
@@ -153,6 +154,7 @@ int runMonitor(const QStringList& arguments)
     node.setObserver(nullptr);
 
     const qint64 endNs = artNetNowNs();
+    monitor.kernelDrops = listeningDrops(node);
     const QList<TimecodeHealth::Row> rows = TimecodeHealth::rows(monitor, endNs);
     if (asJson) {
         writeJson(output, monitor, endNs, true);

@@ -228,6 +228,8 @@ int Monitor::verdictAt(qint64 nowNs) const
 {
     if (all.isEmpty())
         return ExitStatus::kNoneHeard;
+    if (kernelDrops > 0)
+        return ExitStatus::kFailure;
     for (const SenderStats& stats : all) {
         if (!stats.healthyAt(nowNs))
             return ExitStatus::kFailure;

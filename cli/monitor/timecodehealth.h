@@ -98,8 +98,12 @@ public:
     const QList<SenderStats>& senders() const { return all; }
 
     // The exit status of a run that ends at nowNs: kNoneHeard when nothing was heard, kFailure
-    // when any sender was unhealthy, otherwise kOk.
+    // when any sender was unhealthy or the kernel dropped datagrams, otherwise kOk.
     int verdictAt(qint64 nowNs) const;
+
+    // Datagrams the kernel dropped before they were read: any timecode among them is lost
+    // unseen.
+    quint64 kernelDrops = 0;
 
 private:
     QList<SenderStats> all;

@@ -77,7 +77,7 @@ bool Poller::poll()
 
 bool settle(artnet& node)
 {
-    QUdpSocket* socket = ArtnetProbe::socket(node);
+    const std::optional<NodeSocketView> socket = ArtnetProbe::socket(node);
     if (!socket)
         return true;
     // Loopback delivers within the send call, so whatever was sent is pending by now.
