@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include "artnet.h"
+#include "diagnostics.h"
 #include "displayrules.h"
 #include "sendernames.h"
 #include "timecode.h"
@@ -18,7 +19,6 @@
 #include <algorithm>
 #include <tuple>
 
-#include <cstdio>
 #include <utility>
 
 namespace {
@@ -47,10 +47,10 @@ void MainWindow::SendTimecodeTimeOut()
     readSilent.clear();
     const qint64 now = artnetNode->timecodeClockNow();
     const QString dropped = KernelDrops::lineFor(droppedReported, artnetNode->kernelDrops(), now);
-    if (!dropped.isNull()) {
-        std::fputs(qPrintable(dropped + QLatin1Char('\n')), stdout);
-        std::fflush(stdout);
-    }
+    // Through the output thread, as every other line of the window: a paused terminal holds
+    // up no refresh.
+    if (!dropped.isNull())
+        ArtNetOutput::line(dropped);
     TimecodeSource entry;
     for (int index = 0;
          artnetNode->getTimecode(&entry.timecode, &entry.sender, index, &entry.stream); ++index) {
