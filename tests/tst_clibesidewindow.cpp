@@ -27,7 +27,7 @@ qint64 silentForMs(const MainWindow& window, const QString& address)
     QHostAddress sender;
     for (int i = 0; node->getTimecode(&record, &sender, i); ++i) {
         if (sender.toString() == address)
-            return node->timecodeClockNow() - node->timecodeArrival(i);
+            return (node->timecodeClockNow() - node->timecodeArrival(i)) / 1'000'000;
     }
     return -1;
 }
