@@ -75,9 +75,9 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-bridge"),
             CliText::tr("Decodes LTC (SMPTE linear timecode) from audio and sends one ArtTimeCode "
-                        "per frame, to the broadcast address of every local IPv4 network or to "
-                        "the given addresses, until the input ends or the command is "
-                        "interrupted."),
+                        "per frame to the given addresses (--to broadcast: every local IPv4 "
+                        "network's broadcast address), until the input ends or the command is "
+                        "interrupted. Answers ArtPoll as \"Chronolume LTC\"."),
             {input, channel, format, sampleRate, rate, offset, noCorrection, fast, realtime,
              freewheel, stream, to, quiet},
             arguments, status))

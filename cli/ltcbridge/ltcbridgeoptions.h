@@ -19,7 +19,7 @@ struct LtcBridgeOptions
     bool fast = false;                           // --fast
     bool realtime = false;                       // --realtime
     BridgeSettings settings;                     // all but the pacing, which follows from the input
-    QList<QHostAddress> destinations;            // empty: every local network's broadcast address
+    QList<QHostAddress> destinations;            // a null address: every local network's broadcast
     bool quiet = false;
 };
 
