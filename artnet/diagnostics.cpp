@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -72,23 +73,6 @@ private:
         std::atexit([] { Writer::instance().flush(500); });
     }
 
-    static void writeAll(int descriptor, const QByteArray& bytes)
-    {
-        const char* data = bytes.constData();
-        size_t left = size_t(bytes.size());
-        while (left > 0) {
-            const ssize_t written = ::write(descriptor, data, left);
-            if (written > 0) {
-                data += written;
-                left -= size_t(written);
-            } else if (written < 0 && errno == EINTR) {
-                continue;
-            } else {
-                return; // a closed pipe, a full disk: nobody to tell
-            }
-        }
-    }
-
     void run()
     {
         std::unique_lock<std::mutex> lock(mutex);
@@ -108,11 +92,13 @@ private:
                 droppedSinceWrite = 0;
             writing = true;
             lock.unlock();
-            writeAll(descriptor, bytes);
+            // A closed pipe, a full disk: nobody to tell.
+            ArtNetOutput::writeAll(descriptor, bytes);
             if (lost > 0) {
-                writeAll(STDOUT_FILENO,
-                         QByteArray::number(lost) +
-                             " diagnostic lines dropped: the output was not being read\n");
+                ArtNetOutput::writeAll(
+                    STDOUT_FILENO,
+                    QByteArray::number(lost) +
+                        " diagnostic lines dropped: the output was not being read\n");
             }
             lock.lock();
             writing = false;
@@ -136,6 +122,28 @@ void artnet::setDiagnosticLines(bool enabled)
 }
 
 namespace ArtNetOutput {
+
+bool writeAll(int descriptor, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor, data, left);
+        if (written > 0) {
+            data += written;
+            left -= size_t(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Another program made the shared descriptor non-blocking: wait until it takes more.
+            pollfd ready{descriptor, POLLOUT, 0};
+            poll(&ready, 1, -1);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
 
 void line(const QString& text)
 {

@@ -6,9 +6,16 @@
 
 #include <QtGlobal>
 
+class QByteArray;
 class QString;
 
 namespace ArtNetOutput {
+
+// Writes all of the bytes, however many writes it takes: a terminal or pipe may take part of
+// them, a signal may interrupt, and another program may have made a shared descriptor
+// non-blocking. False when the descriptor refuses them. It waits for the output: only for a
+// thread that does nothing else.
+bool writeAll(int descriptor, const QByteArray& bytes);
 
 // Queues the text and a line break for standard output.
 void line(const QString& text);

@@ -1,5 +1,7 @@
 #include "common/console.h"
 
+#include "diagnostics.h"
+
 #include <QByteArray>
 
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -53,34 +54,10 @@ void requestStop(int signal)
         endAtOnce(signal);
 }
 
-// Writes all of the bytes, however many writes it takes: a terminal or pipe may take part of
-// them, and a signal may interrupt. False when the descriptor refuses them.
-bool writeAll(int descriptor, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    size_t left = size_t(bytes.size());
-    while (left > 0) {
-        const ssize_t written = ::write(descriptor, data, left);
-        if (written > 0) {
-            data += written;
-            left -= size_t(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Another program made the shared descriptor non-blocking: wait until it takes more.
-            pollfd ready{descriptor, POLLOUT, 0};
-            poll(&ready, 1, -1);
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 void write(FILE* stream, const QString& text)
 {
     std::fflush(stream); // nothing of the standard library's buffer may come after this text
-    if (writeAll(fileno(stream), text.toLocal8Bit()) || stream == stderr)
+    if (ArtNetOutput::writeAll(fileno(stream), text.toLocal8Bit()) || stream == stderr)
         return;
     const int reason = errno;
     if (!outputFailureReported.exchange(true))
