@@ -105,10 +105,36 @@ struct BridgeRun
     BridgeCounts counts;
 };
 
-BridgeRun bridge(std::vector<qint16> samples, int statedRate, const BridgeSettings& settings,
-                 PacingClock& clock)
+// A live source, ltc-encode --follow say: each frame's samples come whole, `gapNs` on the clock
+// after the frame before.
+class FrameByFrameSource : public MemorySource
 {
-    MemorySource source(std::move(samples), statedRate);
+public:
+    FrameByFrameSource(std::vector<qint16> samples, int sampleRate, int frameSamples,
+                       StallingClock& clock, qint64 gapNs)
+        : MemorySource(std::move(samples), sampleRate), frameSamples(frameSamples), clock(clock),
+          gapNs(gapNs)
+    {
+    }
+    int read(qint16* out, int maxSamples) override
+    {
+        if (taken > 0 && taken % frameSamples == 0)
+            clock.time += gapNs;
+        const int n =
+            MemorySource::read(out, qMin(maxSamples, frameSamples - taken % frameSamples));
+        taken += n;
+        return n;
+    }
+
+private:
+    const int frameSamples;
+    StallingClock& clock;
+    const qint64 gapNs;
+    int taken = 0;
+};
+
+BridgeRun bridgeFrom(Pcm::SampleSource& source, const BridgeSettings& settings, PacingClock& clock)
+{
     std::atomic<bool> stop{false};
     BridgeRun run;
     run.counts =
@@ -129,6 +155,13 @@ BridgeRun bridge(std::vector<qint16> samples, int statedRate, const BridgeSettin
             })
             .counts;
     return run;
+}
+
+BridgeRun bridge(std::vector<qint16> samples, int statedRate, const BridgeSettings& settings,
+                 PacingClock& clock)
+{
+    MemorySource source(std::move(samples), statedRate);
+    return bridgeFrom(source, settings, clock);
 }
 
 } // namespace
@@ -421,6 +454,30 @@ private slots:
                  QStringList({"lost after 10:00:01:24, jump 0", "back at 10:00:04:01, jump 0"}));
         QCOMPARE(run.counts.stale, stale);
         QCOMPARE(run.counts.freewheeled, qint64(freewheel));
+    }
+
+    // A pipe from a program that writes each frame whole, a period apart: a frame is decoded
+    // only when the next one's first edge comes, and that is no reason to drop it as stale.
+    void liveFramesAsDecoded_data()
+    {
+        QTest::addColumn<qint64>("gapNs");
+        QTest::newRow("each frame a period after the one before") << qint64(40'000'000);
+        QTest::newRow("a nanosecond later") << qint64(40'000'001);
+        QTest::newRow("a millisecond later") << qint64(41'000'000);
+    }
+
+    void liveFramesAsDecoded()
+    {
+        QFETCH(qint64, gapNs);
+        const qint64 start = 36000 * 25;
+        StallingClock clock(-1, 0);
+        FrameByFrameSource source(ltcRun(start, 20, 48000), 48000, 1920, clock, gapNs);
+        BridgeSettings settings;
+        settings.pacing = BridgeSettings::AsDecoded;
+        settings.type = Timecode::kEbu;
+        const BridgeRun run = bridgeFrom(source, settings, clock);
+        QCOMPARE(run.counts.stale, qint64(0));
+        QCOMPARE(run.sent, times(start + 1, 19));
     }
 
     // The new options' ranges, first and last value in and the next one out.

@@ -6,6 +6,7 @@
 
 #include "timecode.h"
 
+#include <cmath>
 #include <deque>
 #include <optional>
 
@@ -13,6 +14,7 @@ namespace {
 
 // Blocks whose arrival is remembered: far more than a frame's worth at any sample rate.
 constexpr size_t kArrivals = 256;
+constexpr int kLtcBits = 80; // bits in one LTC frame
 
 // What is to go out, in the order of the audio.
 struct Pending
@@ -192,7 +194,7 @@ private:
             return;
         }
         if (settings.pacing != BridgeSettings::Fast &&
-            frameStale(due(item.sample), clock.now(), Timecode::periodNs(counts.type))) {
+            frameStale(knownFrom(item.sample), clock.now(), Timecode::periodNs(counts.type))) {
             ++counts.stale;
             return;
         }
@@ -247,6 +249,20 @@ private:
                 return ns;
         }
         return arrivals.empty() ? clock.now() : arrivals.back().second;
+    }
+
+    // When a frame ending at `sample` could first be decoded. As decoded, that is when the edge
+    // that closes it came: the next frame's first, within a bit of its end. A live source that
+    // writes each frame whole, one period after the one before, hands that edge over a period
+    // after the frame; counted from the frame's own last sample, each such frame would sit on
+    // the stale limit and drop out at the first microsecond of jitter.
+    qint64 knownFrom(qint64 sample) const
+    {
+        if (pacer)
+            return pacer->due(sample);
+        const double bit =
+            double(source.sampleRate()) / (Timecode::nominalRate(counts.type) * kLtcBits);
+        return due(sample + qint64(std::ceil(bit)));
     }
 
     void arrived(qint64 now)
