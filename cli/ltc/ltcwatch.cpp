@@ -7,7 +7,9 @@ namespace {
 constexpr qint64 kNsPerSecond = 1000000000;
 constexpr int kUsualSampleRates[] = {32000, 44100, 48000, 88200, 96000, 176400, 192000};
 constexpr double kUsualRateTolerance = 0.005;
-constexpr double kPipeSpeedLimit = 1.5;
+// A pipe that brings more than 3/2 of real time is a recording, not a live line.
+constexpr qint64 kPipeSpeedNumerator = 3;
+constexpr qint64 kPipeSpeedDenominator = 2;
 constexpr int kPipeSeconds = 2;
 
 } // namespace
@@ -43,8 +45,9 @@ bool pipeTooFast(qint64 samples, int sampleRate, qint64 elapsedNs)
 {
     if (samples < qint64(kPipeSeconds) * sampleRate)
         return false;
-    // samples / rate > 1.5 × elapsed, in integers.
-    return samples * kNsPerSecond * 2 > qint64(3) * elapsedNs * sampleRate;
+    // samples / rate > 3/2 × elapsed, in integers.
+    return samples * kNsPerSecond * kPipeSpeedDenominator >
+           kPipeSpeedNumerator * elapsedNs * sampleRate;
 }
 
 LossWatch::LossWatch(int freewheelFrames) : freewheelFrames(freewheelFrames) {}
