@@ -244,5 +244,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestWebRules)
+QTEST_GUILESS_MAIN(TestWebRules)
 #include "tst_webrules.moc"
