@@ -7,7 +7,10 @@
 // (an upper bound of its arrival) to the moment the last client had it, p50 and p99, on the one
 // monotonic clock both processes share; the server's CPU time as a share of one core; a second run
 // with one more client that stops reading for 10 s, the others' p99 beside it and whether the
-// server dropped it; and the server's resident memory with 500 clients.
+// server dropped it; and the server's resident memory with 500 clients. Last, with the server
+// gone, the steady run once more against a bare writer of this program's own that writes the same
+// messages to 200 pages without any library: the floor under the server's CPU and delay here, and
+// the server's figures over it.
 //
 // Like the other benchmarks it runs only in a network namespace of its own, on loopback.
 #include "isolation.h"
@@ -28,10 +31,13 @@
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -47,6 +53,7 @@ constexpr int kRunSeconds = 20;
 constexpr int kStallSeconds = 10;
 constexpr int kMaxFrames = 100'000; // frame numbers used in one run, per sender
 constexpr quint16 kPort = 18080;
+constexpr quint16 kBarePort = 18081;
 
 qint64 nowNs()
 {
@@ -91,7 +98,7 @@ bool parse(std::string_view text, int* sender, int* frame)
 class ClientThread
 {
 public:
-    explicit ClientThread(int clients) : clients(clients) {}
+    ClientThread(int clients, quint16 port) : clients(clients), port(port) {}
     ~ClientThread() { stop(); }
     std::atomic<int> connected{0};
     Received received; // read between runs, while no frame is sent
@@ -123,7 +130,7 @@ private:
             page.fd = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in to{};
             to.sin_family = AF_INET;
-            to.sin_port = htons(kPort);
+            to.sin_port = htons(port);
             to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             if (::connect(page.fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
                 continue;
@@ -209,6 +216,7 @@ private:
     }
 
     const int clients;
+    const quint16 port;
     std::atomic<bool> ending{false};
     std::thread thread;
 };
@@ -276,10 +284,11 @@ std::vector<qint64> sendFrames(int first, int count)
     return sentNs;
 }
 
-// The server's user time (or with system true its system time) so far, in ns.
-qint64 cpuNs(qint64 pid, bool system)
+// A process's or thread's user time (or with system true its system time) so far, in ns, from
+// its /proc stat file.
+qint64 cpuNs(const QString& stat, bool system)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    QFile file(stat);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> fields = file.readAll().split(')').last().split(' ');
@@ -287,6 +296,114 @@ qint64 cpuNs(qint64 pid, bool system)
     const qint64 ticks = fields.value(system ? 13 : 12).toLongLong();
     return ticks * 1'000'000'000 / sysconf(_SC_CLK_TCK);
 }
+
+// The floor under the server's CPU: the same writes without Qt, HTTP or WebSocket library. One
+// thread takes each datagram from port 6454 and writes the message the server would send for it,
+// framed as the server frames it, to each of its pages with one write() per page, as the server
+// does; its pages are the same plain clients. On loopback a write's cost includes the receiving
+// page's TCP work and wake-up, which is most of it.
+class BareWriter
+{
+public:
+    explicit BareWriter(int pages) : pages(pages) {}
+    ~BareWriter() { stop(); }
+    std::atomic<int> ready{0};
+    std::atomic<pid_t> tid{0};
+
+    bool start()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(kBarePort);
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+            ::listen(listener, 1024) != 0)
+            return false;
+        datagrams = ::socket(AF_INET, SOCK_DGRAM, 0);
+        at.sin_port = htons(6454);
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(datagrams, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+            return false;
+        thread = std::thread([this] { run(); });
+        return true;
+    }
+    void stop()
+    {
+        ending = true;
+        if (thread.joinable())
+            thread.join();
+        for (int fd : {listener, datagrams})
+            if (fd >= 0)
+                ::close(fd);
+        listener = datagrams = -1;
+    }
+
+private:
+    void run()
+    {
+        tid = pid_t(::syscall(SYS_gettid));
+        std::vector<int> fds;
+        while (int(fds.size()) < pages && !ending) {
+            pollfd incoming{listener, POLLIN, 0};
+            if (::poll(&incoming, 1, 50) <= 0)
+                continue;
+            const int fd = ::accept(listener, nullptr, nullptr);
+            if (fd < 0)
+                break;
+            // As the server sets its pages' sockets.
+            const int size = 16 * 1024;
+            const int on = 1;
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            std::string request;
+            char c = 0;
+            while (request.size() < 4 || request.compare(request.size() - 4, 4, "\r\n\r\n") != 0)
+                if (::read(fd, &c, 1) != 1)
+                    break;
+                else
+                    request += c;
+            const char answer[] = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                  "Connection: Upgrade\r\n\r\n";
+            (void)::write(fd, answer, sizeof answer - 1);
+            fds.push_back(fd);
+            ++ready;
+        }
+        unsigned char d[64];
+        while (!ending) {
+            pollfd waiting{datagrams, POLLIN, 0};
+            if (::poll(&waiting, 1, 50) <= 0)
+                continue;
+            sockaddr_in from{};
+            socklen_t fromSize = sizeof from;
+            const ssize_t got = ::recvfrom(datagrams, d, sizeof d, 0,
+                                           reinterpret_cast<sockaddr*>(&from), &fromSize);
+            if (got < 19)
+                continue;
+            const int host = int(ntohl(from.sin_addr.s_addr) & 0xff);
+            char text[160];
+            const int length = std::snprintf(
+                text + 2, sizeof text - 2,
+                "{\"n\":%d,\"address\":\"127.0.0.%d\",\"stream\":0,\"name\":\"\",\"tc\":"
+                "\"%02d:%02d:%02d:%02d\",\"rate\":\"30 FPS\",\"silent\":false}",
+                host - 2, host, d[17], d[16], d[15], d[14]);
+            text[0] = char(0x81);
+            text[1] = char(length);
+            for (int fd : fds)
+                (void)::write(fd, text, size_t(length) + 2);
+        }
+        for (int fd : fds)
+            ::close(fd);
+    }
+
+    const int pages;
+    int listener = -1;
+    int datagrams = -1;
+    std::atomic<bool> ending{false};
+    std::thread thread;
+};
 
 qint64 statusKb(qint64 pid, const char* field)
 {
@@ -318,18 +435,18 @@ struct RunResult
 };
 
 // One run of count frames per sender from first on, read by the threads' clients.
-RunResult run(std::vector<std::unique_ptr<ClientThread>>& threads, qint64 serverPid, int first,
+RunResult run(std::vector<std::unique_ptr<ClientThread>>& threads, const QString& writer, int first,
               int count, int clients)
 {
     for (auto& thread : threads)
         for (int i = 0; i < kSenders * kMaxFrames; ++i)
             thread->received.count[i] = 0, thread->received.lastNs[i] = 0;
-    const qint64 userBefore = cpuNs(serverPid, false);
-    const qint64 systemBefore = cpuNs(serverPid, true);
+    const qint64 userBefore = cpuNs(writer, false);
+    const qint64 systemBefore = cpuNs(writer, true);
     const qint64 wallBefore = nowNs();
     const std::vector<qint64> sentNs = sendFrames(first, count);
-    const qint64 user = cpuNs(serverPid, false) - userBefore;
-    const qint64 system = cpuNs(serverPid, true) - systemBefore;
+    const qint64 user = cpuNs(writer, false) - userBefore;
+    const qint64 system = cpuNs(writer, true) - systemBefore;
     const qint64 wallAfter = nowNs();
     QThread::msleep(500); // the last frames reach the clients
     RunResult result;
@@ -383,9 +500,11 @@ int main(int argc, char* argv[])
     }
     const qint64 pid = server.processId();
 
-    auto connectClients = [](std::vector<std::unique_ptr<ClientThread>>& threads, int total) {
+    const QString serverStat = QStringLiteral("/proc/%1/stat").arg(pid);
+    auto connectClients = [](std::vector<std::unique_ptr<ClientThread>>& threads, int total,
+                             quint16 port) {
         for (int t = 0; t < kThreads; ++t) {
-            threads.push_back(std::make_unique<ClientThread>(total / kThreads));
+            threads.push_back(std::make_unique<ClientThread>(total / kThreads, port));
             threads.back()->start();
         }
         QElapsedTimer waited;
@@ -402,12 +521,13 @@ int main(int argc, char* argv[])
         return connected;
     };
     std::vector<std::unique_ptr<ClientThread>> threads;
-    const int connected = connectClients(threads, kClients);
+    const int connected = connectClients(threads, kClients, kPort);
     std::printf("%d senders at %d fps, %d of %d clients connected\n", kSenders, kFps, connected,
                 kClients);
 
     const bool quick = argc > 1 && qstrcmp(argv[1], "--quick") == 0; // shorter, for trying
-    const RunResult steady = run(threads, pid, 0, (quick ? 2 : kRunSeconds) * kFps, kClients);
+    const RunResult steady =
+        run(threads, serverStat, 0, (quick ? 6 : kRunSeconds) * kFps, kClients);
     print("steady, 200 clients:", steady);
 
     // One more client that reads nothing. Its receive buffer is held to 32 KB, so that the server
@@ -431,7 +551,7 @@ int main(int argc, char* argv[])
     if (!upgraded)
         std::printf("the client that stops reading was not upgraded: %s (%s)\n",
                     stalled.peek(40).constData(), qPrintable(stalled.errorString()));
-    const RunResult withStalled = run(threads, pid, 1000, kStallSeconds * kFps, kClients);
+    const RunResult withStalled = run(threads, serverStat, 1000, kStallSeconds * kFps, kClients);
     print("with one client not reading 10 s:", withStalled);
     // Read again: a dropped client finds its connection gone.
     stalled.setReadBufferSize(0);
@@ -448,10 +568,10 @@ int main(int argc, char* argv[])
 
     // A crowd of 500: the server's memory.
     std::vector<std::unique_ptr<ClientThread>> more;
-    const int crowd = connectClients(more, kCrowd - kClients);
+    const int crowd = connectClients(more, kCrowd - kClients, kPort);
     for (auto& thread : more)
         threads.push_back(std::move(thread));
-    const RunResult crowded = run(threads, pid, 2000, 5 * kFps, kClients + crowd);
+    const RunResult crowded = run(threads, serverStat, 2000, 5 * kFps, kClients + crowd);
     print("500 clients:", crowded);
     std::printf("server resident memory with %d clients: %.1f MB (peak %.1f MB)\n",
                 kClients + crowd, double(statusKb(pid, "VmRSS:")) / 1024,
@@ -462,5 +582,27 @@ int main(int argc, char* argv[])
     server.terminate();
     server.waitForFinished(5000);
     std::printf("the server: %s", server.readAllStandardOutput().constData());
+
+    // The same steady load once more, written by the bare writer: the floor, and the ratios.
+    BareWriter bare(kClients);
+    std::vector<std::unique_ptr<ClientThread>> barePages;
+    if (!bare.start()) {
+        std::printf("the bare writer could not listen\n");
+        return 1;
+    }
+    const int bareConnected = connectClients(barePages, kClients, kBarePort);
+    QElapsedTimer accepted;
+    accepted.start();
+    while (bare.ready < bareConnected && accepted.elapsed() < 10000)
+        QThread::msleep(10);
+    const QString bareStat = QStringLiteral("/proc/self/task/%1/stat").arg(bare.tid.load());
+    const RunResult floor =
+        run(barePages, bareStat, 3000, (quick ? 6 : kRunSeconds) * kFps, bareConnected);
+    print("bare writer, 200 clients:", floor);
+    std::printf("server / bare writer, 200 clients: CPU %.2f, delay p50 %.2f, p99 %.2f\n",
+                steady.cpuShare / floor.cpuShare, steady.p50Ms / floor.p50Ms,
+                steady.p99Ms / floor.p99Ms);
+    for (auto& thread : barePages)
+        thread->stop();
     return 0;
 }

@@ -67,6 +67,11 @@ void printHelp()
 
 int main(int argc, char* argv[])
 {
+    // Nothing here needs glib's main loop, and Qt's own is the cheaper one: with many sockets
+    // (the web clock's pages) glib walks a list of every watched descriptor each time one is
+    // switched on or off, and it measured a quarter more CPU.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("chronolume-cli"));
     QCoreApplication::setApplicationVersion(programVersion());
