@@ -41,7 +41,7 @@ QString pollReplyName(const QByteArray& datagram, const QHostAddress& sender)
 QList<QByteArray> ClientQueue::offer(int sender, const QByteArray& message, qint64 bytesToWrite,
                                      qint64 nowNs)
 {
-    if (held.isEmpty() && bytesToWrite < kBehindBytes)
+    if (keepsUp(bytesToWrite))
         return {message};
     held.insert(sender, message);
     if (behindSinceNs < 0)

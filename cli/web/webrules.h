@@ -48,6 +48,11 @@ inline constexpr qint64 kUnansweredAfterNs = 5'000'000'000;
 class ClientQueue
 {
 public:
+    // Whether a new message goes out at once: nothing is held back and the socket is not behind.
+    bool keepsUp(qint64 bytesToWrite) const
+    {
+        return held.isEmpty() && bytesToWrite < kBehindBytes;
+    }
     // A sender's new message. Returns what to write now, in order; none while behind.
     QList<QByteArray> offer(int sender, const QByteArray& message, qint64 bytesToWrite,
                             qint64 nowNs);

@@ -224,12 +224,11 @@ void WebServer::broadcast(int order, qint64 nowNs)
     const QString text = QString::fromUtf8(message);
     for (auto client = clients.begin(); client != clients.end(); ++client) {
         QWebSocket* socket = client.key();
-        const QList<QByteArray> out =
-            client.value().offer(order, message, socket->bytesToWrite(), nowNs);
-        if (out.size() == 1 && out.front().constData() == message.constData())
+        const qint64 bytesToWrite = socket->bytesToWrite();
+        if (client.value().keepsUp(bytesToWrite))
             socket->sendTextMessage(text);
         else
-            write(socket, out);
+            write(socket, client.value().offer(order, message, bytesToWrite, nowNs));
     }
 }
 
