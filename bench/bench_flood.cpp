@@ -14,6 +14,11 @@
 // the time from a resize to the timecode's repaint, and window / bare reader. The summary lines
 // are the medians over the rounds.
 //
+// Then `chronolume-cli monitor` runs beside the window, listening by capture, for SECONDS without
+// the flood, with it by unicast and with it by broadcast, ROUNDS times: its final figures for
+// the desk (missing frames, p99 jitter, the capture's kernel drops) in each, and their medians,
+// which the flood should leave as they are without it.
+//
 // It runs itself again in a network namespace of its own (unshare -n, as root), with loopback
 // and a veth pair 10.77.0.1/24 - 10.77.0.2/24 as its only networks, and refuses to run anywhere
 // else: the broadcasts never leave it.
@@ -22,8 +27,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QNetworkInterface>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,6 +45,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
@@ -372,6 +381,41 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// What chronolume-cli monitor reported at its end for the desk.
+struct MonitorFigures
+{
+    double missing = -1;
+    double jitterP99Ms = -1;
+    double kernelDrops = -1;
+};
+
+// Runs monitor for seconds while the window's event loop goes on (the node in this process keeps
+// reading), and takes its final JSON line for the desk.
+MonitorFigures monitorFor(double seconds)
+{
+    QProcess monitor;
+    monitor.start(QStringLiteral(CHRONOLUME_CLI),
+                  {QStringLiteral("monitor"), QStringLiteral("--json"), QStringLiteral("--for"),
+                   QString::number(seconds)});
+    monitor.waitForStarted();
+    QEventLoop loop;
+    QObject::connect(&monitor, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(int(seconds * 1000) + 5000, &loop, &QEventLoop::quit);
+    if (monitor.state() != QProcess::NotRunning)
+        loop.exec();
+    MonitorFigures figures;
+    for (const QByteArray& line : monitor.readAllStandardOutput().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value(QStringLiteral("final")).toBool() &&
+            o.value(QStringLiteral("sender")).toString() == QLatin1String("127.0.0.3")) {
+            figures.missing = o.value(QStringLiteral("missing")).toDouble();
+            figures.jitterP99Ms = o.value(QStringLiteral("jitter_p99_ms")).toDouble();
+            figures.kernelDrops = o.value(QStringLiteral("kernel_drops")).toDouble();
+        }
+    }
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -478,6 +522,32 @@ int main(int argc, char* argv[])
                      "bare reader: %.2f\n",
                      how, median(windowShares), median(bareShares), median(ratios));
     }
+
+    // monitor beside the window: the same desk, the flood in turn absent, unicast and broadcast.
+    const char* const monitorLoads[] = {"no flood", "unicast flood", "broadcast flood"};
+    std::vector<double> missing[3], jitter[3], captureDrops[3];
+    for (int round = 0; round < rounds; ++round) {
+        for (int load = 0; load < 3; ++load) {
+            std::unique_ptr<Flood> flood;
+            if (load > 0)
+                flood = std::make_unique<Flood>(kWindowPort, load == 2);
+            const MonitorFigures f = monitorFor(seconds);
+            missing[load].push_back(f.missing);
+            jitter[load].push_back(f.jitterP99Ms);
+            captureDrops[load].push_back(f.kernelDrops);
+            std::fprintf(out,
+                         "  monitor round %d, %s: missing %.0f, p99 jitter %.3f ms, kernel drops "
+                         "%.0f\n",
+                         round + 1, monitorLoads[load], f.missing, f.jitterP99Ms, f.kernelDrops);
+        }
+    }
+    for (int load = 0; load < 3; ++load)
+        std::fprintf(out,
+                     "monitor, %s: missing %.0f, p99 jitter %.3f ms, kernel drops %.0f "
+                     "(medians; most missing %.0f)\n",
+                     monitorLoads[load], median(missing[load]), median(jitter[load]),
+                     median(captureDrops[load]),
+                     *std::max_element(missing[load].begin(), missing[load].end()));
     deskStop = true;
     desk.join();
     return 0;

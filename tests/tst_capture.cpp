@@ -6,7 +6,7 @@
 
 #include <QtTest>
 
-#include <pcap/dlt.h>
+#include <pcap/pcap.h>
 
 using namespace Capture;
 
@@ -103,6 +103,46 @@ private slots:
         QCOMPARE(QByteArray(d.data, d.size), kPayload);
         QCOMPARE(d.sourceIp, quint32(0x0A000005));
         QCOMPARE(d.sourcePort, quint16(53760));
+    }
+
+    // The capture's filter, run by libpcap on frames as the wire has them: by OpCode (at bytes
+    // 8 and 9 of the payload, low byte first) and port.
+    void filterLeavesOutDmx_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<bool>("taken");
+        const auto opCode = [](quint16 op) {
+            QByteArray p = kPayload;
+            p[8] = char(op & 0xFF);
+            p[9] = char(op >> 8);
+            return p + QByteArray(20, '\0');
+        };
+        QTest::newRow("ArtTimeCode") << ethernet(ipv4Udp(opCode(0x9700))) << true;
+        QTest::newRow("ArtPollReply") << ethernet(ipv4Udp(opCode(0x2100))) << true;
+        QTest::newRow("ArtPoll") << ethernet(ipv4Udp(opCode(0x2000))) << true;
+        QTest::newRow("ArtDmx") << ethernet(ipv4Udp(opCode(0x5000))) << false;
+        QTest::newRow("ArtNzs") << ethernet(ipv4Udp(opCode(0x5100))) << false;
+        QTest::newRow("ArtSync, the OpCode after them")
+            << ethernet(ipv4Udp(opCode(0x5200))) << true;
+        QTest::newRow("the OpCode before ArtDmx") << ethernet(ipv4Udp(opCode(0x4F00))) << true;
+        QTest::newRow("ArtTimeCode to another port")
+            << ethernet(ipv4Udp(opCode(0x9700), 6455)) << false;
+    }
+    void filterLeavesOutDmx()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(bool, taken);
+        pcap_t* dead = pcap_open_dead(DLT_EN10MB, 2048);
+        bpf_program program{};
+        QCOMPARE(pcap_compile(dead, &program, kFilter, 1, PCAP_NETMASK_UNKNOWN), 0);
+        pcap_pkthdr header{};
+        header.caplen = header.len = bpf_u_int32(frame.size());
+        const bool passed =
+            pcap_offline_filter(&program, &header,
+                                reinterpret_cast<const unsigned char*>(frame.constData())) != 0;
+        pcap_freecode(&program);
+        pcap_close(dead);
+        QCOMPARE(passed, taken);
     }
 
     // The first sighting at 0 ns; the second with these differences.

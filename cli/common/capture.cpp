@@ -29,7 +29,9 @@ constexpr quint8 kProtocolUdp = 17;
 // Link types by their registered numbers, which every libpcap gives the same.
 constexpr int kLinkRaw = 101;
 constexpr int kLinkIpv4 = 228;
-constexpr int kSnapLength = 65535;
+// Larger than any Art-Net packet with every header before it. The kernel's buffer holds frames of
+// this size: the largest possible (loopback's 64 KiB) left room for only 64 of them.
+constexpr int kSnapLength = 2048;
 constexpr int kBufferBytes = 4 * 1024 * 1024;
 constexpr int kRoundsPerWakeup = 16;
 
@@ -176,7 +178,7 @@ Listener::Opened Listener::open(const QString& interface, QString* error)
     if (activated < 0)
         return fail(Opened::Failed, QString::fromLocal8Bit(pcap_geterr(handle)));
     bpf_program filter{};
-    if (pcap_compile(handle, &filter, "udp port 6454", 1, PCAP_NETMASK_UNKNOWN) != 0)
+    if (pcap_compile(handle, &filter, kFilter, 1, PCAP_NETMASK_UNKNOWN) != 0)
         return fail(Opened::Failed, QString::fromLocal8Bit(pcap_geterr(handle)));
     const int set = pcap_setfilter(handle, &filter);
     pcap_freecode(&filter);
@@ -208,6 +210,9 @@ void Listener::readAll()
 
 void Listener::onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame)
 {
+    // Cut short by the snap length: too large to be Art-Net, and never handed on in part.
+    if (header->caplen < header->len)
+        return;
     // Nanosecond precision was asked for: tv_usec holds nanoseconds.
     const qint64 stamp = qint64(header->ts.tv_sec) * 1'000'000'000 + qint64(header->ts.tv_usec);
     reinterpret_cast<Listener*>(user)->take(frame, int(header->caplen), stamp);

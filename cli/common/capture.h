@@ -60,8 +60,14 @@ private:
 // stamp from the future (the wall clock was set back) counts as now.
 qint64 steadyArrivalNs(qint64 stampRealNs, qint64 nowRealNs, qint64 nowSteadyNs);
 
-// Captures "udp port 6454" on one interface ("any": all of them) and hands every Art-Net
-// datagram to the node, on the thread the node lives on, through its event loop.
+// What the capture takes, in the kernel: datagrams to port 6454 except the DMX data (ArtDmx and
+// ArtNzs, by their OpCode), which no command reads and which is nearly all of a show network's
+// Art-Net. Left in, a flood of it overran the capture's buffer and took timecode with it.
+inline constexpr char kFilter[] =
+    "udp dst port 6454 and not (udp[16:2] = 0x0050 or udp[16:2] = 0x0051)";
+
+// Captures what kFilter admits on one interface ("any": all of them) and hands every Art-Net
+// datagram among it to the node, on the thread the node lives on, through its event loop.
 class Listener : public QObject
 {
 public:
