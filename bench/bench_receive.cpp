@@ -32,11 +32,16 @@
 // them, against the same with the time of the read, alternating likewise, queued and one per
 // wakeup.
 //
+// Under each comparison a third reader, a bare Qt reader (ceiling.h), shows what the node's way
+// of reading costs by itself, the event loop's wakeup and the kernel's stamps, before any work of
+// the node's: its rate over the bare reader's is the best the node's ratio can be here.
+//
 // Each measurement lives in a header of its own under receive/: loads.h (queued, one per
-// wakeup, streamed and paced), knownsenders.h, observer.h and arrivals.h; traffic.h holds the
-// senders, the bare reader and the counters they share.
+// wakeup, streamed and paced), ceiling.h, knownsenders.h, observer.h and arrivals.h; traffic.h
+// holds the senders, the bare reader and the counters they share.
 #include "isolation.h"
 #include "receive/arrivals.h"
+#include "receive/ceiling.h"
 #include "receive/knownsenders.h"
 #include "receive/loads.h"
 #include "receive/node.h"
@@ -83,10 +88,13 @@ int main(int argc, char* argv[])
     queuedReference(senders, kQueuedBurst, 50);
     streamedNode(senders, 20000, 0);
     streamedReference(senders, 20000);
+    queuedCeiling(senders, kQueuedBurst, 50);
+    streamedCeiling(senders, 20000);
 
     const Result quietReference = queuedReference(senders, 1, kQuietDatagrams);
     const Result quietNode = queuedNode(senders, 1, kQuietDatagrams);
     printPair("one per wakeup, one ArtTimeCode in 16", quietNode, quietReference);
+    printCeiling(quietNode, queuedCeiling(senders, 1, kQuietDatagrams), quietReference);
 
     const Result streamedRef = streamedReference(senders, kStreamedDatagrams);
     const Result streamed = streamedNode(senders, kStreamedDatagrams, 0);
@@ -94,6 +102,7 @@ int main(int argc, char* argv[])
         "streamed as fast as one sender thread goes, one ArtTimeCode in " +
         std::to_string(kCountedTimecodeEvery);
     printPair(streamedLoad.c_str(), streamed, streamedRef);
+    printCeiling(streamed, streamedCeiling(senders, kStreamedDatagrams), streamedRef);
 
     const Result paced = streamedNode(senders, 2 * kPacedRate, kPacedRate);
     std::fprintf(out, "paced at %d a second to the node, %d datagrams over %.2f s:\n", kPacedRate,
@@ -146,6 +155,7 @@ int main(int argc, char* argv[])
     const Result queuedRef = queuedReference(senders, kQueuedBurst, kQueuedBursts);
     const Result queued = queuedNode(senders, kQueuedBurst, kQueuedBursts);
     printPair("queued, 256 per wakeup, one ArtTimeCode in 16", queued, queuedRef);
+    printCeiling(queued, queuedCeiling(senders, kQueuedBurst, kQueuedBursts), queuedRef);
     if (senders.sendFailures > 0)
         std::fprintf(out, "warning: %lld sends failed\n", senders.sendFailures.load());
     std::fprintf(out, "ratio: %.2f\n", queued.rate() / queuedRef.rate());
