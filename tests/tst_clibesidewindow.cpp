@@ -1,6 +1,7 @@
-// monitor, nodes and the generators on the machine where the real window runs: a desk on
-// another host sends unicast timecode to this machine, and the window keeps it, live, the whole
-// time the tools run beside it; the tools still see the desk, and `nodes` lists the generators.
+// monitor, nodes, the web clock and the generators on the machine where the real window runs: a
+// desk on another host sends unicast timecode to this machine, and the window keeps it, live, the
+// whole time the tools run beside it; the tools still see the desk, and `nodes` lists the
+// generators.
 #include "sandbox.h"
 #include "settingsstore.h"
 #include "windowprobes.h"
@@ -8,7 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWebSocket>
 #include <QtTest>
 
 using namespace TestSupport;
@@ -121,6 +125,27 @@ private slots:
         // window on each of its two networks.
         QCOMPARE(names, (QStringList{"Chronolume send", "Tempolis", "Tempolis"}));
         QVERIFY2(jsonField(listed, "ip").contains(kDesk), listed);
+
+        // The web clock for 3 s: its page shows the senders the window shows.
+        QProcess web;
+        startCli(web, {"web", "--port", "18090", "--bind", "127.0.0.1"});
+        QVERIFY(web.waitForReadyRead(5000));
+        QWebSocket page;
+        QStringList heard;
+        connect(&page, &QWebSocket::textMessageReceived, this, [&heard](const QString& text) {
+            heard.append(
+                QJsonDocument::fromJson(text.toUtf8()).object().value("address").toString());
+        });
+        page.open(QUrl(QStringLiteral("ws://127.0.0.1:18090/ws")));
+        QTimer::singleShot(3000, &web, &QProcess::terminate);
+        const qint64 duringWeb = longestSilenceWhile(web, window, {kDesk});
+        QVERIFY2(duringWeb < 200, qPrintable(QString::number(duringWeb)));
+        QVERIFY2(heard.size() >= 40, qPrintable(QString::number(heard.size())));
+        QCOMPARE(QSet<QString>(heard.begin(), heard.end()), QSet<QString>{kDesk});
+        TimecodeRecord record;
+        QHostAddress sender;
+        QVERIFY(MainWindowProbe::node(window)->getTimecode(&record, &sender, 0));
+        QVERIFY(!MainWindowProbe::node(window)->getTimecode(&record, &sender, 1));
         desk.terminate();
         QVERIFY(desk.waitForFinished(5000));
     }

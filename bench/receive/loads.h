@@ -80,31 +80,39 @@ inline std::thread startSender(Senders& senders, quint16 port, int count, int ra
     });
 }
 
-inline Result streamedNode(Senders& senders, int count, int rate)
+// A stream from a sender thread to port, read by whatever watches fd in the application's event
+// loop until the sender is done and the socket empty: the reading thread's CPU and the time.
+inline Result streamedInEventLoop(Senders& senders, quint16 port, int fd, int count, int rate)
 {
-    Node node;
     Result result;
-    senders.timecodesSent = 0;
     const long long errors = udpReceiveErrors();
     std::atomic<bool> done{false};
     QTimer finish;
     QObject::connect(&finish, &QTimer::timeout, [&] {
-        if (done && pendingBytes(node.fd) == 0)
+        if (done && pendingBytes(fd) == 0)
             QCoreApplication::quit();
     });
     finish.start(5);
     const double cpu = threadCpuSeconds();
     const double wall = wallSeconds();
     std::atomic<long long> peakQueue{0};
-    std::thread sender = startSender(senders, kNodePort, count, rate, done, peakQueue);
+    std::thread sender = startSender(senders, port, count, rate, done, peakQueue);
     QCoreApplication::exec();
     result.cpu = threadCpuSeconds() - cpu;
     result.wall = wallSeconds() - wall;
     sender.join();
     result.dropped = udpReceiveErrors() - errors;
+    result.peakQueue = peakQueue;
+    return result;
+}
+
+inline Result streamedNode(Senders& senders, int count, int rate)
+{
+    Node node;
+    senders.timecodesSent = 0;
+    Result result = streamedInEventLoop(senders, kNodePort, node.fd, count, rate);
     result.datagrams = count - result.dropped;
     result.timecodesLost = senders.timecodesSent - node.countedStored();
-    result.peakQueue = peakQueue;
     return result;
 }
 

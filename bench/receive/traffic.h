@@ -294,20 +294,27 @@ private:
     std::vector<QByteArray> dmx;
 };
 
-// The reference: poll() and recvmmsg, 64 datagrams per call, each looked at once.
+// The reference: poll() and recvmmsg, 64 datagrams per call, each looked at once. Stamped, it
+// also asks for the kernel's receive stamps and drop counts, as the node does, and reads each
+// stamp as the node reads it, so that it costs what it costs there.
 class ReferenceReader
 {
 public:
-    ReferenceReader()
+    explicit ReferenceReader(quint16 port = kReferencePort, bool stamped = false) : stamped(stamped)
     {
         fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        const sockaddr_in address = ipv4(INADDR_ANY, kReferencePort);
+        const sockaddr_in address = ipv4(INADDR_ANY, port);
         if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            std::perror("binding the reference reader");
+            std::perror("binding a bare reader");
             std::exit(1);
         }
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kRequestedReceiveBuffer,
                    sizeof kRequestedReceiveBuffer);
+        const int on = 1;
+        if (stamped) {
+            setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+            setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+        }
         buffers.resize(size_t(kBatch) * kSlot);
         for (int i = 0; i < kBatch; ++i) {
             vectors[i] = {buffers.data() + size_t(i) * kSlot, kSlot};
@@ -324,16 +331,28 @@ public:
     void wakeup(int timeoutMs)
     {
         pollfd waiting{fd, POLLIN, 0};
-        if (poll(&waiting, 1, timeoutMs) <= 0)
-            return;
+        if (poll(&waiting, 1, timeoutMs) > 0)
+            drain();
+    }
+
+    // Reads until a call comes back short.
+    void drain()
+    {
         for (;;) {
-            for (int i = 0; i < kBatch; ++i)
+            for (int i = 0; i < kBatch; ++i) {
                 messages[i].msg_hdr.msg_namelen = sizeof from[i];
+                messages[i].msg_hdr.msg_control = stamped ? controls[i] : nullptr;
+                messages[i].msg_hdr.msg_controllen = stamped ? sizeof controls[i] : 0;
+            }
             const int n = recvmmsg(fd, messages, kBatch, MSG_DONTWAIT, nullptr);
             if (n <= 0)
                 return;
             for (int i = 0; i < n; ++i) {
                 ++received;
+                if (stamped)
+                    for (cmsghdr* c = CMSG_FIRSTHDR(&messages[i].msg_hdr); c;
+                         c = CMSG_NXTHDR(&messages[i].msg_hdr, c))
+                        stamps += c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS;
                 if (isTimecode(static_cast<const char*>(vectors[i].iov_base),
                                int(messages[i].msg_len))) {
                     ++timecodes;
@@ -348,15 +367,18 @@ public:
     int fd = -1;
     long long received = 0;
     long long timecodes = 0;
+    long long stamps = 0;
     std::set<quint32> timecodeSenders;
 
 private:
     static constexpr int kBatch = 64;
     static constexpr size_t kSlot = 2048;
+    const bool stamped;
     std::vector<char> buffers;
     mmsghdr messages[kBatch]{};
     iovec vectors[kBatch]{};
     sockaddr_in from[kBatch]{};
+    alignas(cmsghdr) char controls[kBatch][64]{};
 };
 
 inline int receiveBufferOf(int fd)
