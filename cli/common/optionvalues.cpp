@@ -86,6 +86,16 @@ QString readDestination(const QString& text, QHostAddress* address)
     return QString();
 }
 
+bool readWholeNumber(const QString& text, int lowest, int highest, int* value)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < lowest || number > highest)
+        return false;
+    *value = number;
+    return true;
+}
+
 QString readStream(const QString& text, quint8* stream)
 {
     bool ok = false;

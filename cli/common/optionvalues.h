@@ -34,6 +34,9 @@ inline constexpr char kEveryNetwork[] = "broadcast";
 // sendingDestinations turns into the local networks' broadcast addresses.
 QString readDestination(const QString& text, QHostAddress* address);
 
+// A whole number from lowest to highest, both included, in *value; false for anything else.
+bool readWholeNumber(const QString& text, int lowest, int highest, int* value);
+
 // A StreamId given to --stream: a whole number from 0 to 255.
 QString readStream(const QString& text, quint8* stream);
 

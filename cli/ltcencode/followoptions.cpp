@@ -1,6 +1,7 @@
 #include "ltcencode/followoptions.h"
 #include "common/commandline.h"
 #include "common/console.h"
+#include "common/optionvalues.h"
 #include "ltcencode/ltcencodeoptions.h"
 
 #include <QCommandLineParser>
@@ -78,13 +79,10 @@ QString readAdvance(const QString& text, qint64* advanceNs)
 
 QString readFreewheel(const QString& text, int* frames)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    if (!ok || value < 0 || value > kMaxFreewheel)
+    if (!OptionValues::readWholeNumber(text, 0, kMaxFreewheel, frames))
         return CliText::tr("--freewheel \"%1\" is not a number of frames from 0 to %2")
             .arg(text)
             .arg(kMaxFreewheel);
-    *frames = value;
     return {};
 }
 

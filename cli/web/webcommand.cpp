@@ -3,6 +3,7 @@
 #include "common/console.h"
 #include "common/exitstatus.h"
 #include "common/listening.h"
+#include "common/optionvalues.h"
 #include "web/webserver.h"
 
 #include "artnet.h"
@@ -10,21 +11,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-
-namespace {
-
-// A whole number of the option's value between the bounds, or false.
-bool wholeNumber(const QString& text, int lowest, int highest, int* value)
-{
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    if (!ok || number < lowest || number > highest)
-        return false;
-    *value = number;
-    return true;
-}
-
-} // namespace
 
 int runWeb(const QStringList& arguments)
 {
@@ -54,12 +40,14 @@ int runWeb(const QStringList& arguments)
 
     int port = 0;
     const QString portText = CommandLine::lastValue(parser, portOption);
-    if (!wholeNumber(portText.isNull() ? QStringLiteral("8080") : portText, 1, 65535, &port))
+    if (!OptionValues::readWholeNumber(portText.isNull() ? QStringLiteral("8080") : portText, 1,
+                                       65535, &port))
         return CommandLine::refuse(
             QStringLiteral("web: --port needs a port from 1 to 65535, not \"%1\"").arg(portText));
     int maxClients = 0;
     const QString maxText = CommandLine::lastValue(parser, maxClientsOption);
-    if (!wholeNumber(maxText.isNull() ? QStringLiteral("500") : maxText, 1, 100000, &maxClients))
+    if (!OptionValues::readWholeNumber(maxText.isNull() ? QStringLiteral("500") : maxText, 1,
+                                       100000, &maxClients))
         return CommandLine::refuse(
             QStringLiteral("web: --max-clients needs a number from 1 to 100000, not \"%1\"")
                 .arg(maxText));
