@@ -21,54 +21,39 @@
 
 #include <utility>
 
-namespace {
-
-bool sameEntries(const QList<TimecodeSource>& a, const QList<TimecodeSource>& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!Timecode::sameRecord(a[i].timecode, b[i].timecode) || a[i].sender != b[i].sender ||
-            a[i].stream != b[i].stream)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 void MainWindow::SendTimecodeTimeOut()
 {
     if (!artnetNode)
         return;
 
-    // Cleared, they keep their capacity: no allocation per refresh.
-    readEntries.clear();
-    readSilent.clear();
+    // Reading the node's table opens no socket: a port that was busy at start is taken as soon
+    // as it frees up, and polls are answered from then on.
+    artnetNode->setPollReplyEnabled(true);
     const qint64 now = artnetNode->timecodeClockNow();
     const QString dropped = KernelDrops::lineFor(droppedReported, artnetNode->kernelDrops(), now);
     // Through the output thread, as every other line of the window: a paused terminal holds
     // up no refresh.
     if (!dropped.isNull())
         ArtNetOutput::line(dropped);
-    TimecodeSource entry;
-    for (int index = 0;
-         artnetNode->getTimecode(&entry.timecode, &entry.sender, index, &entry.stream); ++index) {
-        readEntries.append(entry);
-        readSilent.append(Timecode::isSilent(artnetNode->timecodeArrival(index), now));
-    }
 
     // Until the first timecode arrives the no-signal texts stay; afterwards a silent sender
-    // keeps its last values. Nothing new since the last refresh: the widgets show it already,
-    // so the texts are not built again.
-    if (readEntries.isEmpty())
+    // keeps its last values.
+    const SenderTable& senders = artnetNode->senders();
+    if (senders.isEmpty())
         return;
-    // A name learnt changes an address line as a new time would.
-    const quint64 nameChanges = senderNamer ? senderNamer->changes() : 0;
-    if (!sameEntries(readEntries, shownEntries) || nameChanges != shownNameChanges) {
-        shownNameChanges = nameChanges;
-        showEntries();
+    // Cleared, they keep their capacity: no allocation per refresh.
+    readSilent.clear();
+    bool same =
+        senders.size() == shownTimecodes.size() && senders.nameChanges() == shownNameChanges;
+    for (int order = 0; order < senders.size(); ++order) {
+        const SenderEntry& entry = senders.at(order);
+        readSilent.append(entry.silentAt(now));
+        same = same && Timecode::sameRecord(entry.timecode, shownTimecodes[order]);
     }
+    // Nothing new since the last refresh: the widgets show it already, so the texts are not
+    // built again.
+    if (!same)
+        showEntries();
     // A sender falling silent or sending again changes colours only: no text, no fit.
     if (readSilent != shownSilent) {
         shownSilent.swap(readSilent);
@@ -78,20 +63,23 @@ void MainWindow::SendTimecodeTimeOut()
 
 void MainWindow::showEntries()
 {
-    const qsizetype before = shownEntries.size();
-    shownEntries.swap(readEntries);
-    const qsizetype n = shownEntries.size();
+    const SenderTable& senders = artnetNode->senders();
+    const qsizetype before = shownTimecodes.size();
+    shownTimecodes.resize(senders.size());
+    for (int order = 0; order < senders.size(); ++order)
+        shownTimecodes[order] = senders.at(order).timecode;
+    shownNameChanges = senders.nameChanges();
+    const qsizetype n = shownTimecodes.size();
     ++textBuilds;
 
     TimecodeText::Texts texts;
     const qsizetype linesBefore = lcdLineSenders.size();
-    const auto addressLine = [this](const TimecodeSource& shown) {
-        const QString name = senderNamer ? senderNamer->name(shown.sender) : QString();
-        return SenderNames::addressLine(name, shown.sender, shown.stream);
+    const auto addressLine = [](const SenderEntry& shown) {
+        return SenderNames::addressLine(shown.name, shown.address, shown.stream);
     };
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;
-        for (const TimecodeSource& shown : std::as_const(shownEntries))
+        for (const SenderEntry& shown : senders.all())
             TimecodeText::appendLcdEntry(lines, shown.timecode, addressLine(shown));
         showLcdLines(lines);
         // The addresses stacked as the numbers are: a line of them per line of senders.
@@ -101,7 +89,7 @@ void MainWindow::showEntries()
             texts.source += line.texts.source;
         }
     } else {
-        for (const TimecodeSource& shown : std::as_const(shownEntries))
+        for (const SenderEntry& shown : senders.all())
             TimecodeText::appendEntry(texts, shown.timecode, addressLine(shown),
                                       QStringLiteral("\n"));
     }
@@ -115,11 +103,7 @@ void MainWindow::showEntries()
     // A new line of senders on the seven-segment display: the numbers share the screen's room.
     if (useLcd && lcdLineSenders.size() != linesBefore) {
         fitLcdLinesToScreen();
-        if (mainLayout)
-            mainLayout->activate();
-        if (layout())
-            layout()->activate();
-        keepOnScreen();
+        placeOnScreen();
     }
     // The first timecode replaces the no-signal text, whose dashes are narrower than digits; a
     // new sender adds a line. Either needs room the font was not fitted for.
@@ -130,13 +114,25 @@ void MainWindow::showEntries()
     // then the window grows to its new minimum if it is smaller. Only then is the label's size
     // the one to fit the font to.
     const QSize sizeBefore = size();
+    activateLayouts();
+    // A window that grew has fitted the font at its resize event.
+    if (size() == sizeBefore)
+        fitTimecodeFont();
+    keepOnScreen();
+}
+
+void MainWindow::activateLayouts()
+{
     if (mainLayout)
         mainLayout->activate();
     if (layout())
         layout()->activate();
-    // A window that grew has fitted the font at its resize event.
-    if (size() == sizeBefore)
-        fitTimecodeFont();
+}
+
+void MainWindow::placeOnScreen()
+{
+    activateLayouts();
+    fitTimecodeFont();
     keepOnScreen();
 }
 
@@ -270,12 +266,7 @@ void MainWindow::screenChanged()
     setTimecodeFloor();
     if (useLcd)
         fitLcdLinesToScreen();
-    if (mainLayout)
-        mainLayout->activate();
-    if (layout())
-        layout()->activate();
-    fitTimecodeFont();
-    keepOnScreen();
+    placeOnScreen();
 }
 
 void MainWindow::showEvent(QShowEvent* event)

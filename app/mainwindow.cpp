@@ -43,17 +43,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
         artnetNode->versionLo = 0;
         artnetNode->oemHi = 0x0C;
         artnetNode->oemLo = 0x12;
-        // What the window says of itself in its replies, which the namer must not take for a
-        // sender's name when they come back to the window.
-        SenderNames::OwnReply own;
-        own.longName = QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
-                       chronolume::versionText() + QStringLiteral(" by ") +
-                       QLatin1String(chronolume::kWebHost);
-        own.oemHi = artnetNode->oemHi;
-        own.oemLo = artnetNode->oemLo;
-        artnetNode->setNames(QStringLiteral("Tempolis"), own.longName);
+        // The node knows its own replies by these when they come back: they name no sender.
+        artnetNode->setNames(QStringLiteral("Tempolis"),
+                             QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
+                                 chronolume::versionText() + QStringLiteral(" by ") +
+                                 QLatin1String(chronolume::kWebHost));
         artnetNode->setPollReplyEnabled(true);
-        senderNamer = new SenderNamer(artnetNode, own);
+        senderNamer = new SenderNamer(artnetNode);
         artnetNode->setObserver(senderNamer);
     }
 

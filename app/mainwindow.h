@@ -66,13 +66,17 @@ private:
     QSize roomOnScreen(std::initializer_list<const QWidget*> lines) const;
     void fitLcdLinesToScreen();
     void keepOnScreen();
+    // The layouts take the widgets' new minimums, the font is fitted to the room it got, and the
+    // window stays on its screen.
+    void activateLayouts();
+    void placeOnScreen();
     void screenChanged();
     void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
-    // The node's observer while the window lives: asks senders for their names and keeps them.
+    // The node's observer while the window lives: asks senders for their names.
     SenderNamer* senderNamer = nullptr;
-    quint64 shownNameChanges = 0; // the namer's change count the address lines show
+    quint64 shownNameChanges = 0; // the table's name changes the address lines show
     QMenu* contextMenu = nullptr;
     QAction* searchUpdatesAction = nullptr;
     QAction* helpAction = nullptr;
@@ -101,10 +105,9 @@ private:
     QLabel* linkLabel = nullptr;
     QVBoxLayout* mainLayout = nullptr;
     QWidget* centralPanel = nullptr;
-    // What the last refresh put on show, and the entries read at this one: a refresh that finds
-    // them alike has nothing to redo.
-    QList<TimecodeSource> shownEntries;
-    QList<TimecodeSource> readEntries;
+    // The timecode of each sender the last refresh put on show: a refresh that finds the table
+    // alike has nothing to redo.
+    QList<TimecodeRecord> shownTimecodes;
     // Which senders are silent, as shown and as read at this refresh, one flag per entry.
     QList<bool> shownSilent;
     QList<bool> readSilent;

@@ -145,6 +145,11 @@ bool writeAll(int descriptor, const QByteArray& bytes)
     return true;
 }
 
+bool linesWritten()
+{
+    return linesEnabled.load(std::memory_order_relaxed);
+}
+
 void line(const QString& text)
 {
     if (!linesEnabled.load(std::memory_order_relaxed))

@@ -49,6 +49,8 @@ artnet::artnet()
     syncClock = new ElapsedClock;
     syncClock->restart();
     timecodeClock = new TimecodeClock;
+    // Empty, not missing, before the first timecode: the front ends read it from the start.
+    timecodeSources = new SenderTable;
     dmxMutex = new QMutex;
     discoverInterfaces();
 }
@@ -75,11 +77,8 @@ artnet::~artnet()
         delete interfaces;
         interfaces = nullptr;
     }
-    if (timecodeSources) {
-        timecodeSources->clear();
-        delete timecodeSources;
-        timecodeSources = nullptr;
-    }
+    delete timecodeSources;
+    timecodeSources = nullptr;
 
     delete syncClock;
     syncClock = nullptr;
@@ -136,6 +135,20 @@ quint64 artnet::kernelDrops() const
     return transport ? transport->kernelDrops() : 0;
 }
 
+void artnet::readPending()
+{
+    readPackage();
+}
+
+SenderNaming::OwnReply artnet::ownReply() const
+{
+    SenderNaming::OwnReply own;
+    own.longName = longName;
+    own.oemHi = oemHi;
+    own.oemLo = oemLo;
+    return own;
+}
+
 void artnet::setPollReplyEnabled(bool enabled)
 {
     if (enabled == pollReplyEnabled)
@@ -154,31 +167,18 @@ void artnet::setNames(const QString& newShortName, const QString& newLongName)
     longName = newLongName;
 }
 
-bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index, quint8* stream)
+bool artnet::getTimecode(TimecodeRecord* record, QHostAddress* sender, int index,
+                         quint8* stream) const
 {
-    if (!record)
+    if (!record || index < 0 || index >= timecodeSources->size())
         return false;
-    // The window asks every 41 ms, so a port that was busy at start is taken as soon as it
-    // frees up.
-    if (!openSocket())
-        return false;
-    if (!anyTimecodeStored || !timecodeSources || index < 0 || index >= timecodeSources->size())
-        return false;
-
-    const TimecodeSource& source = timecodeSources->at(index);
-    *record = source.timecode;
+    const SenderEntry& entry = timecodeSources->at(index);
+    *record = entry.timecode;
     if (sender)
-        *sender = source.sender;
+        *sender = entry.address;
     if (stream)
-        *stream = source.stream;
+        *stream = entry.stream;
     return true;
-}
-
-qint64 artnet::timecodeArrival(int index) const
-{
-    if (!timecodeSources || index < 0 || index >= timecodeSources->size())
-        return -1;
-    return timecodeSources->at(index).arrival;
 }
 
 qint64 artnet::timecodeClockNow() const

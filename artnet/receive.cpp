@@ -26,11 +26,6 @@ enum Notice {
 };
 std::atomic<bool> firstNotice[NoticeCount] = {true, true, true, true, true};
 
-// However many addresses and streams a network shows, the node keeps no more entries than this:
-// the window lists every one, and a flood of new senders must not take over the node's memory
-// and time.
-constexpr qsizetype kMaxTimecodeSenders = 256;
-
 void noticeOnce(Notice notice, const char* text)
 {
     // Called for every timecode: once the notice is written, a read settles it without writing
@@ -109,11 +104,18 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender, qin
             readPoll(data, size, lastPoll);
             sendPollReply(sender);
             return;
-        case kOpPollReply:
+        case kOpPollReply: {
             ArtNetOutput::line(QStringLiteral("Art-Net PollReply"));
+            const QList<int> renamed = timecodeSources->takeReply(datagram, sender, ownReply());
             if (observer)
                 observer->pollReplyReceived(datagram, sender);
+            // Asked again each time: an observer may remove itself in its call.
+            for (const int order : renamed) {
+                if (observer)
+                    observer->senderNamed(timecodeSources->at(order));
+            }
             return;
+        }
         case kOpDmx: {
             if (!universeData)
                 return;
@@ -138,9 +140,11 @@ void artnet::handlePackage(QByteArray& datagram, const QHostAddress& sender, qin
                 storeTimecode(*record, sender, readTimeCodeStream(data, size), arrivalNs);
             return;
         default:
-            ArtNetOutput::text(QStringLiteral("receive not implemented OpCode at time 0x%1\n")
-                                   .arg(QString::number(header.opCode, 16).toUpper()),
-                               true);
+            // Every such datagram: under a flood of them, no text for lines nobody writes.
+            if (ArtNetOutput::linesWritten())
+                ArtNetOutput::text(QStringLiteral("receive not implemented OpCode at time 0x%1\n")
+                                       .arg(QString::number(header.opCode, 16).toUpper()),
+                                   true);
             return;
         }
     case PacketId::Madrix:
@@ -164,37 +168,20 @@ void artnet::receiveSync(PacketId id, quint16 opCode, const QByteArray& datagram
 void artnet::storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
                            qint64 arrivalNs)
 {
-    // The socket is IPv4: a sender is known by its IPv4 address, in whichever form it is handed
-    // over (also ::ffff:a.b.c.d), and its stream. No other sender can have sent the datagram.
-    bool isIpv4 = false;
-    const quint32 address = sender.toIPv4Address(&isIpv4);
-    if (!isIpv4)
+    // The arrival, not a change of value: a paused playback repeating its frame still sends.
+    int order = 0;
+    const SenderTable::Taken taken =
+        timecodeSources->take(record, sender, stream, timecodeClock->arrivalNs(arrivalNs), &order);
+    if (taken == SenderTable::Taken::NotIpv4)
         return;
-    const quint64 key = (quint64(address) << 8) | stream;
     // Written for the first timecode taken: the limit drops none before 256 were.
     noticeOnce(TimecodeNotice, "receiving Art-Net TIMECODE ...");
-
-    if (!timecodeSources)
-        timecodeSources = new QList<TimecodeSource>;
-    // The arrival, not a change of value: a paused playback repeating its frame still sends.
-    const qint64 arrival = timecodeClock->arrivalNs(arrivalNs);
-    const auto known = timecodeSenderIndex.constFind(key);
-    if (known != timecodeSenderIndex.constEnd()) {
-        TimecodeSource& source = (*timecodeSources)[*known];
-        source.timecode = record;
-        source.arrival = arrival;
-    } else {
-        if (timecodeSources->size() >= kMaxTimecodeSenders) {
-            noticeOnce(SenderLimitNotice,
-                       "timecode sender limit of 256 reached, new senders ignored");
-            return;
-        }
-        timecodeSenderIndex.insert(key, timecodeSources->size());
-        timecodeSources->append(TimecodeSource{record, sender, arrival, stream});
-        anyTimecodeStored = true;
+    if (taken == SenderTable::Taken::Full) {
+        noticeOnce(SenderLimitNotice, "timecode sender limit of 256 reached, new senders ignored");
+        return;
     }
     if (observer)
-        observer->timecodeReceived(record, sender, stream, arrival);
+        observer->timecodeReceived(timecodeSources->at(order));
 }
 
 qint64 artNetNowNs()
@@ -204,9 +191,11 @@ qint64 artNetNowNs()
 
 ArtNetObserver::~ArtNetObserver() = default;
 
-void ArtNetObserver::timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8, qint64) {}
+void ArtNetObserver::timecodeReceived(const SenderEntry&) {}
 
 void ArtNetObserver::pollReplyReceived(const QByteArray&, const QHostAddress&) {}
+
+void ArtNetObserver::senderNamed(const SenderEntry&) {}
 
 void artnet::setObserver(ArtNetObserver* newObserver)
 {

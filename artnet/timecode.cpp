@@ -192,4 +192,114 @@ Step step(const TimecodeRecord& previous, const TimecodeRecord& current)
     return {StepKind::Jump, 0};
 }
 
+Heard Numbering::take(const TimecodeRecord& record, qint64 arrivalNs)
+{
+    if (!started) {
+        started = true;
+        last = record;
+        heard = record;
+        lastArrival = arrivalNs;
+        mainArrival = arrivalNs;
+        return {HeardKind::First};
+    }
+    // A copy sent on purpose, or doubled on the way, comes well within a frame of the first.
+    if (sameRecord(heard, record) && arrivalNs - lastArrival <= periodNs(record.type) / 2)
+        return {HeardKind::Duplicate};
+
+    Heard result;
+    if (isSilent(lastArrival, arrivalNs)) {
+        // Back after a dropout: the numbering is taken up afresh, wherever it went meanwhile.
+        last = record;
+        backwards = 0;
+        otherArrival = -1;
+        mainArrival = arrivalNs;
+        result.kind = HeardKind::Resumed;
+    } else if (sameRecord(heard, record)) {
+        // A frame held: the one heard last, late or not, again.
+        mainArrival = arrivalNs;
+        result.kind = HeardKind::Repeat;
+    } else if (reverse(record, result)) {
+        mainArrival = arrivalNs;
+    } else if (!second(record, arrivalNs, result)) {
+        result = stepFromNewest(record, arrivalNs);
+        mainArrival = arrivalNs;
+    }
+    heard = record;
+    lastArrival = arrivalNs;
+    return result;
+}
+
+bool Numbering::twoSourcesAt(qint64 nowNs) const
+{
+    return conflict && secondArrival >= 0 && !isSilent(secondArrival, nowNs) &&
+           !isSilent(mainArrival, nowNs);
+}
+
+bool Numbering::reverse(const TimecodeRecord& record, Heard& result)
+{
+    const Step back = step(heard, record);
+    if (back.kind != StepKind::Back || back.frames != 1) {
+        backwards = 0;
+        return false;
+    }
+    if (++backwards < kReverseAfter)
+        return false;
+    result.kind = HeardKind::Reverse;
+    result.reverseBegan = backwards == kReverseAfter;
+    last = record;
+    otherArrival = -1;
+    return true;
+}
+
+bool Numbering::second(const TimecodeRecord& record, qint64 arrivalNs, Heard& result)
+{
+    if (otherArrival < 0 || isSilent(otherArrival, arrivalNs) ||
+        step(last, record).kind == StepKind::Next || step(other, record).kind != StepKind::Next)
+        return false;
+    other = record;
+    otherArrival = arrivalNs;
+    result.kind = HeardKind::Second;
+    if (++otherSteps >= kTwoSourcesAfter) {
+        secondArrival = arrivalNs;
+        if (!conflict) {
+            conflict = true;
+            result.twoSourcesBegan = true;
+            // The step to the second numbering was no locate.
+            result.jumpUndone = otherFromJump;
+        }
+    }
+    return true;
+}
+
+Heard Numbering::stepFromNewest(const TimecodeRecord& record, qint64 arrivalNs)
+{
+    const Step s = step(last, record);
+    switch (s.kind) {
+    case StepKind::Next:
+        last = record;
+        return {HeardKind::Next};
+    case StepKind::Repeat:
+        return {HeardKind::Repeat};
+    case StepKind::Gap:
+        last = record;
+        return {HeardKind::Gap, s.frames};
+    case StepKind::Back:
+        // It may be the first frame of a second numbering behind this one.
+        other = record;
+        otherArrival = arrivalNs;
+        otherSteps = 0;
+        otherFromJump = false;
+        return {HeardKind::Back, s.frames};
+    case StepKind::Jump:
+        break;
+    }
+    // The numbering jumped from may go on beside the new one.
+    other = last;
+    otherArrival = arrivalNs;
+    otherSteps = 0;
+    otherFromJump = true;
+    last = record;
+    return {HeardKind::Jump};
+}
+
 } // namespace Timecode

@@ -112,11 +112,10 @@ class Forward : public ArtNetObserver
 {
 public:
     explicit Forward(Follow::FollowAudio& audio) : audio(audio) {}
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress&, quint8,
-                          qint64 arrivalNs) override
+    void timecodeReceived(const SenderEntry& sender) override
     {
-        arrivals[Timecode::toFrameNumber(record)] = arrivalNs;
-        audio.arrived(record, arrivalNs);
+        arrivals[Timecode::toFrameNumber(sender.timecode)] = sender.arrivalNs;
+        audio.arrived(sender.timecode, sender.arrivalNs);
     }
     std::map<qint64, qint64> arrivals; // frame number to arrival, the node's thread's own
 

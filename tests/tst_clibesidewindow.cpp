@@ -26,12 +26,10 @@ const QString kHereToo = QStringLiteral("10.60.0.2"); // this machine on the sec
 // How long ago the window heard the sender at this address, in ms; -1 while it never did.
 qint64 silentForMs(const MainWindow& window, const QString& address)
 {
-    artnet* node = MainWindowProbe::node(window);
-    TimecodeRecord record;
-    QHostAddress sender;
-    for (int i = 0; node->getTimecode(&record, &sender, i); ++i) {
-        if (sender.toString() == address)
-            return (node->timecodeClockNow() - node->timecodeArrival(i)) / 1'000'000;
+    const artnet* node = MainWindowProbe::node(window);
+    for (const SenderEntry& sender : node->senders().all()) {
+        if (sender.address.toString() == address)
+            return (node->timecodeClockNow() - sender.arrivalNs) / 1'000'000;
     }
     return -1;
 }

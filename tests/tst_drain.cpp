@@ -119,10 +119,9 @@ public:
         : node(node), at(at), action(action), calls(calls), latestArrival(latestArrival)
     {
     }
-    void timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8,
-                          qint64 arrivalNs) override
+    void timecodeReceived(const SenderEntry& sender) override
     {
-        *latestArrival = qMax(*latestArrival, arrivalNs);
+        *latestArrival = qMax(*latestArrival, sender.arrivalNs);
         if (++*calls != at)
             return;
         if (action == InCall::RemoveAndDeleteItself) {

@@ -5,6 +5,7 @@
 // socket in a namespace: the kernel's drops counted as the socket reports them.
 #include "artnet.h"
 #include "drain.h"
+#include "fedmonitor.h"
 #include "kerneldrops.h"
 #include "monitor/timecodehealth.h"
 #include "nodesocket.h"
@@ -79,11 +80,10 @@ public:
 class Arrivals : public ArtNetObserver
 {
 public:
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress&, quint8,
-                          qint64 arrivalNs) override
+    void timecodeReceived(const SenderEntry& sender) override
     {
-        frames.append(record.frames);
-        arrivals.append(arrivalNs);
+        frames.append(sender.timecode.frames);
+        arrivals.append(sender.arrivalNs);
     }
     QList<int> frames;
     QList<qint64> arrivals;
@@ -162,7 +162,7 @@ private slots:
         QHostAddress sender;
         QVERIFY(node.getTimecode(&record, &sender, 0));
         QCOMPARE(int(record.frames), 3);
-        QCOMPARE((QList<qint64>{node.timecodeArrival(0), node.timecodeArrival(1)}),
+        QCOMPARE((QList<qint64>{node.senders().at(0).arrivalNs, node.senders().at(1).arrivalNs}),
                  (QList<qint64>{3'000, 2'000}));
         QCOMPARE(transport->sent.size(), 1);
         QCOMPARE(transport->sent[0].bytes.left(10), QByteArray("Art-Net\0\x00\x21", 10));
@@ -182,8 +182,7 @@ private slots:
         {
             artnet* node = nullptr;
             int calls = 0;
-            void timecodeReceived(const TimecodeRecord&, const QHostAddress&, quint8,
-                                  qint64) override
+            void timecodeReceived(const SenderEntry&) override
             {
                 if (++calls == 2)
                     node->closeSocket();
@@ -314,7 +313,7 @@ private slots:
     {
         QFETCH(quint64, drops);
         QFETCH(int, verdict);
-        TimecodeHealth::Monitor monitor;
+        TestSupport::FedMonitor monitor;
         TimecodeRecord record{0, 0, 0, 0, 1};
         for (int i = 0; i < 3; ++i) {
             monitor.arrived(record, kA, i * 40'000'000);

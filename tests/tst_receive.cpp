@@ -113,12 +113,12 @@ private slots:
         artnet node;
         TimecodeRecord record;
         QHostAddress sender;
-        // A null record is refused before the socket is touched; with nothing stored yet
-        // getTimecode answers false, but opens the socket for reception.
+        // Reading the table opens no socket: a null record is refused, and with nothing stored
+        // yet getTimecode answers false.
         QVERIFY(!node.getTimecode(nullptr, &sender, 0));
-        QVERIFY(!ArtnetProbe::socket(node));
         QVERIFY(!node.getTimecode(&record, &sender, 0));
-        QVERIFY(ArtnetProbe::socketReady(node));
+        QVERIFY(!ArtnetProbe::socket(node));
+        QVERIFY(node.openSocket());
 
         Controller a(kA), b(kB), a2(kA);
         Controller* from[] = {&a, &b, &a2};
@@ -221,11 +221,10 @@ private slots:
         const QByteArray other = artTimeCode(9, 9, 9, 9, 2);
         node.takeDatagram(other.constData(), int(other.size()), kB, 0);
 
-        const QList<TimecodeSource>* entries = ArtnetProbe::timecodeSources(node);
-        QVERIFY(entries);
-        QCOMPARE(entries->size(), qsizetype(kept ? streams + 1 : streams));
-        QCOMPARE(entries->last().sender == kB, kept);
-        QCOMPARE(int(entries->at(streams - 1).stream), streams - 1);
+        const SenderTable& entries = node.senders();
+        QCOMPARE(entries.size(), kept ? streams + 1 : streams);
+        QCOMPARE(entries.all().last().address == kB, kept);
+        QCOMPARE(int(entries.at(streams - 1).stream), streams - 1);
     }
 
     // A poll is kept, zero-filled to its full size, only while the node answers polls.

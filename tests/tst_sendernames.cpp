@@ -54,66 +54,21 @@ private slots:
 
     void asksForName_data()
     {
-        QTest::addColumn<qint64>("last");
-        QTest::addColumn<qint64>("arrival");
+        QTest::addColumn<int>("heard");
         QTest::addColumn<bool>("asks");
-        const qint64 silence = Timecode::kSilentAfterNs;
-        QTest::newRow("never heard") << qint64(-1) << qint64(5) << true;
-        QTest::newRow("heard at 0 counts as heard") << qint64(0) << qint64(5) << false;
-        QTest::newRow("back exactly at the silence limit: still sending")
-            << qint64(100) << 100 + silence << false;
-        QTest::newRow("one nanosecond past it: returned") << qint64(100) << 101 + silence << true;
+        using K = Timecode::HeardKind;
+        QTest::newRow("first heard") << int(K::First) << true;
+        QTest::newRow("back from silence") << int(K::Resumed) << true;
+        QTest::newRow("the next frame") << int(K::Next) << false;
+        QTest::newRow("a copy") << int(K::Duplicate) << false;
+        QTest::newRow("a second source") << int(K::Second) << false;
     }
 
     void asksForName()
     {
-        QFETCH(qint64, last);
-        QFETCH(qint64, arrival);
+        QFETCH(int, heard);
         QFETCH(bool, asks);
-        QCOMPARE(SenderNames::asksForName(last, arrival), asks);
-    }
-
-    void nameFromReply_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("name"); // null: no name taken
-        const quint32 ip = kSender.toIPv4Address();
-        const auto row = [](const char* name, const QByteArray& datagram, const QString& taken) {
-            QTest::newRow(name) << datagram << taken;
-        };
-        row("the short name of a reply from its own address", reply("FOH desk", ip), "FOH desk");
-        row("an empty short name is a name of none", reply("", ip), "");
-        row("IP Address field one below the source", reply("FOH desk", ip - 1), QString());
-        row("IP Address field one above the source", reply("FOH desk", ip + 1), QString());
-        QByteArray full = reply("", ip);
-        full.replace(26, 18, QByteArray(18, 'N')); // no NUL in the field
-        row("18 bytes without a NUL: the first 17 are shown", full, QString(17, 'N'));
-        row("control characters as the node list shows them",
-            reply("A\x01\x7f"
-                  "B",
-                  ip),
-            "A\\x01\\x7fB");
-        row("the window's own reply", reply("Tempolis", ip, "own", 0x12), QString());
-        row("own long name, another OEM: a sender", reply("X", ip, "own", 0x13), "X");
-        row("own OEM, another long name: a sender", reply("Y", ip, "owns", 0x12), "Y");
-        row("one byte short of a reply",
-            reply("FOH desk", ip).left(ArtNetPacket::kPollReplyMinimumSize - 1), QString());
-        row("a reply just long enough",
-            reply("FOH desk", ip).left(ArtNetPacket::kPollReplyMinimumSize), "FOH desk");
-    }
-
-    void nameFromReply()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(QString, name);
-        SenderNames::OwnReply own;
-        own.longName = QStringLiteral("own");
-        own.oemLo = 0x12;
-        own.oemHi = 0;
-        const std::optional<QString> taken = SenderNames::nameFromReply(datagram, kSender, own);
-        QCOMPARE(taken.has_value(), !name.isNull());
-        if (taken)
-            QCOMPARE(*taken, name);
+        QCOMPARE(SenderNames::asksForName(Timecode::HeardKind(heard)), asks);
     }
 
     void addressLine_data()

@@ -111,10 +111,14 @@ private slots:
         QVERIFY(!node.getTimecode(&record, &sender, 0));
         QVERIFY(!ArtnetProbe::socket(node));
 
-        // The window's next refresh takes the freed port, and reception starts.
+        // The window asks again at every refresh: the next one takes the freed port, reception
+        // starts and polls are answered from then on.
         blocker.close();
         QVERIFY(!node.getTimecode(&record, &sender, 0));
+        QVERIFY(!ArtnetProbe::socket(node)); // reading opens nothing
+        node.setPollReplyEnabled(true);
         QVERIFY(ArtnetProbe::socketReady(node));
+        QVERIFY(ArtnetProbe::pollReplyEnabled(node));
         Controller(QHostAddress(QStringLiteral("127.0.0.9"))).send(artTimeCode(1, 2, 3, 4, 1));
         QVERIFY(settle(node));
         QVERIFY(node.getTimecode(&record, &sender, 0));
@@ -122,8 +126,6 @@ private slots:
         // Senders are plain IPv4 addresses, not IPv4-mapped IPv6 ones.
         QCOMPARE(sender.protocol(), QAbstractSocket::IPv4Protocol);
         QCOMPARE(sender.toString(), QStringLiteral("127.0.0.9"));
-        // Answering polls was asked for only once, at start.
-        QVERIFY(!ArtnetProbe::pollReplyEnabled(node));
     }
 
     // Discovery falls back to 127.0.0.1/8, so that programs on the same host can still reach the

@@ -1,6 +1,7 @@
 // What `monitor` counts for each sender, fed with timecodes and arrival times by hand: the steps
 // between frames, the measured rate, the jitter, stops and the exit status, and the lines the
 // figures are printed in.
+#include "fedmonitor.h"
 #include "monitor/healthreport.h"
 #include "monitor/timecodehealth.h"
 #include "timecode.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 
 using namespace TimecodeHealth;
+using TestSupport::FedMonitor;
 
 namespace {
 
@@ -45,7 +47,7 @@ qint64 periodNs(quint8 type)
 }
 
 // Feeds count frames from start on, every period ns; returns the last arrival.
-qint64 feedSteady(Monitor& monitor, const QHostAddress& sender, quint8 type, int count,
+qint64 feedSteady(FedMonitor& monitor, const QHostAddress& sender, quint8 type, int count,
                   double period, qint64 from = kStart)
 {
     // Counted in plain numbering from 00:00:00:00; a test stays within the first minute, where
@@ -169,7 +171,7 @@ private slots:
         QFETCH(int, reverse);
         QFETCH(bool, conflict);
 
-        Monitor monitor;
+        FedMonitor monitor;
         for (int i = 0; i < timecodes.size(); ++i) {
             const quint8 type = quint8(types.size() == 1 ? types.at(0) : types.at(i));
             monitor.arrived(tc(timecodes.at(i).toLatin1().constData(), type), kDesk,
@@ -226,7 +228,7 @@ private slots:
         QFETCH(int, verdict);
         QFETCH(int, copies);
 
-        Monitor monitor;
+        FedMonitor monitor;
         const quint8 t = quint8(type);
         qint64 at = kStart;
         TimecodeRecord r;
@@ -285,7 +287,7 @@ private slots:
         QFETCH(double, p50);
         QFETCH(double, p99);
 
-        Monitor monitor;
+        FedMonitor monitor;
         qint64 at = kStart;
         TimecodeRecord r;
         r.type = 1;
@@ -305,7 +307,7 @@ private slots:
     // run was not healthy. The second of silence does not count into the rate.
     void stopAndResume()
     {
-        Monitor monitor;
+        FedMonitor monitor;
         qint64 at = feedSteady(monitor, kDesk, 1, 51, 40e6);
         QCOMPARE(monitor.verdictAt(at + 1'000'000'000), 0);
         QCOMPARE(row(monitor.senders().at(0), at + 1'000'000'000).stopped, false);
@@ -347,7 +349,7 @@ private slots:
         QFETCH(int, jumps);
         QFETCH(QString, reasons);
 
-        Monitor monitor;
+        FedMonitor monitor;
         qint64 at = feedSteady(monitor, kDesk, 1, 50, 40e6);
         // Back where 25 fps would be after the silence.
         const TimecodeRecord back =
@@ -392,7 +394,7 @@ private slots:
         QFETCH(qint64, endNs);
         QFETCH(QStringList, lines);
 
-        Monitor monitor;
+        FedMonitor monitor;
         qint64 at = kStart;
         for (const QString& text : timecodes) {
             monitor.arrived(tc(text.toLatin1().constData(), 1), kDesk, at, quint8(stream));
@@ -407,7 +409,7 @@ private slots:
     // The same address under two StreamIds is two senders.
     void streamsAreSendersOfTheirOwn()
     {
-        Monitor monitor;
+        FedMonitor monitor;
         for (int i = 0; i < 10; ++i) {
             TimecodeRecord r = Timecode::offset(TimecodeRecord{0, 0, 0, 0, 1}, i);
             monitor.arrived(r, kDesk, kStart + i * 40'000'000, 0);
@@ -420,10 +422,10 @@ private slots:
 
     void verdictNamesTheRun()
     {
-        Monitor none;
+        FedMonitor none;
         QCOMPARE(none.verdictAt(kStart), 3);
 
-        Monitor two;
+        FedMonitor two;
         const qint64 endA = feedSteady(two, kDesk, 1, 60, 40e6);
         feedSteady(two, kBackup, 1, 60, 40e6, kStart + 1'000'000);
         QCOMPARE(two.verdictAt(endA + 1'000'000), 0);

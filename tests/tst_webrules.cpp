@@ -1,5 +1,5 @@
 // What `web` tells its pages and how long it waits for a slow one, as plain tables: the message
-// for each sender, the names ArtPollReply gives, and each page's queue (sent at once, the newest
+// for each sender and each page's queue (sent at once, the newest
 // per sender held while behind, dropped when it stays behind or stops answering).
 #include "web/webrules.h"
 
@@ -18,18 +18,6 @@ TimecodeRecord tc(quint8 hours, quint8 minutes, quint8 seconds, quint8 frames, q
     record.frames = frames;
     record.type = type;
     return record;
-}
-
-// An ArtPollReply written byte by byte: the IP field and the short name, the rest zero.
-QByteArray pollReply(const QByteArray& ip, const QByteArray& shortName, int size = 240)
-{
-    QByteArray bytes(size, '\0');
-    bytes.replace(0, 8, QByteArray("Art-Net\0", 8));
-    bytes[8] = '\x00';
-    bytes[9] = '\x21';
-    bytes.replace(10, 4, ip);
-    bytes.replace(26, shortName.size(), shortName);
-    return bytes;
 }
 
 // One step of a page's life: a sender's message offered, or the socket draining, with the bytes
@@ -69,24 +57,29 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<TimecodeRecord>("timecode");
         QTest::addColumn<bool>("silent");
+        QTest::addColumn<bool>("conflict");
         QTest::addColumn<QByteArray>("expected");
 
         QTest::newRow("first stream, unnamed")
-            << "10.0.0.5" << 0 << "" << tc(1, 2, 3, 4, 1) << false
-            << QByteArray("{\"address\":\"10.0.0.5\",\"n\":3,\"name\":\"\",\"rate\":\"25 FPS\","
+            << "10.0.0.5" << 0 << "" << tc(1, 2, 3, 4, 1) << false << false
+            << QByteArray("{\"address\":\"10.0.0.5\",\"conflict\":false,\"n\":3,\"name\":\"\","
+                          "\"rate\":\"25 FPS\","
                           "\"silent\":false,\"stream\":0,\"tc\":\"01:02:03:04\"}");
-        QTest::newRow("stream 255, named, silent, drop-frame")
-            << "192.168.1.20" << 255 << "Desk \"A\"" << tc(23, 59, 59, 29, 2) << true
+        QTest::newRow("stream 255, named, silent, two sources, drop-frame")
+            << "192.168.1.20" << 255 << "Desk \"A\"" << tc(23, 59, 59, 29, 2) << true << true
             << QByteArray(
-                   "{\"address\":\"192.168.1.20\",\"n\":3,\"name\":\"Desk \\\"A\\\"\","
+                   "{\"address\":\"192.168.1.20\",\"conflict\":true,\"n\":3,\"name\":\"Desk "
+                   "\\\"A\\\"\","
                    "\"rate\":\"30 Drop\",\"silent\":true,\"stream\":255,\"tc\":\"23:59:59:29\"}");
         QTest::newRow("IPv4-mapped address written as IPv4")
-            << "::ffff:10.0.0.6" << 1 << "" << tc(0, 0, 0, 0, 0) << false
-            << QByteArray("{\"address\":\"10.0.0.6\",\"n\":3,\"name\":\"\",\"rate\":\"24 FPS\","
+            << "::ffff:10.0.0.6" << 1 << "" << tc(0, 0, 0, 0, 0) << false << false
+            << QByteArray("{\"address\":\"10.0.0.6\",\"conflict\":false,\"n\":3,\"name\":\"\","
+                          "\"rate\":\"24 FPS\","
                           "\"silent\":false,\"stream\":1,\"tc\":\"00:00:00:00\"}");
         QTest::newRow("unknown type, fields beyond their range as sent")
-            << "10.0.0.5" << 0 << "" << tc(100, 61, 0, 30, 4) << false
-            << QByteArray("{\"address\":\"10.0.0.5\",\"n\":3,\"name\":\"\",\"rate\":\"unknown\","
+            << "10.0.0.5" << 0 << "" << tc(100, 61, 0, 30, 4) << false << false
+            << QByteArray("{\"address\":\"10.0.0.5\",\"conflict\":false,\"n\":3,\"name\":\"\","
+                          "\"rate\":\"unknown\","
                           "\"silent\":false,\"stream\":0,\"tc\":\"100:61:00:30\"}");
     }
     void message()
@@ -96,6 +89,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(TimecodeRecord, timecode);
         QFETCH(bool, silent);
+        QFETCH(bool, conflict);
         QFETCH(QByteArray, expected);
         SenderView view;
         view.order = 3;
@@ -104,39 +98,8 @@ private slots:
         view.name = name;
         view.timecode = timecode;
         view.silent = silent;
+        view.conflict = conflict;
         QCOMPARE(senderMessage(view), expected);
-    }
-
-    void pollReplyName_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QString>("sender");
-        QTest::addColumn<QString>("expected");
-
-        const QByteArray ip("\x0a\x00\x00\x05", 4);
-        QTest::newRow("own name") << pollReply(ip, "Desk A") << "10.0.0.5"
-                                  << "Desk A";
-        QTest::newRow("IPv4-mapped sender") << pollReply(ip, "Desk A") << "::ffff:10.0.0.5"
-                                            << "Desk A";
-        QTest::newRow("another node's address")
-            << pollReply(QByteArray("\x0a\x00\x00\x06", 4), "Desk A") << "10.0.0.5"
-            << "";
-        QTest::newRow("seventeen characters, the longest")
-            << pollReply(ip, "ABCDEFGHIJKLMNOPQ") << "10.0.0.5"
-            << "ABCDEFGHIJKLMNOPQ";
-        QTest::newRow("no name") << pollReply(ip, "") << "10.0.0.5"
-                                 << "";
-        QTest::newRow("ends before its MAC") << pollReply(ip, "Desk A", 200) << "10.0.0.5"
-                                             << "";
-        QTest::newRow("not a reply") << QByteArray(240, 'x') << "10.0.0.5"
-                                     << "";
-    }
-    void pollReplyName()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(QString, sender);
-        QFETCH(QString, expected);
-        QCOMPARE(WebRules::pollReplyName(datagram, QHostAddress(sender)), expected);
     }
 
     void queue_data()

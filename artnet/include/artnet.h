@@ -10,10 +10,10 @@
 #pragma once
 
 #include "packets.h"
+#include "senders.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkAddressEntry>
@@ -25,16 +25,6 @@
 class QColor;
 class QMutex;
 class QTimer;
-
-struct TimecodeSource
-{
-    TimecodeRecord timecode;
-    QHostAddress sender; // the port is not kept: two programs on one host share an entry
-    qint64 arrival = 0;  // the last ArtTimeCode's arrival, ns on the node's timecode clock
-    // ArtTimeCode's StreamId: one address sending several streams has an entry for each, so a
-    // media server and an LTC bridge on one machine do not take turns in one entry.
-    quint8 stream = 0;
-};
 
 // One usable local IPv4 network.
 struct InterfaceEntry
@@ -76,16 +66,18 @@ class ArtNetObserver
 {
 public:
     virtual ~ArtNetObserver();
-    // Every ArtTimeCode the node accepts, with its arrival in nanoseconds on
-    // std::chrono::steady_clock (CLOCK_MONOTONIC on Linux), the number the node stores too. On
-    // Linux the arrival is the kernel's receive time stamp (SO_TIMESTAMPNS), so a node kept busy
-    // or blocked does not move it. Elsewhere, and should the kernel refuse the stamps, the
-    // arrival is the time the node read the datagram.
-    // The stream is ArtTimeCode's StreamId (0, the master stream, from senders that predate it).
-    virtual void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
-                                  quint8 stream, qint64 arrivalNs);
-    // Every ArtPollReply, its bytes as received.
+    // Every ArtTimeCode the node accepts, once its sender's entry in the node's table holds it:
+    // the record, the address, the stream (ArtTimeCode's StreamId, 0, the master stream, from
+    // senders that predate it), what the datagram was in the sender's numbering, and its arrival
+    // in nanoseconds on std::chrono::steady_clock (CLOCK_MONOTONIC on Linux). On Linux the
+    // arrival is the kernel's receive time stamp (SO_TIMESTAMPNS), so a node kept busy or
+    // blocked does not move it. Elsewhere, and should the kernel refuse the stamps, the arrival
+    // is the time the node read the datagram. A sender past the table's limit is not told of.
+    virtual void timecodeReceived(const SenderEntry& sender);
+    // Every ArtPollReply, its bytes as received, after the table took what it names.
     virtual void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender);
+    // A sender's name changed: an ArtPollReply named it, or named it no longer.
+    virtual void senderNamed(const SenderEntry& sender);
 };
 
 // The clock the arrivals of ArtTimeCode are kept on: nanoseconds on std::chrono::steady_clock,
@@ -171,19 +163,17 @@ public:
     void setPollReplyEnabled(bool enabled);
     // The names ArtPollReply reports, cut to their fields when sent.
     void setNames(const QString& shortName, const QString& longName);
-    // A sender is an address and a StreamId together: the store has one entry for each such
-    // pair, and the indexes, the arrivals and the limit of 256 count entries, not addresses.
-    // The last timecode, address and stream of the index-th entry, in the order first heard;
-    // the node keeps the first 256 entries and ignores new ones after them. Opens the socket
-    // first; false without a record pointer, without a socket or past the last entry.
+    // Every timecode sender heard, in the order first heard: the one table the window, the
+    // companion program's commands and the benchmarks read. Reading it never opens the socket:
+    // a node fed by another transport (a packet capture) is read the same way. On the node's
+    // thread.
+    const SenderTable& senders() const { return *timecodeSources; }
+    // The last timecode, address and stream of the index-th entry of the table; false without a
+    // record pointer or past the last entry.
     bool getTimecode(TimecodeRecord* record, QHostAddress* sender, int index,
-                     quint8* stream = nullptr);
-    // When the index-th entry's last ArtTimeCode arrived, in nanoseconds on the node's
-    // timecode clock; -1 past the last sender. Every datagram counts, the same frame repeated
-    // too, so the time since then, against timecodeClockNow(), tells a sender that still sends
-    // from one that went silent. On the node's thread, which stores the arrivals as it reads
-    // the datagrams; neither call opens the socket.
-    qint64 timecodeArrival(int index) const;
+                     quint8* stream = nullptr) const;
+    // Now on the node's timecode clock, the one the table's arrivals are on: the time since an
+    // arrival, against this, tells a sender that still sends from one that went silent.
     qint64 timecodeClockNow() const;
     // Takes ownership; replaces the clock the arrivals are kept on.
     void setTimecodeClock(TimecodeClock* clock);
@@ -191,8 +181,11 @@ public:
     // Not from inside an observer's call.
     void setTransport(ArtNetTransport* transport);
     // Datagrams the system dropped for want of room before the node read them, since the node's
-    // socket was first opened.
+    // socket was first opened: the socket's own, or the capture's when it is the transport.
     quint64 kernelDrops() const;
+    // Hands on every datagram the transport holds now, without waiting for the event loop: a
+    // run that ends counts everything that came before its end.
+    void readPending();
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -286,6 +279,8 @@ private:
     friend class ArtnetProbe; // test access to the node's private state
 
     void handlePackage(QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs);
+    // What identifies the node's own ArtPollReply, which names no sender when it comes back.
+    SenderNaming::OwnReply ownReply() const;
     void storeTimecode(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
                        qint64 arrivalNs);
     void receiveSync(ArtNetPacket::PacketId id, quint16 opCode, const QByteArray& datagram);
@@ -324,12 +319,8 @@ public:
     quint8 oemLo = 0xFF;
 
 private:
-    QList<TimecodeSource>* timecodeSources = nullptr;
+    SenderTable* timecodeSources = nullptr;
     TimecodeClock* timecodeClock = nullptr;
-    // Where each entry sits in timecodeSources, by IPv4 address and stream (address << 8 |
-    // stream): finding a known sender does not walk the list.
-    QHash<quint64, qsizetype> timecodeSenderIndex;
-    bool anyTimecodeStored = false; // a first sender's record is in timecodeSources
     QTimer* sendTimer = nullptr;
     quint8* receiveHeader = nullptr;
     quint8* lastPoll = nullptr;

@@ -17,6 +17,10 @@ namespace ArtNetOutput {
 // thread that does nothing else.
 bool writeAll(int descriptor, const QByteArray& bytes);
 
+// Whether the node's lines are written at all (artnet::setDiagnosticLines): a line built for
+// nobody is work for nothing.
+bool linesWritten();
+
 // Queues the text and a line break for standard output.
 void line(const QString& text);
 

@@ -107,4 +107,80 @@ constexpr bool isSilent(qint64 lastArrivalNs, qint64 nowNs)
     return nowNs - lastArrivalNs > kSilentAfterNs;
 }
 
+// One sender's frames read as a numbering, datagram by datagram: what each one was against the
+// frames before it, and whether a second program sends under the same address and stream. The
+// node's sender table keeps one for every sender, so the window, the web page and `monitor` all
+// judge a second source the same way.
+
+// Frames each one before its predecessor, this many in a row, are played backwards on purpose.
+inline constexpr int kReverseAfter = 3;
+// A second numbering that steps forward this many times beside the first is a second program
+// sending under the same address and stream.
+inline constexpr int kTwoSourcesAfter = 2;
+
+enum class HeardKind {
+    First,     // the sender's first timecode
+    Duplicate, // the record heard last, again within half a frame period: a copy, not a frame
+    Resumed,   // the first after a silence: the numbering is taken up afresh
+    Repeat,    // a frame held: the record heard last again, or the newest frame after a late one
+    Next,      // the frame after the newest
+    Gap,       // forward from the newest, skipping `frames` frames
+    Back,      // `frames` frames before the newest: late, or the start of a second numbering
+    Jump,      // anything else from the newest
+    Reverse,   // one before the frame heard last, kReverseAfter or more in a row
+    Second,    // the frame after the second numbering's newest, beside the first
+};
+
+struct Heard
+{
+    HeardKind kind = HeardKind::First;
+    qint64 frames = 0;
+    // Reverse: this frame made the run long enough, so the kReverseAfter - 1 before it, judged
+    // late or jumps as they came, were played backwards too.
+    bool reverseBegan = false;
+    // Second: this frame showed the second source; the jump that began its numbering was none.
+    bool twoSourcesBegan = false;
+    bool jumpUndone = false;
+};
+
+class Numbering
+{
+public:
+    // One datagram's record and its arrival on a monotonic clock in nanoseconds.
+    Heard take(const TimecodeRecord& record, qint64 arrivalNs);
+
+    // The newest frame of the numbering followed, and the record of the last datagram that was
+    // no duplicate.
+    const TimecodeRecord& newest() const { return last; }
+    const TimecodeRecord& lastHeard() const { return heard; }
+    // When the last datagram that was no duplicate arrived.
+    qint64 lastArrivalNs() const { return lastArrival; }
+    // Frames in a row, so far, each one before the one heard before it.
+    int backRun() const { return backwards; }
+    // A second source was found at some time.
+    bool twoSourcesSeen() const { return conflict; }
+    // Two sources now: found, and both numberings heard within the silence limit.
+    bool twoSourcesAt(qint64 nowNs) const;
+
+private:
+    bool reverse(const TimecodeRecord& record, Heard& result);
+    bool second(const TimecodeRecord& record, qint64 arrivalNs, Heard& result);
+    Heard stepFromNewest(const TimecodeRecord& record, qint64 arrivalNs);
+
+    bool started = false;
+    TimecodeRecord last;
+    TimecodeRecord heard;
+    qint64 lastArrival = 0;
+    qint64 mainArrival = -1; // the last frame of the numbering followed
+    // The newest frame of a second numbering seen beside `last`, and when it came; how often it
+    // stepped forward since, and whether it began with a jump that then was none.
+    TimecodeRecord other;
+    qint64 otherArrival = -1;
+    qint64 secondArrival = -1; // the last frame that continued a second numbering found
+    int otherSteps = 0;
+    bool otherFromJump = false;
+    int backwards = 0;
+    bool conflict = false;
+};
+
 } // namespace Timecode

@@ -11,11 +11,7 @@ namespace BenchReceive {
 class HealthObserver : public ArtNetObserver
 {
 public:
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8,
-                          qint64 arrivalNs) override
-    {
-        monitor.arrived(record, sender, arrivalNs);
-    }
+    void timecodeReceived(const SenderEntry& sender) override { monitor.arrived(sender); }
     long long frames() const
     {
         long long total = 0;

@@ -8,6 +8,10 @@
 
 #include <pcap/pcap.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -135,16 +139,14 @@ qint64 steadyArrivalNs(qint64 stampRealNs, qint64 nowRealNs, qint64 nowSteadyNs)
     return nowSteadyNs - qMax<qint64>(0, nowRealNs - stampRealNs);
 }
 
-Listener::Listener(artnet& node, QObject* parent) : QObject(parent), node(node) {}
+Listener::Listener(const QString& interface) : device(interface.toLocal8Bit()) {}
 
 Listener::~Listener()
 {
-    delete notifier;
-    if (handle)
-        pcap_close(handle);
+    close();
 }
 
-quint64 Listener::drops() const
+quint64 Listener::kernelDrops() const
 {
     pcap_stat stats{};
     if (!handle || pcap_stats(handle, &stats) != 0)
@@ -152,10 +154,11 @@ quint64 Listener::drops() const
     return quint64(stats.ps_drop) + quint64(stats.ps_ifdrop);
 }
 
-Listener::Opened Listener::open(const QString& interface, QString* error)
+Listener::Opened Listener::start(QString* error)
 {
+    if (handle)
+        return Opened::Capturing;
     char message[PCAP_ERRBUF_SIZE] = {};
-    const QByteArray device = interface.toLocal8Bit();
     handle = pcap_create(device.constData(), message);
     const auto fail = [&](Opened how, const QString& why) {
         if (error)
@@ -184,21 +187,57 @@ Listener::Opened Listener::open(const QString& interface, QString* error)
     pcap_freecode(&filter);
     if (set != 0 || pcap_setnonblock(handle, 1, message) != 0)
         return fail(Opened::Failed, QString::fromLocal8Bit(pcap_geterr(handle)));
-    const int descriptor = pcap_get_selectable_fd(handle);
-    if (descriptor < 0)
+    if (pcap_get_selectable_fd(handle) < 0)
         return fail(Opened::Failed, QStringLiteral("the capture cannot be waited on"));
     linkType = pcap_datalink(handle);
-    notifier = new QSocketNotifier(qintptr(descriptor), QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, this, [this] { readAll(); });
     return Opened::Capturing;
 }
 
-void Listener::readAll()
+bool Listener::open(bool, std::function<void()> ready)
+{
+    if (notifier)
+        return true;
+    if (start(nullptr) != Opened::Capturing)
+        return false;
+    notifier = new QSocketNotifier(qintptr(pcap_get_selectable_fd(handle)), QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [ready = std::move(ready)] { ready(); });
+    return true;
+}
+
+void Listener::close()
+{
+    // From inside a drain too: the frames still in the round go nowhere.
+    receiverDone = true;
+    if (handle && receiving)
+        pcap_breakloop(handle);
+    if (notifier) {
+        notifier->setEnabled(false);
+        // Inside its own call, a notifier must outlive the call.
+        if (receiving)
+            notifier->deleteLater();
+        else
+            delete notifier;
+        notifier = nullptr;
+    }
+    if (handle && !receiving) {
+        pcap_close(handle);
+        handle = nullptr;
+    }
+    if (sendSocket >= 0) {
+        ::close(sendSocket);
+        sendSocket = -1;
+    }
+}
+
+void Listener::drain(const Receive& receive)
 {
     // Until the capture holds nothing more, but a bounded number of rounds: under a flood the
     // event loop must still get to its timers (the redraw, the stop), and the notifier, level
     // triggered, calls again for what is left.
-    for (int round = 0; round < kRoundsPerWakeup && handle; ++round) {
+    receiving = &receive;
+    receiverDone = false;
+    for (int round = 0; round < kRoundsPerWakeup && handle && !receiverDone; ++round) {
         // Both clocks before each round: every datagram it hands over came before them.
         nowRealNs = clockNs(CLOCK_REALTIME);
         nowSteadyNs = artNetNowNs();
@@ -206,6 +245,38 @@ void Listener::readAll()
             0)
             break;
     }
+    receiving = nullptr;
+    // Closed by the node while the round was in progress.
+    if (handle && !notifier && receiverDone) {
+        pcap_close(handle);
+        handle = nullptr;
+    }
+}
+
+qint64 Listener::send(const char* data, int size, const QHostAddress& to, quint16 port)
+{
+    if (sendSocket < 0) {
+        sendSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (sendSocket >= 0 &&
+            ::setsockopt(sendSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+            ::close(sendSocket);
+            sendSocket = -1;
+        }
+        if (sendSocket < 0)
+            return -1;
+    }
+    bool isIpv4 = false;
+    const quint32 address = to.toIPv4Address(&isIpv4);
+    if (!isIpv4)
+        return -1;
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(address);
+    const ssize_t sent = ::sendto(sendSocket, data, size_t(size), 0,
+                                  reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    return sent < 0 ? -1 : qint64(sent);
 }
 
 void Listener::onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame)
@@ -221,12 +292,16 @@ void Listener::onFrame(unsigned char* user, const pcap_pkthdr* header, const uns
 void Listener::take(const unsigned char* frame, int length, qint64 stampRealNs)
 {
     Datagram datagram;
-    if (!artNetDatagram(linkType, frame, length, &datagram))
+    if (receiverDone || !receiving || !artNetDatagram(linkType, frame, length, &datagram))
         return;
     const qint64 arrival = steadyArrivalNs(stampRealNs, nowRealNs, nowSteadyNs);
     if (repeats.seen(datagram.data, datagram.size, datagram.sourceIp, datagram.sourcePort, arrival))
         return;
-    node.takeDatagram(datagram.data, datagram.size, QHostAddress(datagram.sourceIp), arrival);
+    from.setAddress(datagram.sourceIp);
+    if (!(*receiving)(datagram.data, datagram.size, from, arrival)) {
+        receiverDone = true;
+        pcap_breakloop(handle);
+    }
 }
 
 } // namespace Capture

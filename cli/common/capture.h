@@ -3,14 +3,15 @@
 // socket had read it.
 #pragma once
 
+#include "artnet.h"
+
 #include <QByteArray>
-#include <QObject>
+#include <QHostAddress>
 #include <QString>
 
 #include <array>
 
 class QSocketNotifier;
-class artnet;
 struct pcap;
 struct pcap_pkthdr;
 
@@ -66,34 +67,46 @@ qint64 steadyArrivalNs(qint64 stampRealNs, qint64 nowRealNs, qint64 nowSteadyNs)
 inline constexpr char kFilter[] =
     "udp dst port 6454 and not (udp[16:2] = 0x0050 or udp[16:2] = 0x0051)";
 
-// Captures what kFilter admits on one interface ("any": all of them) and hands every Art-Net
-// datagram among it to the node, on the thread the node lives on, through its event loop.
-class Listener : public QObject
+// Captures what kFilter admits on one interface ("any": all of them) and is the node's transport:
+// every Art-Net datagram among it reaches the node as its own socket's would, on the node's
+// thread, through its event loop. What the node sends leaves from a UDP port of the capture's
+// own, so that port 6454 stays with whoever holds it; answers to a poll come to port 6454 and are
+// captured with the rest.
+class Listener : public ArtNetTransport
 {
 public:
     enum class Opened { Capturing, NoPermission, Failed };
 
-    Listener(artnet& node, QObject* parent);
+    explicit Listener(const QString& interface);
     ~Listener() override;
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
-    // The system's words in *error when it is not capturing.
-    Opened open(const QString& interface, QString* error);
-    // Hands the node every datagram captured so far, without waiting for the event loop.
-    void readAll();
+    // Starts the capture, the system's words in *error when it cannot. The node's open starts it
+    // too, if it was not started.
+    Opened start(QString* error);
+
+    bool open(bool share, std::function<void()> ready) override;
+    void close() override;
+    void drain(const Receive& receive) override;
+    qint64 send(const char* data, int size, const QHostAddress& to, quint16 port) override;
     // Datagrams the kernel dropped because the capture's buffer was full.
-    quint64 drops() const;
+    quint64 kernelDrops() const override;
 
 private:
     void take(const unsigned char* frame, int length, qint64 stampRealNs);
     static void onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame);
 
-    artnet& node;
+    const QByteArray device;
     pcap* handle = nullptr;
     QSocketNotifier* notifier = nullptr;
     int linkType = -1;
+    int sendSocket = -1;
     Repeats repeats;
+    // During a drain: where the datagrams go, and whether the node wants more of them.
+    const Receive* receiving = nullptr;
+    bool receiverDone = false;
+    QHostAddress from; // reused: an address per datagram would allocate
     // Both clocks, read before each round of reading.
     qint64 nowRealNs = 0;
     qint64 nowSteadyNs = 0;

@@ -6,21 +6,22 @@
 
 #include <QCoreApplication>
 
-namespace {
-constexpr char kCaptureName[] = "chronolume-packet-capture";
-}
-
 bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& command,
-                        const QString& interface)
+                        const QString& interface, Listening* how)
 {
     node.setObserver(observer);
-    // The node's child: it lives as long as the node, and never outlives it.
-    auto* capture = new Capture::Listener(node, &node);
-    capture->setObjectName(QLatin1String(kCaptureName));
+    auto* capture = new Capture::Listener(interface.isEmpty() ? QStringLiteral("any") : interface);
     QString why;
-    const QString device = interface.isEmpty() ? QStringLiteral("any") : interface;
-    switch (capture->open(device, &why)) {
+    switch (capture->start(&why)) {
     case Capture::Listener::Opened::Capturing:
+        // The node's from now on: it goes with the node.
+        node.setTransport(capture);
+        if (!node.openSocket()) {
+            Console::error(QStringLiteral("%1: the capture could not be watched").arg(command));
+            return false;
+        }
+        if (how)
+            *how = Listening::ByCapture;
         return true;
     case Capture::Listener::Opened::NoPermission: {
         QString program = QCoreApplication::applicationFilePath();
@@ -33,8 +34,8 @@ bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& c
         break;
     }
     case Capture::Listener::Opened::Failed:
-        delete capture;
         if (!interface.isEmpty()) {
+            delete capture;
             Console::error(
                 QStringLiteral("%1: cannot capture on %2: %3").arg(command, interface, why));
             return false;
@@ -43,7 +44,6 @@ bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& c
                                       "instead")
                            .arg(command, why)
                            .arg(ArtNetPacket::kPort));
-        capture = nullptr;
         break;
     }
     delete capture;
@@ -57,36 +57,15 @@ bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& c
                                       "the program that bound the port last")
                            .arg(command)
                            .arg(ArtNetPacket::kPort));
-    if (node.openSocket())
+    if (node.openSocket()) {
+        if (how)
+            *how = Listening::OnPort;
         return true;
+    }
     Console::error(
         QStringLiteral("%1: cannot listen on UDP port %2 (another program holds it without "
                        "sharing)")
             .arg(command)
             .arg(ArtNetPacket::kPort));
     return false;
-}
-
-bool listeningByCapture(const artnet& node)
-{
-    return node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly) !=
-           nullptr;
-}
-
-quint64 listeningDrops(const artnet& node)
-{
-    const QObject* capture =
-        node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly);
-    if (capture)
-        return static_cast<const Capture::Listener*>(capture)->drops();
-    return node.kernelDrops();
-}
-
-void takeCapturedNow(artnet& node)
-{
-    // Only a Listener takes that name.
-    QObject* capture =
-        node.findChild<QObject*>(QLatin1String(kCaptureName), Qt::FindDirectChildrenOnly);
-    if (capture)
-        static_cast<Capture::Listener*>(capture)->readAll();
 }

@@ -37,9 +37,10 @@ public:
     {
     }
 
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
-                          qint64 arrivalNs) override
+    void timecodeReceived(const SenderEntry& entry) override
     {
+        const QHostAddress& sender = entry.address;
+        const quint8 stream = entry.stream;
         if (!Follow::matches(target, sender, stream))
             return;
         if (!chosen) {
@@ -53,7 +54,7 @@ public:
                               .arg(sender.toString())
                               .arg(stream));
         }
-        audio.arrived(record, arrivalNs);
+        audio.arrived(entry.timecode, entry.arrivalNs);
     }
 
     bool heard() const { return chosen; }

@@ -25,11 +25,7 @@ class HealthObserver : public ArtNetObserver
 {
 public:
     explicit HealthObserver(TimecodeHealth::Monitor& monitor) : monitor(monitor) {}
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
-                          qint64 arrivalNs) override
-    {
-        monitor.arrived(record, sender, arrivalNs, stream);
-    }
+    void timecodeReceived(const SenderEntry& sender) override { monitor.arrived(sender); }
 
 private:
     TimecodeHealth::Monitor& monitor;
@@ -108,9 +104,11 @@ int runMonitor(const QStringList& arguments)
     TimecodeHealth::Monitor monitor;
     HealthObserver observer(monitor);
     artnet node;
-    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor"), parser.value(interface)))
+    Listening how = Listening::OnPort;
+    if (!listenBesideOthers(node, &observer, QStringLiteral("monitor"), parser.value(interface),
+                            &how))
         return ExitStatus::kFailure;
-    const bool capturing = listeningByCapture(node);
+    const bool capturing = how == Listening::ByCapture;
     // Reception runs on this thread; what is written waits on a thread of its own, so that a
     // paused terminal holds up no datagram. The arrival times are the kernel's in any case.
     Console::OutputThread output;
@@ -127,7 +125,7 @@ int runMonitor(const QStringList& arguments)
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         const qint64 now = artNetNowNs();
-        monitor.kernelDrops = listeningDrops(node);
+        monitor.kernelDrops = node.kernelDrops();
         if (stop.load() || (runNs > 0 && now - startNs >= runNs)) {
             loop.quit();
             return;
@@ -150,11 +148,11 @@ int runMonitor(const QStringList& arguments)
     if (!asJson && terminal)
         output.redrawTable(tableOrWaiting(monitor, startNs, width));
     loop.exec();
-    takeCapturedNow(node);
+    node.readPending();
     node.setObserver(nullptr);
 
     const qint64 endNs = artNetNowNs();
-    monitor.kernelDrops = listeningDrops(node);
+    monitor.kernelDrops = node.kernelDrops();
     const QList<TimecodeHealth::Row> rows = TimecodeHealth::rows(monitor, endNs);
     if (asJson) {
         writeJson(output, monitor, endNs, true);

@@ -57,110 +57,57 @@ namespace {
 
 static_assert(Timecode::kMaxMissingGap < 32, "a missing frame has a bit of its own");
 
-// Sorts the step from the newest frame to this one into what the sender meant. A late frame
-// leaves `last` as it was: what follows it is judged against the newest frame.
-void countStep(SenderStats& stats, const TimecodeRecord& record, qint64 arrivalNs)
+// Counts one datagram by what it was in its sender's numbering.
+void count(SenderStats& stats, const Timecode::Heard& heard, int backRun)
 {
-    const Timecode::Step step = Timecode::step(stats.last, record);
-    switch (step.kind) {
-    case Timecode::StepKind::Next:
-        stats.missingFrames <<= 1;
-        stats.last = record;
-        break;
-    case Timecode::StepKind::Repeat:
+    const qint64 lateBefore = stats.late;
+    const qint64 jumpsBefore = stats.jumps;
+    switch (heard.kind) {
+    case Timecode::HeardKind::Repeat:
         ++stats.repeated;
+        return;
+    case Timecode::HeardKind::Reverse:
+        // The first frames of the run, counted late (or jumps) as they came, are counted again.
+        if (heard.reverseBegan) {
+            stats.late -= stats.backRunLate;
+            stats.jumps -= stats.backRunJumps;
+            stats.reverse += Timecode::kReverseAfter - 1;
+        }
+        ++stats.reverse;
+        stats.missingFrames = 0;
+        return;
+    case Timecode::HeardKind::Second:
+        if (heard.jumpUndone)
+            --stats.jumps;
+        return;
+    case Timecode::HeardKind::Next:
+        stats.missingFrames <<= 1;
         break;
-    case Timecode::StepKind::Gap: {
-        stats.missing += step.frames;
-        const quint32 skipped = ((quint32(1) << step.frames) - 1) << 1;
-        stats.missingFrames = (stats.missingFrames << (step.frames + 1)) | skipped;
-        stats.last = record;
+    case Timecode::HeardKind::Gap: {
+        stats.missing += heard.frames;
+        const quint32 skipped = ((quint32(1) << heard.frames) - 1) << 1;
+        stats.missingFrames = (stats.missingFrames << (heard.frames + 1)) | skipped;
         break;
     }
-    case Timecode::StepKind::Back: {
+    case Timecode::HeardKind::Back: {
         ++stats.late;
-        const quint32 filled = quint32(1) << step.frames;
+        const quint32 filled = quint32(1) << heard.frames;
         if (stats.missingFrames & filled) {
             stats.missingFrames &= ~filled;
             --stats.missing;
         }
-        // It may be the first frame of a second numbering behind this one.
-        stats.other = record;
-        stats.otherArrivalNs = arrivalNs;
-        stats.otherSteps = 0;
-        stats.otherFromJump = false;
         break;
     }
-    case Timecode::StepKind::Jump:
+    case Timecode::HeardKind::Jump:
         ++stats.jumps;
         stats.missingFrames = 0;
-        // The numbering jumped from may go on beside the new one.
-        stats.other = stats.last;
-        stats.otherArrivalNs = arrivalNs;
-        stats.otherSteps = 0;
-        stats.otherFromJump = true;
-        stats.last = record;
         break;
-    }
-}
-
-// A frame one before the frame heard before it: played backwards once kReverseAfter come in a
-// row, when the first of them, counted late (or a jump) as they came, are counted again.
-bool countReverse(SenderStats& stats, const TimecodeRecord& record)
-{
-    const Timecode::Step back = Timecode::step(stats.lastHeard, record);
-    if (back.kind != Timecode::StepKind::Back || back.frames != 1) {
-        stats.backRun = 0;
-        stats.backRunLate = 0;
-        stats.backRunJumps = 0;
-        return false;
-    }
-    if (++stats.backRun < kReverseAfter)
-        return false;
-    if (stats.backRun == kReverseAfter) {
-        stats.late -= stats.backRunLate;
-        stats.jumps -= stats.backRunJumps;
-        stats.reverse += kReverseAfter - 1;
-    }
-    ++stats.reverse;
-    stats.last = record;
-    stats.missingFrames = 0;
-    stats.otherArrivalNs = -1;
-    return true;
-}
-
-// The frame continues the second numbering beside `last`: a second program sends under this
-// address and stream once that numbering stepped forward kTwoSourcesAfter times.
-bool countOtherSource(SenderStats& stats, const TimecodeRecord& record, qint64 arrivalNs)
-{
-    if (stats.otherArrivalNs < 0 || Timecode::isSilent(stats.otherArrivalNs, arrivalNs) ||
-        Timecode::step(stats.last, record).kind == Timecode::StepKind::Next ||
-        Timecode::step(stats.other, record).kind != Timecode::StepKind::Next)
-        return false;
-    stats.other = record;
-    stats.otherArrivalNs = arrivalNs;
-    if (++stats.otherSteps >= kTwoSourcesAfter && !stats.conflict) {
-        stats.conflict = true;
-        // The step to the second numbering was no locate.
-        if (stats.otherFromJump)
-            --stats.jumps;
-    }
-    return true;
-}
-
-void classify(SenderStats& stats, const TimecodeRecord& record, qint64 arrivalNs)
-{
-    // A frame held: the one heard last, late or not, again.
-    if (Timecode::sameRecord(stats.lastHeard, record)) {
-        ++stats.repeated;
+    case Timecode::HeardKind::First:
+    case Timecode::HeardKind::Duplicate:
+    case Timecode::HeardKind::Resumed:
         return;
     }
-    const qint64 lateBefore = stats.late;
-    const qint64 jumpsBefore = stats.jumps;
-    if (countReverse(stats, record) || countOtherSource(stats, record, arrivalNs))
-        return;
-    countStep(stats, record, arrivalNs);
-    if (stats.backRun > 0) {
+    if (backRun > 0) {
         stats.backRunLate += stats.late - lateBefore;
         stats.backRunJumps += stats.jumps - jumpsBefore;
     }
@@ -168,60 +115,50 @@ void classify(SenderStats& stats, const TimecodeRecord& record, qint64 arrivalNs
 
 } // namespace
 
-void Monitor::arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs,
-                      quint8 stream)
+void Monitor::arrived(const SenderEntry& sender)
 {
-    // Called for every ArtTimeCode: the senders are told apart by plain numbers.
-    const quint32 ip = sender.toIPv4Address();
-    SenderStats* stats = nullptr;
-    SenderStats* const known = all.data();
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        if (known[i].ip == ip && known[i].stream == stream) {
-            stats = &known[i];
-            break;
-        }
+    const Timecode::Heard& heard = sender.heard;
+    const qint64 arrivalNs = sender.arrivalNs;
+    if (sender.order >= all.size())
+        all.resize(sender.order + 1);
+    SenderStats& stats = all[sender.order];
+    if (heard.kind == Timecode::HeardKind::First) {
+        stats.sender = sender.address;
+        stats.ip = sender.ip;
+        stats.stream = sender.stream;
+        stats.last = sender.timecode;
+        stats.frames = 1;
+        stats.lastArrivalNs = arrivalNs;
+        return;
     }
-    if (!stats) {
-        SenderStats first;
-        first.sender = sender;
-        first.ip = ip;
-        first.stream = stream;
-        first.last = record;
-        first.lastHeard = record;
-        first.frames = 1;
-        first.lastArrivalNs = arrivalNs;
-        all.append(first);
+    if (heard.kind == Timecode::HeardKind::Duplicate) {
+        ++stats.duplicate;
         return;
     }
 
-    const qint64 interval = arrivalNs - stats->lastArrivalNs;
-    if (Timecode::sameRecord(stats->lastHeard, record) &&
-        interval <= Timecode::periodNs(record.type) / 2) {
-        ++stats->duplicate;
-        return;
+    const qint64 interval = arrivalNs - stats.lastArrivalNs;
+    const int backRun = sender.numbering.backRun();
+    if (backRun == 0) {
+        stats.backRunLate = 0;
+        stats.backRunJumps = 0;
     }
-    if (Timecode::isSilent(stats->lastArrivalNs, arrivalNs)) {
-        // Back after a dropout: the numbering is taken up afresh, wherever it went meanwhile.
-        stats->everStopped = true;
-        ++stats->dropouts;
-        stats->silentNs += interval;
-        stats->last = record;
-        stats->missingFrames = 0;
-        stats->backRun = 0;
-        stats->backRunLate = 0;
-        stats->backRunJumps = 0;
-        stats->otherArrivalNs = -1;
+    if (heard.kind == Timecode::HeardKind::Resumed) {
+        stats.everStopped = true;
+        ++stats.dropouts;
+        stats.silentNs += interval;
+        stats.missingFrames = 0;
     } else {
-        ++stats->runningIntervals;
-        stats->runningNs += interval;
-        const double periodMs = Timecode::nominalPeriodMs(record.type);
+        ++stats.runningIntervals;
+        stats.runningNs += interval;
+        const double periodMs = Timecode::nominalPeriodMs(sender.timecode.type);
         if (periodMs > 0)
-            stats->jitter.add(std::llround(std::fabs(double(interval) / 1e3 - periodMs * 1e3)));
-        classify(*stats, record, arrivalNs);
+            stats.jitter.add(std::llround(std::fabs(double(interval) / 1e3 - periodMs * 1e3)));
+        count(stats, heard, backRun);
     }
-    stats->lastHeard = record;
-    ++stats->frames;
-    stats->lastArrivalNs = arrivalNs;
+    stats.last = sender.numbering.newest();
+    stats.conflict = sender.numbering.twoSourcesSeen();
+    ++stats.frames;
+    stats.lastArrivalNs = arrivalNs;
 }
 
 int Monitor::verdictAt(qint64 nowNs) const

@@ -2,8 +2,8 @@
 // kept apart from the network so that every rule can be fed by hand with arrival times.
 #pragma once
 
-#include "artnet.h"
 #include "monitor/jitterhistogram.h"
+#include "senders.h"
 #include "timecode.h"
 
 #include <QList>
@@ -13,11 +13,6 @@ namespace TimecodeHealth {
 
 // A sender silent for longer than this has stopped; back again, the silence was a dropout.
 inline constexpr qint64 kStopAfterNs = Timecode::kSilentAfterNs;
-// Frames each one before its predecessor, this many in a row, are played backwards on purpose.
-inline constexpr int kReverseAfter = 3;
-// A second numbering that steps forward this many times beside the first is a second program
-// sending under the same address and stream.
-inline constexpr int kTwoSourcesAfter = 2;
 // A measured rate further than this share off its Type's nominal rate is unhealthy.
 inline constexpr double kRateTolerance = 0.01;
 // The rate is judged only once this much running time has been measured: before that, one late
@@ -25,7 +20,8 @@ inline constexpr double kRateTolerance = 0.01;
 inline constexpr qint64 kRateJudgedAfterNs = 1'000'000'000;
 
 // What one sender did over the whole run: `last` is the newest frame heard, `frames` counts
-// every timecode but the duplicates.
+// every timecode but the duplicates. How each datagram reads in the sender's numbering is the
+// node's sender table's judgement (Timecode::Numbering); these are the counts of it.
 struct SenderStats
 {
     QHostAddress sender;
@@ -48,18 +44,11 @@ struct SenderStats
     // Silences longer than kStopAfterNs that ended with the sender back, and their length.
     qint64 dropouts = 0;
     qint64 silentNs = 0;
-    // Two programs send under this address and stream: their numberings interleave.
+    // Two programs sent under this address and stream at some time: their numberings
+    // interleaved.
     bool conflict = false;
-    TimecodeRecord lastHeard; // the timecode of the last datagram that was no duplicate
-    // The newest frame of a second numbering seen beside `last`, and when it came; how often it
-    // stepped forward since, and whether it began with a jump that then was none.
-    TimecodeRecord other;
-    qint64 otherArrivalNs = -1;
-    int otherSteps = 0;
-    bool otherFromJump = false;
-    // Frames in a row each one before the one heard before it, and what the first of them were
-    // counted as until the run was long enough to read as reverse playback.
-    int backRun = 0;
+    // What the frames of a run each one before the one heard before it were counted as until the
+    // run was long enough to read as reverse playback.
     qint64 backRunLate = 0;
     qint64 backRunJumps = 0;
     // Bit k: the frame k frames before `last` was counted missing and has not come late since.
@@ -87,14 +76,13 @@ struct SenderStats
 // Its figures and jitter histogram, with what the address allocates, stay within 8 KB.
 static_assert(sizeof(SenderStats) <= 8 * 1024 - 256, "a sender's figures outgrew 8 KB");
 
-// Every sender heard, in first-heard order.
+// The figures of every sender in the node's table, by the entry's place in first-heard order.
 class Monitor
 {
 public:
-    // One accepted ArtTimeCode, with its arrival on a monotonic clock in nanoseconds; senders
-    // are told apart by address and StreamId.
-    void arrived(const TimecodeRecord& record, const QHostAddress& sender, qint64 arrivalNs,
-                 quint8 stream = 0);
+    // One accepted ArtTimeCode, as the table took it: its record, its arrival on a monotonic
+    // clock in nanoseconds and what it was in its sender's numbering.
+    void arrived(const SenderEntry& sender);
     const QList<SenderStats>& senders() const { return all; }
 
     // The exit status of a run that ends at nowNs: kNoneHeard when nothing was heard, kFailure

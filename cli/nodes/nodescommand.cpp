@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-#include <QUdpSocket>
 
 namespace {
 
@@ -32,31 +31,6 @@ public:
     }
     NodeList::Collected collected;
 };
-
-// ArtPoll to every local network's broadcast address (the loopback network's where there is no
-// other, as the node does), from a port of this command's own: the capture reads the answers,
-// and port 6454 stays with whoever holds it. The bytes sent; 0 when none was.
-qint64 pollFromOwnPort()
-{
-    QUdpSocket socket;
-    if (!socket.bind(QHostAddress::AnyIPv4, 0))
-        return 0;
-    const QByteArray poll = ArtNetPacket::pollPacket();
-    const InterfaceDiscovery::Result found =
-        InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters());
-    QList<QHostAddress> sent;
-    qint64 total = 0;
-    for (const InterfaceEntry& entry : found.entries) {
-        const QHostAddress broadcast = entry.address.broadcast();
-        if (sent.contains(broadcast))
-            continue;
-        sent.append(broadcast);
-        const qint64 written = socket.writeDatagram(poll, broadcast, ArtNetPacket::kPort);
-        if (written > 0)
-            total += written;
-    }
-    return total;
-}
 
 } // namespace
 
@@ -95,7 +69,9 @@ int runNodes(const QStringList& arguments)
     artnet node;
     if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
         return ExitStatus::kFailure;
-    const qint64 polled = listeningByCapture(node) ? pollFromOwnPort() : node.sendPoll();
+    // By capture, the poll leaves from a port of the capture's own and port 6454 stays with
+    // whoever holds it; the answers come to port 6454 either way.
+    const qint64 polled = node.sendPoll();
     if (polled <= 0) {
         Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
         return ExitStatus::kFailure;

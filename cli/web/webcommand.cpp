@@ -58,7 +58,8 @@ int runWeb(const QStringList& arguments)
             QStringLiteral("web: --bind needs an IP address, not \"%1\"").arg(bindText));
 
     artnet::setDiagnosticLines(false);
-    WebServer server(maxClients);
+    artnet node;
+    WebServer server(node.senders(), maxClients);
     QString error;
     if (!server.listen(address, quint16(port), &error)) {
         Console::error(QStringLiteral("web: cannot serve on %1 port %2: %3")
@@ -67,7 +68,6 @@ int runWeb(const QStringList& arguments)
                            .arg(error));
         return ExitStatus::kFailure;
     }
-    artnet node;
     if (!listenBesideOthers(node, &server, QStringLiteral("web")))
         return ExitStatus::kFailure;
     // What is written waits on a thread of its own: a paused terminal holds up no page.

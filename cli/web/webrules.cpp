@@ -22,20 +22,9 @@ QByteArray senderMessage(const SenderView& sender)
         {QStringLiteral("tc"), Timecode::text(sender.timecode)},
         {QStringLiteral("rate"), QString::fromLatin1(Timecode::rateName(sender.timecode.type))},
         {QStringLiteral("silent"), sender.silent},
+        {QStringLiteral("conflict"), sender.conflict},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QString pollReplyName(const QByteArray& datagram, const QHostAddress& sender)
-{
-    const std::optional<ArtNetPacket::PollReply> reply =
-        ArtNetPacket::readPollReply(datagram.constData(), int(datagram.size()));
-    bool isV4 = false;
-    const quint32 from = sender.toIPv4Address(&isV4);
-    // A reply may speak for another node (a proxy); only a node's own name is its name.
-    if (!reply || !isV4 || reply->ip != from)
-        return {};
-    return reply->shortName.trimmed();
 }
 
 QList<QByteArray> ClientQueue::offer(int sender, const QByteArray& message, qint64 bytesToWrite,

@@ -20,17 +20,14 @@ struct SenderView
     quint8 stream = 0;
     QString name; // empty while unknown
     TimecodeRecord timecode;
-    bool silent = false; // judged by the server, never by the page
+    bool silent = false;   // judged by the server, never by the page
+    bool conflict = false; // two programs send under this address and stream now
 };
 
 // One compact JSON object per sender and change:
 // {"n":0,"address":"10.0.0.5","stream":2,"name":"","tc":"01:02:03:04","rate":"25 FPS",
-//  "silent":false}
+//  "silent":false,"conflict":false}
 QByteArray senderMessage(const SenderView& sender);
-
-// The ArtPollReply short name whose IP field names the address it came from, or an empty
-// string (too short, another address, no name).
-QString pollReplyName(const QByteArray& datagram, const QHostAddress& sender);
 
 // A socket that holds this many bytes not yet written has a page behind: further frames wait.
 inline constexpr qint64 kBehindBytes = 4096;

@@ -83,14 +83,10 @@ QHttpServerResponse pageFile(const char* name, const char* mimeType)
     return response;
 }
 
-quint64 senderKey(const QHostAddress& address, quint8 stream)
-{
-    return quint64(address.toIPv4Address()) << 8 | stream;
-}
-
 } // namespace
 
-WebServer::WebServer(int maxClients, QObject* parent) : QObject(parent), maxClients(maxClients)
+WebServer::WebServer(const SenderTable& senders, int maxClients, QObject* parent)
+    : QObject(parent), maxClients(maxClients), senders(senders)
 {
     using Method = QHttpServerRequest::Method;
     http.route(QStringLiteral("/"), Method::Get,
@@ -144,60 +140,38 @@ quint16 WebServer::port() const
     return tcp ? tcp->serverPort() : 0;
 }
 
-void WebServer::timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender,
-                                 quint8 stream, qint64 arrivalNs)
+WebRules::SenderView WebServer::view(int order, qint64 nowNs) const
 {
-    const quint64 key = senderKey(sender, stream);
-    auto found = senderIndex.constFind(key);
-    int order = 0;
-    if (found != senderIndex.constEnd()) {
-        order = *found;
-    } else {
-        if (senders.size() >= kMaxSenders)
-            return;
-        order = int(senders.size());
-        Sender added;
-        added.view.order = order;
-        added.view.address = QHostAddress(sender.toIPv4Address());
-        added.view.stream = stream;
-        added.view.name = names.value(sender.toIPv4Address());
-        senders.append(added);
-        senderIndex.insert(key, order);
-    }
-    Sender& entry = senders[order];
-    entry.view.timecode = record;
-    entry.view.silent = false;
-    entry.lastArrivalNs = arrivalNs;
-    broadcast(order, arrivalNs);
+    const SenderEntry& entry = senders.at(order);
+    WebRules::SenderView shown;
+    shown.order = order;
+    shown.address = entry.address;
+    shown.stream = entry.stream;
+    shown.name = entry.name;
+    shown.timecode = entry.timecode;
+    shown.silent = entry.silentAt(nowNs);
+    shown.conflict = entry.twoSourcesAt(nowNs);
+    return shown;
 }
 
-void WebServer::pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender)
+void WebServer::timecodeReceived(const SenderEntry& sender)
 {
-    const QString name = WebRules::pollReplyName(datagram, sender);
-    if (name.isEmpty())
-        return;
-    const quint32 address = sender.toIPv4Address();
-    if (names.value(address) == name)
-        return;
-    names.insert(address, name);
-    const qint64 now = artNetNowNs();
-    for (int order = 0; order < senders.size(); ++order) {
-        if (senders[order].view.address.toIPv4Address() == address) {
-            senders[order].view.name = name;
-            broadcast(order, now);
-        }
-    }
+    broadcast(sender.order, sender.arrivalNs);
+}
+
+void WebServer::senderNamed(const SenderEntry& sender)
+{
+    broadcast(sender.order, artNetNowNs());
 }
 
 void WebServer::tick(qint64 nowNs)
 {
+    // A sender falls silent, or a second source stops, with no datagram to say so.
     for (int order = 0; order < senders.size(); ++order) {
-        Sender& sender = senders[order];
-        const bool silent = Timecode::isSilent(sender.lastArrivalNs, nowNs);
-        if (silent != sender.view.silent) {
-            sender.view.silent = silent;
+        const SenderEntry& entry = senders.at(order);
+        if (order >= told.size() || entry.silentAt(nowNs) != told[order].silent ||
+            entry.twoSourcesAt(nowNs) != told[order].conflict)
             broadcast(order, nowNs);
-        }
     }
     // Asked of every page now and then: a pong comes back only from a page that reads.
     if (nowNs >= nextPingNs) {
@@ -215,8 +189,11 @@ void WebServer::tick(qint64 nowNs)
 
 void WebServer::broadcast(int order, qint64 nowNs)
 {
-    Sender& sender = senders[order];
-    const QByteArray message = WebRules::senderMessage(sender.view);
+    const WebRules::SenderView shown = view(order, nowNs);
+    if (order >= told.size())
+        told.resize(order + 1);
+    told[order] = Told{shown.silent, shown.conflict};
+    const QByteArray message = WebRules::senderMessage(shown);
     // Converted once for every page that keeps up, which is normally all of them. The sockets
     // write on the event loop's next turn: frames that arrived in one wakeup (a busy moment) then
     // leave in one write per page, where flushing each at once measured a fifth to a third more
@@ -275,9 +252,11 @@ void WebServer::acceptWebSockets()
             if (client != clients.end() && client.value().waiting() > 0)
                 write(socket, client.value().drained(socket->bytesToWrite()));
         });
-        // What a page has missed: every sender as it stands, in first-heard order.
-        for (const Sender& sender : senders)
-            socket->sendTextMessage(QString::fromUtf8(WebRules::senderMessage(sender.view)));
+        // What a page has missed: every sender as it stands, silent ones too, in first-heard
+        // order.
+        const qint64 now = artNetNowNs();
+        for (int order = 0; order < senders.size(); ++order)
+            socket->sendTextMessage(QString::fromUtf8(WebRules::senderMessage(view(order, now))));
     }
 }
 

@@ -21,19 +21,16 @@ class WebServer : public QObject, public ArtNetObserver
 public:
     // How often silence is judged and pages that stay behind are looked for.
     static constexpr int kTickMs = 50;
-    // As many senders as the node keeps.
-    static constexpr int kMaxSenders = 256;
-
-    explicit WebServer(int maxClients, QObject* parent = nullptr);
+    // The pages show the senders of the table, which the node keeps and outlives the server.
+    WebServer(const SenderTable& senders, int maxClients, QObject* parent = nullptr);
     ~WebServer() override;
 
     // Listens on the address and port (0: any free one); false with the reason in *error.
     bool listen(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const;
 
-    void timecodeReceived(const TimecodeRecord& record, const QHostAddress& sender, quint8 stream,
-                          qint64 arrivalNs) override;
-    void pollReplyReceived(const QByteArray& datagram, const QHostAddress& sender) override;
+    void timecodeReceived(const SenderEntry& sender) override;
+    void senderNamed(const SenderEntry& sender) override;
 
     // Judges every sender's silence and drops the pages that stayed behind; the command calls it
     // every kTickMs with the node's clock.
@@ -45,13 +42,14 @@ public:
     qint64 refused() const { return refusedClients; }
 
 private:
-    struct Sender
+    // What the pages were last told of a sender's state besides its frames.
+    struct Told
     {
-        WebRules::SenderView view;
-        qint64 lastArrivalNs = 0;
-        QString message;
+        bool silent = false;
+        bool conflict = false;
     };
 
+    WebRules::SenderView view(int order, qint64 nowNs) const;
     void acceptWebSockets();
     void broadcast(int order, qint64 nowNs);
     void write(QWebSocket* socket, const QList<QByteArray>& messages);
@@ -61,9 +59,8 @@ private:
     const int maxClients;
     QHttpServer http;
     QTcpServer* tcp = nullptr; // a child of this
-    QList<Sender> senders;     // in first-heard order
-    QHash<quint64, int> senderIndex;
-    QHash<quint32, QString> names; // by IPv4 address, from ArtPollReply
+    const SenderTable& senders;
+    QList<Told> told; // by the table's order
     QHash<QWebSocket*, WebRules::ClientQueue> clients;
     qint64 nextPingNs = 0;
     qint64 servedClients = 0;

@@ -124,11 +124,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 class ReplyReader : public ArtNetObserver
 {
 public:
-    void timecodeReceived(const TimecodeRecord&, const QHostAddress& sender, quint8,
-                          qint64) override
+    void timecodeReceived(const SenderEntry& sender) override
     {
         bool isIpv4 = false;
-        sender.toIPv4Address(&isIpv4);
+        sender.address.toIPv4Address(&isIpv4);
         if (!isIpv4)
             std::abort();
     }

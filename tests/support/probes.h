@@ -70,10 +70,6 @@ public:
     {
         return node.pollReplyEnabled;
     }
-    static const QList<TimecodeSource>* timecodeSources(const artnet& node)
-    {
-        return node.timecodeSources;
-    }
     static const quint8* lastPoll(const artnet& node)
     {
         return node.lastPoll;
