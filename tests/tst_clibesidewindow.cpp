@@ -180,10 +180,12 @@ private slots:
         names.sort();
         // Each at the address it sends to, apart from the window there by its BindIndex.
         QCOMPARE(names, (QStringList{"Chronolume LTC", "Chronolume send", "Tempolis", "Tempolis"}));
-        QVERIFY2(listed.contains("\"long_name\":\"ArtTimeCode at 25 fps to 192.168.50.5\""),
-                 listed);
-        QVERIFY2(listed.contains("\"long_name\":\"ArtTimeCode from LTC audio to 10.60.0.2\""),
-                 listed);
+        QVERIFY2(
+            listed.contains("\"long_name\":\"ArtTimeCode stream 0 at 25 fps to 192.168.50.5\""),
+            listed);
+        QVERIFY2(
+            listed.contains("\"long_name\":\"ArtTimeCode stream 0 from LTC audio to 10.60.0.2\""),
+            listed);
         send.terminate();
         bridge.terminate();
         QVERIFY(send.waitForFinished(5000));

@@ -162,9 +162,12 @@ int runLtcBridge(const QStringList& arguments)
         return ExitStatus::kFailure;
     }
 
-    const PollResponder answering(QStringLiteral("Chronolume LTC"),
-                                  QStringLiteral("ArtTimeCode from LTC audio"), destinations,
-                                  PollAnswer::kLtcBindIndex);
+    // The stream in the long name tells a window which of several programs answering from this
+    // machine sends which stream.
+    const PollResponder answering(
+        QStringLiteral("Chronolume LTC"),
+        QStringLiteral("ArtTimeCode stream %1 from LTC audio").arg(int(options.stream)),
+        destinations, PollAnswer::kLtcBindIndex);
     if (options.settings.pacing == BridgeSettings::BySampleClock)
         preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();

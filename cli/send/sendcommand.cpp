@@ -30,11 +30,13 @@ int runSend(const QStringList& arguments)
         return ExitStatus::kFailure;
     }
 
-    // Found by `nodes` and the desks while it sends.
-    const PollResponder answering(
-        QStringLiteral("Chronolume send"),
-        QStringLiteral("ArtTimeCode at %1 fps").arg(OptionValues::rateText(options.type)),
-        destinations, PollAnswer::kSendBindIndex);
+    // Found by `nodes` and the desks while it sends. The stream in the long name tells a window
+    // which of several programs answering from this machine sends which stream.
+    const PollResponder answering(QStringLiteral("Chronolume send"),
+                                  QStringLiteral("ArtTimeCode stream %1 at %2 fps")
+                                      .arg(int(options.stream))
+                                      .arg(OptionValues::rateText(options.type)),
+                                  destinations, PollAnswer::kSendBindIndex);
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     preferPromptWakeups();

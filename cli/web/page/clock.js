@@ -35,7 +35,9 @@
         if (shown.length === 0)
             show(0, "--:--:--:--", lost ? "" : "waiting for Art-Net timecode", false);
         shown.forEach(function (s, index) {
-            const address = s.stream ? s.address + " \u00b7 " + s.stream : s.address;
+            let address = s.stream ? s.address + " \u00b7 " + s.stream : s.address;
+            if (s.conflict)
+                address += " \u00b7 two sources";
             show(index, s.tc, [s.rate, s.name, address].filter(Boolean).join("  \u00b7  "),
                  s.silent);
         });
