@@ -9,6 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 namespace ArtNetReceive {
 
@@ -111,22 +116,7 @@ void DescriptorSocket::drain(const Receive& receive)
 
 qint64 DescriptorSocket::send(const char* data, int size, const QHostAddress& to, quint16 toPort)
 {
-    if (fd < 0)
-        return -1;
-    bool isIpv4 = false;
-    const quint32 ipv4 = to.toIPv4Address(&isIpv4);
-    if (!isIpv4)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(toPort);
-    address.sin_addr.s_addr = htonl(ipv4);
-    for (;;) {
-        const ssize_t sent = sendto(fd, data, size_t(size), 0,
-                                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        if (sent >= 0 || errno != EINTR)
-            return sent;
-    }
+    return artNetSendTo(fd, data, size, to, toPort);
 }
 
 quint64 DescriptorSocket::kernelDrops() const
@@ -222,3 +212,26 @@ std::unique_ptr<ArtNetTransport> makeNodeSocket()
 }
 
 } // namespace ArtNetReceive
+
+#ifdef Q_OS_UNIX
+qint64 artNetSendTo(int descriptor, const char* data, int size, const QHostAddress& to,
+                    quint16 port)
+{
+    if (descriptor < 0)
+        return -1;
+    bool isIpv4 = false;
+    const quint32 ipv4 = to.toIPv4Address(&isIpv4);
+    if (!isIpv4)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(ipv4);
+    for (;;) {
+        const ssize_t sent = ::sendto(descriptor, data, size_t(size), 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (sent >= 0 || errno != EINTR)
+            return sent;
+    }
+}
+#endif

@@ -127,6 +127,13 @@ public:
 // count as well.
 bool artNetPortHeldElsewhere();
 
+#ifdef Q_OS_UNIX
+// One datagram to port of an IPv4 address (also ::ffff:a.b.c.d) through a UDP socket's
+// descriptor: the bytes sent, or -1.
+qint64 artNetSendTo(int descriptor, const char* data, int size, const QHostAddress& to,
+                    quint16 port);
+#endif
+
 // Now, on the clock the node stamps arrivals with: nanoseconds on std::chrono::steady_clock.
 qint64 artNetNowNs();
 

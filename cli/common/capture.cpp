@@ -8,7 +8,6 @@
 
 #include <pcap/pcap.h>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -266,17 +265,7 @@ qint64 Listener::send(const char* data, int size, const QHostAddress& to, quint1
         if (sendSocket < 0)
             return -1;
     }
-    bool isIpv4 = false;
-    const quint32 address = to.toIPv4Address(&isIpv4);
-    if (!isIpv4)
-        return -1;
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(address);
-    const ssize_t sent = ::sendto(sendSocket, data, size_t(size), 0,
-                                  reinterpret_cast<const sockaddr*>(&at), sizeof at);
-    return sent < 0 ? -1 : qint64(sent);
+    return artNetSendTo(sendSocket, data, size, to, port);
 }
 
 void Listener::onFrame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* frame)
