@@ -58,7 +58,7 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
                         "of frames or until interrupted; or, with --follow, in real time as the "
-                        "ArtTimeCode on the network runs. With --follow: ") +
+                        "ArtTimeCode on the network runs. ") +
                 listeningHelp(),
             {rate, start, duration, frames, sampleRate, level, output, bits, quiet, follow, advance,
              freewheel},
