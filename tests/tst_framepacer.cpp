@@ -166,10 +166,6 @@ private slots:
             << 1ll << 1ll << 0
             << "01:02:03:04  25 fps  1 of 1 frames failed; the first failure: "
                "Network is unreachable";
-        QTest::newRow("some failed")
-            << 68ll << 3ll << 0
-            << "01:02:03:04  25 fps  3 of 68 frames failed; the first failure: "
-               "Network is unreachable";
         // That line is 85 characters.
         QTest::newRow("86 columns: whole")
             << 68ll << 3ll << 86
