@@ -27,7 +27,10 @@ constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
 #ifdef CHRONOLUME_OWN_DESCRIPTOR
 
-DescriptorSocket::DescriptorSocket(quint16 port, bool stamps) : port(port), wantStamps(stamps) {}
+DescriptorSocket::DescriptorSocket(quint16 port, bool stamps, quint32 address)
+    : port(port), wantStamps(stamps), address(address)
+{
+}
 
 DescriptorSocket::~DescriptorSocket()
 {
@@ -44,11 +47,11 @@ int DescriptorSocket::bound(bool share)
     const int on = 1;
     if (share)
         setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(address);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
         ::close(s);
         return -1;
     }
@@ -126,7 +129,10 @@ quint64 DescriptorSocket::kernelDrops() const
 
 #endif
 
-PortableSocket::PortableSocket() = default;
+PortableSocket::PortableSocket(quint16 port, const QHostAddress& address)
+    : port(port), address(address)
+{
+}
 
 PortableSocket::~PortableSocket()
 {
@@ -144,10 +150,9 @@ bool PortableSocket::open(bool share, std::function<void()> ready)
         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
     bool bound;
     if (share) {
-        bound = socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort, shared);
+        bound = socket->bind(address, port, shared);
     } else {
-        bound = socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort) ||
-                socket->bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort, shared);
+        bound = socket->bind(address, port) || socket->bind(address, port, shared);
     }
     if (!bound) {
         delete socket;
@@ -235,3 +240,16 @@ qint64 artNetSendTo(int descriptor, const char* data, int size, const QHostAddre
     }
 }
 #endif
+
+std::unique_ptr<ArtNetTransport> makeArtNetSocket(const QHostAddress& address, quint16 port)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    if (!isIpv4)
+        return nullptr;
+#ifdef CHRONOLUME_OWN_DESCRIPTOR
+    return std::make_unique<ArtNetReceive::DescriptorSocket>(port, true, ipv4);
+#else
+    return std::make_unique<ArtNetReceive::PortableSocket>(port, QHostAddress(ipv4));
+#endif
+}

@@ -24,8 +24,10 @@ class DescriptorSocket : public ArtNetTransport
 {
 public:
     // port: 6454 for the node; another for a benchmark that reads beside a node. stamps: the
-    // kernel's receive time stamps, or the time of the read for a comparison.
-    explicit DescriptorSocket(quint16 port = ArtNetPacket::kPort, bool stamps = true);
+    // kernel's receive time stamps, or the time of the read for a comparison. address: the IPv4
+    // address bound, every one (INADDR_ANY, 0) unless given.
+    explicit DescriptorSocket(quint16 port = ArtNetPacket::kPort, bool stamps = true,
+                              quint32 address = 0);
     ~DescriptorSocket() override;
 
     bool open(bool share, std::function<void()> ready) override;
@@ -43,6 +45,7 @@ private:
 
     const quint16 port;
     const bool wantStamps;
+    const quint32 address;
     bool stamping = false;
     int fd = -1;
     quint64 opens = 0;
@@ -62,7 +65,9 @@ private:
 class PortableSocket : public ArtNetTransport
 {
 public:
-    PortableSocket();
+    // Bound to port of address, every IPv4 address unless given.
+    explicit PortableSocket(quint16 port = ArtNetPacket::kPort,
+                            const QHostAddress& address = QHostAddress(QHostAddress::AnyIPv4));
     ~PortableSocket() override;
 
     bool open(bool share, std::function<void()> ready) override;
@@ -73,6 +78,8 @@ public:
     int descriptor() const;
 
 private:
+    const quint16 port;
+    const QHostAddress address;
     QUdpSocket* socket = nullptr;
     // A socket closed during its own readyRead goes once that returns to the event loop.
     bool draining = false;

@@ -1,7 +1,9 @@
 // Listening by packet capture and answering ArtPoll beside other programs, as plain functions:
-// the Art-Net datagram found in a captured frame, a datagram captured twice counted once, the
-// capture's clock brought to the node's, and the broadcast addresses a generator answers on.
+// how a command listens with and without the capture, the Art-Net datagram found in a captured
+// frame and the way it went, a datagram captured twice counted once, the capture's clock brought
+// to the node's, and the broadcast addresses a generator answers on.
 #include "common/capture.h"
+#include "common/listening.h"
 #include "common/pollresponder.h"
 
 #include <QtTest>
@@ -44,14 +46,33 @@ QByteArray ethernet(const QByteArray& ip, bool vlan = false)
     return h + QByteArray("\x08\x00", 2) + ip;
 }
 
-QByteArray cooked(const QByteArray& ip)
+// The packet type first, two bytes: 0 to this host, 1 broadcast, 2 multicast, 3 to another host,
+// 4 outgoing.
+QByteArray cooked(const QByteArray& ip, char packetType = 0)
 {
-    return QByteArray(14, '\0') + QByteArray("\x08\x00", 2) + ip;
+    return QByteArray(1, '\0') + QByteArray(1, packetType) + QByteArray(12, '\0') +
+           QByteArray("\x08\x00", 2) + ip;
 }
 
-QByteArray cooked2(const QByteArray& ip)
+// The protocol, reserved, interface index, link type, then the packet type at byte 10.
+QByteArray cooked2(const QByteArray& ip, char packetType = 0)
 {
-    return QByteArray("\x08\x00", 2) + QByteArray(18, '\0') + ip;
+    return QByteArray("\x08\x00", 2) + QByteArray(8, '\0') + QByteArray(1, packetType) +
+           QByteArray(9, '\0') + ip;
+}
+
+// A /proc/net/udp table as the kernel writes it on this (little-endian) machine: each bound
+// address's bytes in reverse, the port as it is.
+QByteArray udpTable(const QList<QByteArray>& locals)
+{
+    QByteArray table = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                       "retrnsmt   uid  timeout inode ref pointer drops\n";
+    int line = 0;
+    for (const QByteArray& local : locals)
+        table += QByteArray::number(line++).rightJustified(5) + ": " + local +
+                 " 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 "
+                 "4242 2 0000000000000000 0\n";
+    return table;
 }
 
 const QByteArray kPayload("Art-Net\0\x00\x97\x00\x0e", 12);
@@ -105,6 +126,36 @@ private slots:
         QCOMPARE(d.sourcePort, quint16(53760));
     }
 
+    // Which way a frame went, by the cooked header's packet type; Ethernet does not say.
+    void wayOfTheFrame_data()
+    {
+        QTest::addColumn<int>("linkType");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("way");
+        const QByteArray ip = ipv4Udp(kPayload);
+        QTest::newRow("to this host") << DLT_LINUX_SLL << cooked(ip, 0) << int(Way::Arriving);
+        QTest::newRow("broadcast") << DLT_LINUX_SLL << cooked(ip, 1) << int(Way::Arriving);
+        QTest::newRow("multicast") << DLT_LINUX_SLL << cooked(ip, 2) << int(Way::Arriving);
+        QTest::newRow("to another host") << DLT_LINUX_SLL << cooked(ip, 3) << int(Way::Arriving);
+        QTest::newRow("outgoing") << DLT_LINUX_SLL << cooked(ip, 4) << int(Way::Leaving);
+        QTest::newRow("a type past outgoing")
+            << DLT_LINUX_SLL << cooked(ip, 5) << int(Way::Unknown);
+        QTest::newRow("v2 to this host") << DLT_LINUX_SLL2 << cooked2(ip, 0) << int(Way::Arriving);
+        QTest::newRow("v2 outgoing") << DLT_LINUX_SLL2 << cooked2(ip, 4) << int(Way::Leaving);
+        QTest::newRow("Ethernet") << DLT_EN10MB << ethernet(ip) << int(Way::Unknown);
+    }
+    void wayOfTheFrame()
+    {
+        QFETCH(int, linkType);
+        QFETCH(QByteArray, frame);
+        QFETCH(int, way);
+        Datagram d;
+        QVERIFY(artNetDatagram(linkType, reinterpret_cast<const unsigned char*>(frame.constData()),
+                               int(frame.size()), &d));
+        QCOMPARE(int(d.way), way);
+        QCOMPARE(QByteArray(d.data, d.size), kPayload);
+    }
+
     // The capture's filter, run by libpcap on frames as the wire has them: by OpCode (at bytes
     // 8 and 9 of the payload, low byte first) and port.
     void filterLeavesOutDmx_data()
@@ -145,28 +196,45 @@ private slots:
         QCOMPARE(passed, taken);
     }
 
-    // The first sighting at 0 ns; the second with these differences.
+    // The first sighting at 0 ns, leaving or arriving; the second with these differences.
     void seenTwiceCountsOnce_data()
     {
+        QTest::addColumn<int>("firstWay");
+        QTest::addColumn<int>("way");
         QTest::addColumn<qint64>("afterNs");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<quint32>("ip");
         QTest::addColumn<quint16>("port");
         QTest::addColumn<bool>("repeat");
+        const int out = int(Way::Leaving);
+        const int in = int(Way::Arriving);
+        const int unknown = int(Way::Unknown);
         const qint64 window = Repeats::kWindowNs;
-        QTest::newRow("at once") << qint64(0) << kPayload << 1u << quint16(7) << true;
-        QTest::newRow("just within the window")
-            << window - 1 << kPayload << 1u << quint16(7) << true;
-        QTest::newRow("at the window: sent again")
-            << window << kPayload << 1u << quint16(7) << false;
+        QTest::newRow("left, then arrived at once: one datagram")
+            << out << in << qint64(0) << kPayload << 1u << quint16(7) << true;
+        QTest::newRow("arrived just within the window")
+            << out << in << window - 1 << kPayload << 1u << quint16(7) << true;
+        QTest::newRow("arrived at the window: sent again")
+            << out << in << window << kPayload << 1u << quint16(7) << false;
         QTest::newRow("stamped a little earlier")
-            << -5000ll << kPayload << 1u << quint16(7) << true;
-        QTest::newRow("other bytes") << qint64(0) << kPayload + "x" << 1u << quint16(7) << false;
-        QTest::newRow("another address") << qint64(0) << kPayload << 2u << quint16(7) << false;
-        QTest::newRow("another port") << qint64(0) << kPayload << 1u << quint16(8) << false;
+            << out << in << -5000ll << kPayload << 1u << quint16(7) << true;
+        QTest::newRow("two real copies arriving within 1 ms: both count")
+            << in << in << window / 2 << kPayload << 1u << quint16(7) << false;
+        QTest::newRow("two real copies leaving at once: both count")
+            << out << out << qint64(0) << kPayload << 1u << quint16(7) << false;
+        QTest::newRow("a link that does not say the way: both count")
+            << unknown << unknown << qint64(0) << kPayload << 1u << quint16(7) << false;
+        QTest::newRow("other bytes")
+            << out << in << qint64(0) << kPayload + "x" << 1u << quint16(7) << false;
+        QTest::newRow("another address")
+            << out << in << qint64(0) << kPayload << 2u << quint16(7) << false;
+        QTest::newRow("another port")
+            << out << in << qint64(0) << kPayload << 1u << quint16(8) << false;
     }
     void seenTwiceCountsOnce()
     {
+        QFETCH(int, firstWay);
+        QFETCH(int, way);
         QFETCH(qint64, afterNs);
         QFETCH(QByteArray, bytes);
         QFETCH(quint32, ip);
@@ -174,9 +242,26 @@ private slots:
         QFETCH(bool, repeat);
         Repeats repeats;
         const qint64 first = 7'000'000'000;
-        QVERIFY(!repeats.seen(kPayload.constData(), int(kPayload.size()), 1, 7, first));
-        QCOMPARE(repeats.seen(bytes.constData(), int(bytes.size()), ip, port, first + afterNs),
-                 repeat);
+        QVERIFY(
+            !repeats.seen(kPayload.constData(), int(kPayload.size()), 1, 7, Way(firstWay), first));
+        QCOMPARE(
+            repeats.seen(bytes.constData(), int(bytes.size()), ip, port, Way(way), first + afterNs),
+            repeat);
+    }
+
+    // A frame sent twice from here across a link whose both ends are this machine's: each copy
+    // leaving pairs with one arriving, so both frames count, once each.
+    void eachCopyPairsOnce()
+    {
+        Repeats repeats;
+        const auto seen = [&](Way way, qint64 atNs) {
+            return repeats.seen(kPayload.constData(), int(kPayload.size()), 1, 7, way, atNs);
+        };
+        QCOMPARE(seen(Way::Leaving, 1000), false);
+        QCOMPARE(seen(Way::Leaving, 2000), false);
+        QCOMPARE(seen(Way::Arriving, 3000), true);
+        QCOMPARE(seen(Way::Arriving, 4000), true);
+        QCOMPARE(seen(Way::Arriving, 5000), false);
     }
 
     void stampOnTheSteadyClock_data()
@@ -193,6 +278,128 @@ private slots:
         QFETCH(qint64, stamp);
         QFETCH(qint64, steady);
         QCOMPARE(steadyArrivalNs(stamp, 1'000'000'000'000, 500'000'000), steady);
+    }
+
+    // How a command listens: by capture where it opens; without it on every address unless
+    // another program takes unicast on the port, then on the broadcast addresses only, saying
+    // once what that costs.
+    void listeningChoice_data()
+    {
+        using ListenChoice::Capture;
+        using ListenChoice::Port;
+        QTest::addColumn<int>("capture");
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("heard");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("how");
+        QTest::addColumn<QString>("message");
+        const int timecode = int(Heard::Timecode);
+        const int byCapture = int(Listening::ByCapture);
+        const int onPort = int(Listening::OnPort);
+        const int onBroadcast = int(Listening::OnBroadcastAddresses);
+        const QString unseen = "monitor: without CAP_NET_RAW, timecode sent to this machine's own "
+                               "address is not seen; grant it with: sudo setcap cap_net_raw+ep "
+                               "/usr/bin/chronolume-cli";
+        const QString sharing = "monitor: packet capture needs CAP_NET_RAW (grant it with: sudo "
+                                "setcap cap_net_raw+ep /usr/bin/chronolume-cli); sharing UDP port "
+                                "6454 instead";
+        QTest::newRow("capture, the port taken") << int(Capture::Opened) << "" << int(Port::Taken)
+                                                 << timecode << false << byCapture << "";
+        QTest::newRow("no capability, the port free: every address")
+            << int(Capture::NoPermission) << "" << int(Port::Free) << timecode << false << onPort
+            << sharing;
+        QTest::newRow("no capability, broadcast addresses held: every address")
+            << int(Capture::NoPermission) << "" << int(Port::BroadcastOnly) << timecode << false
+            << onPort << sharing;
+        QTest::newRow("no capability, the port taken: broadcast addresses")
+            << int(Capture::NoPermission) << "" << int(Port::Taken) << timecode << false
+            << onBroadcast << unseen;
+        QTest::newRow("no capability for an interface, the port taken: broadcast addresses")
+            << int(Capture::NoPermission) << "eth1" << int(Port::Taken) << timecode << false
+            << onBroadcast << unseen;
+        QTest::newRow("nodes without capability beside a taken port")
+            << int(Capture::NoPermission) << "" << int(Port::Taken) << int(Heard::PollReplies)
+            << false << onBroadcast
+            << "nodes: without CAP_NET_RAW, ArtPollReplies sent to this machine's own address "
+               "are not seen, so only nodes that broadcast their reply are listed; grant it "
+               "with: sudo setcap cap_net_raw+ep /usr/bin/chronolume-cli";
+        QTest::newRow("capture failed, the port free")
+            << int(Capture::Failed) << "" << int(Port::Free) << timecode << false << onPort
+            << "monitor: packet capture failed (no buffer); sharing UDP port 6454 instead";
+        QTest::newRow("capture failed, the port taken")
+            << int(Capture::Failed) << "" << int(Port::Taken) << timecode << false << onBroadcast
+            << "monitor: packet capture failed (no buffer); timecode sent to this machine's own "
+               "address is not seen";
+        QTest::newRow("no capture on the interface named: refused")
+            << int(Capture::Failed) << "eth9" << int(Port::Free) << timecode << true << byCapture
+            << "monitor: cannot capture on eth9: no buffer";
+    }
+    void listeningChoice()
+    {
+        QFETCH(int, capture);
+        QFETCH(QString, interface);
+        QFETCH(int, port);
+        QFETCH(int, heard);
+        QFETCH(bool, refused);
+        QFETCH(int, how);
+        QFETCH(QString, message);
+        ListenChoice::Situation situation;
+        situation.capture = ListenChoice::Capture(capture);
+        situation.why = QStringLiteral("no buffer");
+        situation.interface = interface;
+        situation.port = ListenChoice::Port(port);
+        situation.command = Heard(heard) == Heard::PollReplies ? QStringLiteral("nodes")
+                                                               : QStringLiteral("monitor");
+        situation.program = QStringLiteral("/usr/bin/chronolume-cli");
+        situation.heard = Heard(heard);
+        const ListenChoice::Choice choice = ListenChoice::choose(situation);
+        QCOMPARE(choice.refused, refused);
+        if (!refused)
+            QCOMPARE(int(choice.how), how);
+        QCOMPARE(choice.message, message);
+    }
+
+    // What holds port 6454 (0x1936), from the kernel's tables; this machine's networks'
+    // broadcast addresses are 192.168.50.255 and 10.60.255.255.
+    void portHolders_data()
+    {
+        using ListenChoice::Port;
+        QTest::addColumn<QList<QByteArray>>("udp");
+        QTest::addColumn<QList<QByteArray>>("udp6");
+        QTest::addColumn<int>("port");
+        QTest::newRow("nothing") << QList<QByteArray>{} << QList<QByteArray>{} << int(Port::Free);
+        QTest::newRow("ports either side of 6454")
+            << QList<QByteArray>{"00000000:1935", "00000000:1937"} << QList<QByteArray>{}
+            << int(Port::Free);
+        QTest::newRow("every address")
+            << QList<QByteArray>{"00000000:1936"} << QList<QByteArray>{} << int(Port::Taken);
+        QTest::newRow("this machine's own address")
+            << QList<QByteArray>{"0532A8C0:1936"} << QList<QByteArray>{} << int(Port::Taken);
+        QTest::newRow("a network's broadcast address")
+            << QList<QByteArray>{"FF32A8C0:1936"} << QList<QByteArray>{}
+            << int(Port::BroadcastOnly);
+        QTest::newRow("both networks' and the limited broadcast address")
+            << QList<QByteArray>{"FF32A8C0:1936", "FFFF3C0A:1936", "FFFFFFFF:1936"}
+            << QList<QByteArray>{} << int(Port::BroadcastOnly);
+        QTest::newRow("another network's broadcast address")
+            << QList<QByteArray>{"FF33A8C0:1936"} << QList<QByteArray>{} << int(Port::Taken);
+        QTest::newRow("a broadcast address, then every address")
+            << QList<QByteArray>{"FF32A8C0:1936", "00000000:1936"} << QList<QByteArray>{}
+            << int(Port::Taken);
+        QTest::newRow("IPv6, which may take IPv4 too")
+            << QList<QByteArray>{} << QList<QByteArray>{"00000000000000000000000000000000:1936"}
+            << int(Port::Taken);
+    }
+    void portHolders()
+    {
+        QFETCH(QList<QByteArray>, udp);
+        QFETCH(QList<QByteArray>, udp6);
+        QFETCH(int, port);
+        const QList<QHostAddress> broadcasts = {QHostAddress(QStringLiteral("192.168.50.255")),
+                                                QHostAddress(QStringLiteral("10.60.255.255"))};
+        QCOMPARE(int(ListenChoice::portHolders(udpTable(udp), udpTable(udp6), 6454, broadcasts)),
+                 port);
     }
 
     // The generator listens on its destinations' networks' broadcast addresses only.

@@ -1,7 +1,7 @@
 // monitor, nodes, the web clock and the generators on the machine where the real window runs: a
 // desk on another host sends unicast timecode to this machine, and the window keeps it, live, the
-// whole time the tools run beside it; the tools still see the desk, and `nodes` lists the
-// generators.
+// whole time the tools run beside it, run by root or by an ordinary user who cannot capture; the
+// tools still see the desk, and `nodes` lists the generators.
 #include "sandbox.h"
 #include "settingsstore.h"
 #include "windowprobes.h"
@@ -146,6 +146,57 @@ private slots:
         QVERIFY(!MainWindowProbe::node(window)->getTimecode(&record, &sender, 1));
         desk.terminate();
         QVERIFY(desk.waitForFinished(5000));
+    }
+
+    // The desk's unicast to this machine and a second desk's broadcast, with monitor run by an
+    // ordinary user without CAP_NET_RAW: the port is the window's, so monitor listens on the
+    // broadcast addresses only and says once what it cannot see, and the window keeps the desk
+    // all along.
+    void ordinaryUsersMonitorTakesNothingFromTheWindow()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString peer = "--net=" + qEnvironmentVariable("CHRONOLUME_PEER_NETNS");
+        QProcess desk;
+        desk.start("nsenter",
+                   {peer, CHRONOLUME_CLI, "send", "--to", kHere, "--duration", "15", "--quiet"});
+        // Heard first, the desk's unicast is the window's first entry at its address.
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, 5000);
+        QProcess broadcaster;
+        broadcaster.start("nsenter", {peer, CHRONOLUME_CLI, "send", "--to", "192.168.50.255",
+                                      "--stream", "1", "--duration", "15", "--quiet"});
+        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::node(window)->senders().size(), 2, 5000);
+
+        // Nobody's user, with no capability at all, as a show technician logged in as
+        // themselves.
+        QProcess monitor;
+        monitor.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                  "--inh-caps=-all", "--bounding-set=-all", "--", CHRONOLUME_CLI,
+                                  "monitor", "--for", "3", "--json"});
+        const qint64 duringMonitor = longestSilenceWhile(monitor, window, {kDesk});
+        QVERIFY2(duringMonitor < 200, qPrintable(QString::number(duringMonitor)));
+        QCOMPARE(monitor.readAllStandardError(),
+                 QByteArray("chronolume-cli: monitor: without CAP_NET_RAW, timecode sent to this "
+                            "machine's own address is not seen; grant it with: sudo setcap "
+                            "cap_net_raw+ep " CHRONOLUME_CLI "\n"));
+        QCOMPARE(monitor.exitCode(), 0);
+        // It heard the broadcast stream, and it alone.
+        QStringList finals;
+        for (const QByteArray& line : monitor.readAllStandardOutput().trimmed().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!o.value("final").toBool())
+                continue;
+            finals.append(QStringLiteral("%1 %2")
+                              .arg(o.value("sender").toString())
+                              .arg(o.value("stream").toInt()));
+            QVERIFY2(o.value("frames").toInt() >= 70, line);
+        }
+        QCOMPARE(finals, QStringList{kDesk + " 1"});
+        desk.terminate();
+        broadcaster.terminate();
+        QVERIFY(desk.waitForFinished(5000));
+        QVERIFY(broadcaster.waitForFinished(5000));
     }
 
     // send and ltc-bridge on the window's machine, each to one of its own addresses: the window

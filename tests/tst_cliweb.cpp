@@ -56,13 +56,15 @@ public:
             process.kill();
         process.waitForFinished(1000);
     }
-    // True once it says it serves.
+    // True once it says where it serves: its one address.
     bool ready()
     {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 10000) {
-            if (process.readAllStandardOutput().contains("serving the clock page"))
+            out += process.readAllStandardOutput();
+            if (out ==
+                "serving the clock page at http://127.0.0.1:" + QByteArray::number(kPort) + "/\n")
                 return true;
             if (process.state() == QProcess::NotRunning)
                 return false;
@@ -71,6 +73,18 @@ public:
         return false;
     }
     bool running() const { return process.state() == QProcess::Running; }
+    // Ends it as an operator would; false unless it ended cleanly. What it wrote, in out and err.
+    bool finish()
+    {
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            return false;
+        out += process.readAllStandardOutput();
+        err = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+    QByteArray out;
+    QByteArray err;
 
 private:
     QProcess process;
@@ -289,6 +303,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fourth.messages.size(), 1, 5000);
         QVERIFY(!fourth.closed);
         QVERIFY(!second.closed);
+        // A page turned away is no warning of Qt's.
+        QVERIFY(server.finish());
+        QCOMPARE(server.err, QByteArray());
+        QVERIFY2(server.out.endsWith("served 3 pages; 1 turned away, 0 dropped for not reading\n"),
+                 server.out);
     }
 
     // A page that stops reading is dropped while another, under the same flood, misses nothing.

@@ -1,6 +1,8 @@
 // The pacing of a stream with a clock stepped by hand: deadlines from the frame number, late
-// wakeups that skip stale frames instead of bursting, the end of counted runs and stopping.
+// wakeups that skip stale frames instead of bursting, the end of counted runs and stopping; and
+// the status line send shows while it paces.
 #include "common/framepacer.h"
+#include "send/sendreport.h"
 
 #include <QtTest>
 
@@ -149,6 +151,47 @@ private slots:
         QCOMPARE(result.sent, qint64(sends.size()));
         QCOMPARE(result.skipped, skipped);
         QCOMPARE(result.elapsedNs, elapsedNs);
+    }
+
+    // Failures show from the first on, with the words of the first; on a terminal the line is
+    // cut so that it never wraps.
+    void sendStatusLine_data()
+    {
+        QTest::addColumn<qint64>("sent");
+        QTest::addColumn<qint64>("failed");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("all sent") << 27ll << 0ll << 0 << "01:02:03:04  25 fps  27 frames sent";
+        QTest::newRow("the first failure")
+            << 1ll << 1ll << 0
+            << "01:02:03:04  25 fps  1 of 1 frames failed; the first failure: "
+               "Network is unreachable";
+        // That line is 85 characters.
+        QTest::newRow("86 columns: whole")
+            << 68ll << 3ll << 86
+            << "01:02:03:04  25 fps  3 of 68 frames failed; the first failure: "
+               "Network is unreachable";
+        QTest::newRow("85 columns: cut by one")
+            << 68ll << 3ll << 85
+            << "01:02:03:04  25 fps  3 of 68 frames failed; the first failure: "
+               "Network is unreachabl";
+    }
+    void sendStatusLine()
+    {
+        QFETCH(qint64, sent);
+        QFETCH(qint64, failed);
+        QFETCH(int, width);
+        QFETCH(QString, line);
+        TimecodeRecord record;
+        record.hours = 1;
+        record.minutes = 2;
+        record.seconds = 3;
+        record.frames = 4;
+        record.type = 1;
+        QCOMPARE(statusText(record, sent, 1, failed,
+                            failed > 0 ? QStringLiteral("Network is unreachable") : QString(),
+                            width),
+                 line);
     }
 };
 

@@ -139,6 +139,47 @@ private slots:
                      "00:00:00:00:00:00  Chronolume",
                  }));
     }
+
+    // On a terminal the table leaves out whole columns, least important first, until every line
+    // is at most width - 1 characters; narrower than the address, the lines are cut there.
+    void fitsTheTerminal_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList all = {
+            "IP            BIND  SHORT NAME       OEM     VERSION  PORTS  OUT  IN  "
+            "MAC                LONG NAME",
+            "192.168.50.5  200   Chronolume send  0x00ff  0.0      0      -    -   "
+            "00:00:00:00:00:00  ArtTimeCode stream 0 at 25 fps to 192.168.50.5",
+        };
+        const QStringList names = {
+            "IP            SHORT NAME       LONG NAME",
+            "192.168.50.5  Chronolume send  ArtTimeCode stream 0 at 25 fps to 192.168.50.5",
+        };
+        QTest::newRow("a pipe: every column") << 0 << all;
+        // The longest line is 135 characters.
+        QTest::newRow("136 columns: every column") << 136 << all;
+        QTest::newRow("135 columns: the OEM code goes first")
+            << 135
+            << QStringList{"IP            BIND  SHORT NAME       VERSION  PORTS  OUT  IN  "
+                           "MAC                LONG NAME",
+                           "192.168.50.5  200   Chronolume send  0.0      0      -    -   "
+                           "00:00:00:00:00:00  ArtTimeCode stream 0 at 25 fps to 192.168.50.5"};
+        QTest::newRow("80 columns: the address and the names") << 80 << names;
+        QTest::newRow("78 columns: the names just fit") << 78 << names;
+        QTest::newRow("77 columns: the long name goes")
+            << 77 << QStringList{"IP            SHORT NAME", "192.168.50.5  Chronolume send"};
+        QTest::newRow("10 columns: the address, cut") << 10 << QStringList{"IP", "192.168.5"};
+    }
+    void fitsTheTerminal()
+    {
+        QFETCH(int, width);
+        QFETCH(QStringList, lines);
+        Node n = node("192.168.50.5", 200, "Chronolume send");
+        n.longName = QStringLiteral("ArtTimeCode stream 0 at 25 fps to 192.168.50.5");
+        n.oem = 0x00FF;
+        QCOMPARE(tableLines({n}, width), lines);
+    }
 };
 
 QTEST_GUILESS_MAIN(NodeListTest)

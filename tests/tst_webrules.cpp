@@ -1,6 +1,8 @@
 // What `web` tells its pages and how long it waits for a slow one, as plain tables: the message
 // for each sender and each page's queue (sent at once, the newest
-// per sender held while behind, dropped when it stays behind or stops answering).
+// per sender held while behind, dropped when it stays behind or stops answering); and the
+// addresses it names to open the page at.
+#include "web/pageurls.h"
 #include "web/webrules.h"
 
 #include <QtTest>
@@ -204,6 +206,44 @@ private slots:
             queue.answered(answeredAtNs);
         }
         QCOMPARE(queue.stayedBehind(nowNs), expected);
+    }
+
+    // Where web says to open its page, served on port 8080 of one address or of every one, on a
+    // machine with 127.0.0.1, 192.168.50.5, 10.60.0.2, ::1, fe80::1 and 2001:db8::5.
+    void pageUrls_data()
+    {
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<QStringList>("urls");
+        QTest::newRow("one address") << "10.60.0.2" << QStringList{"http://10.60.0.2:8080/"};
+        QTest::newRow("one IPv6 address") << "::1" << QStringList{"http://[::1]:8080/"};
+        QTest::newRow("every address: IPv4, loopback last")
+            << "any"
+            << QStringList{"http://192.168.50.5:8080/", "http://10.60.0.2:8080/",
+                           "http://127.0.0.1:8080/"};
+        QTest::newRow("every IPv4 address")
+            << "0.0.0.0"
+            << QStringList{"http://192.168.50.5:8080/", "http://10.60.0.2:8080/",
+                           "http://127.0.0.1:8080/"};
+        QTest::newRow("every IPv6 address: no link-local one")
+            << "::" << QStringList{"http://[2001:db8::5]:8080/", "http://[::1]:8080/"};
+    }
+    void pageUrls()
+    {
+        QFETCH(QString, served);
+        QFETCH(QStringList, urls);
+        const QList<QHostAddress> local = {QHostAddress("127.0.0.1"), QHostAddress("192.168.50.5"),
+                                           QHostAddress("::1"),       QHostAddress("fe80::1"),
+                                           QHostAddress("10.60.0.2"), QHostAddress("2001:db8::5")};
+        const QHostAddress address =
+            served == QLatin1String("any") ? QHostAddress(QHostAddress::Any) : QHostAddress(served);
+        QCOMPARE(::pageUrls(address, local, 8080), urls);
+    }
+
+    // Every address, on a machine with no IPv4 address but loopback's IPv6 one.
+    void pageUrlsWithoutIpv4()
+    {
+        QCOMPARE(::pageUrls(QHostAddress(QHostAddress::Any), {QHostAddress("::1")}, 80),
+                 QStringList{"http://[::1]:80/"});
     }
 };
 

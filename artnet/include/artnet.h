@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QColor;
 class QMutex;
@@ -120,6 +121,14 @@ public:
     // Datagrams the system dropped for want of room before they were read, since the first open.
     virtual quint64 kernelDrops() const;
 };
+
+// The node's own kind of socket, bound to port of one IPv4 address only (0.0.0.0: every one),
+// as a transport of its own: datagrams read with the kernel's receive stamps, replies sent from
+// that port. A socket bound to a network's broadcast address receives only what is sent to that
+// address, and so takes no unicast from a program bound to every address. Null for an address
+// that is not IPv4.
+std::unique_ptr<ArtNetTransport> makeArtNetSocket(const QHostAddress& address,
+                                                  quint16 port = ArtNetPacket::kPort);
 
 // Whether another socket already holds UDP port 6454 on this machine, shared or not: a bind
 // that shares with nobody fails. Of the programs sharing the port, only the one that bound it

@@ -24,6 +24,11 @@ constexpr int kEthernetHeader = 14;
 constexpr int kVlanTag = 4;
 constexpr int kCookedHeader = 16;
 constexpr int kCooked2Header = 20;
+// The packet type, the Linux kernel's PACKET_ value, in the cooked headers.
+constexpr int kCookedPacketType = 0; // two bytes
+constexpr int kCooked2PacketType = 10;
+constexpr int kPacketOutgoing = 4;
+constexpr int kPacketOtherHost = 3; // host 0, broadcast 1, multicast 2: all arrive
 constexpr quint16 kEtherTypeIpv4 = 0x0800;
 constexpr quint16 kEtherTypeVlan = 0x8100;
 constexpr int kIpv4MinHeader = 20;
@@ -55,6 +60,13 @@ qint64 clockNs(clockid_t clock)
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
+Way wayOf(int packetType)
+{
+    if (packetType == kPacketOutgoing)
+        return Way::Leaving;
+    return packetType >= 0 && packetType <= kPacketOtherHost ? Way::Arriving : Way::Unknown;
+}
+
 } // namespace
 
 bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagram* out)
@@ -63,6 +75,7 @@ bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagr
         return false;
     int ip = 0;
     quint16 etherType = kEtherTypeIpv4;
+    Way way = Way::Unknown;
     switch (linkType) {
     case DLT_EN10MB:
         if (length < kEthernetHeader)
@@ -80,12 +93,14 @@ bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagr
         if (length < kCookedHeader)
             return false;
         etherType = be16(frame + 14);
+        way = wayOf(be16(frame + kCookedPacketType));
         ip = kCookedHeader;
         break;
     case DLT_LINUX_SLL2:
         if (length < kCooked2Header)
             return false;
         etherType = be16(frame);
+        way = wayOf(frame[kCooked2PacketType]);
         ip = kCooked2Header;
         break;
     case DLT_RAW:
@@ -117,18 +132,24 @@ bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagr
     out->size = qMin(udpLength, totalLength - headerLength) - kUdpHeader;
     out->sourceIp = be32(header + 12);
     out->sourcePort = be16(udp);
+    out->way = way;
     return true;
 }
 
-bool Repeats::seen(const char* data, int size, quint32 ip, quint16 port, qint64 arrivalNs)
+bool Repeats::seen(const char* data, int size, quint32 ip, quint16 port, Way way, qint64 arrivalNs)
 {
+    if (way == Way::Unknown)
+        return false;
     const size_t hash = std::hash<std::string_view>{}(std::string_view(data, size_t(size)));
-    for (const Sighting& s : recent) {
-        if (s.size == size && s.hash == hash && s.ip == ip && s.port == port &&
-            qAbs(arrivalNs - s.atNs) < kWindowNs)
+    for (Sighting& s : recent) {
+        if (s.way != Way::Unknown && s.way != way && !s.paired && s.size == size &&
+            s.hash == hash && s.ip == ip && s.port == port &&
+            qAbs(arrivalNs - s.atNs) < kWindowNs) {
+            s.paired = true;
             return true;
+        }
     }
-    recent[next] = Sighting{hash, size, ip, port, arrivalNs};
+    recent[next] = Sighting{hash, size, ip, port, way, false, arrivalNs};
     next = (next + 1) % recent.size();
     return false;
 }
@@ -284,7 +305,8 @@ void Listener::take(const unsigned char* frame, int length, qint64 stampRealNs)
     if (receiverDone || !receiving || !artNetDatagram(linkType, frame, length, &datagram))
         return;
     const qint64 arrival = steadyArrivalNs(stampRealNs, nowRealNs, nowSteadyNs);
-    if (repeats.seen(datagram.data, datagram.size, datagram.sourceIp, datagram.sourcePort, arrival))
+    if (repeats.seen(datagram.data, datagram.size, datagram.sourceIp, datagram.sourcePort,
+                     datagram.way, arrival))
         return;
     from.setAddress(datagram.sourceIp);
     if (!(*receiving)(datagram.data, datagram.size, from, arrival)) {

@@ -17,6 +17,14 @@ struct pcap_pkthdr;
 
 namespace Capture {
 
+// Which way a captured frame went, where its link layer says: the Linux cooked headers of device
+// "any" carry the packet type, Ethernet and raw IP frames nothing.
+enum class Way {
+    Unknown,
+    Arriving, // to this machine: to its address, broadcast, multicast, or another host's seen
+    Leaving,  // sent by this machine
+};
+
 // An Art-Net datagram found in a captured frame.
 struct Datagram
 {
@@ -24,6 +32,7 @@ struct Datagram
     int size = 0;
     quint32 sourceIp = 0;
     quint16 sourcePort = 0;
+    Way way = Way::Unknown;
 };
 
 // The UDP payload to port 6454 in one captured frame of the given link type (a libpcap DLT_
@@ -31,17 +40,20 @@ struct Datagram
 // else, a fragment, or a frame cut short before the UDP header.
 bool artNetDatagram(int linkType, const unsigned char* frame, int length, Datagram* out);
 
-// One datagram captured twice (device "any" sees a datagram leave one interface and arrive on
-// another of the same machine) counts once: the same bytes from the same address and port
-// within kWindowNs of the first sighting are the same datagram. A sender's own copies sent on
-// purpose are further apart than that, one frame period or a good part of it.
+// One datagram captured twice counts once. Device "any" sees a datagram that leaves this machine
+// and arrives at it again (a broadcast from one end of a veth pair whose other end is this
+// machine's too) once each way: a copy the other way of one seen before, the same bytes from the
+// same address and port within kWindowNs, is that datagram again, and each copy pairs with one
+// other only. Copies the same way are never one: a sender that sends every frame twice sends them
+// that way, however close together. A datagram that only leaves (to another host, or a broadcast,
+// whose way back to this machine's own sockets the capture never shows) counts once, leaving.
 class Repeats
 {
 public:
     static constexpr qint64 kWindowNs = 1'000'000;
-    // True when this datagram was seen less than kWindowNs apart from this sighting;
-    // remembers it otherwise.
-    bool seen(const char* data, int size, quint32 ip, quint16 port, qint64 arrivalNs);
+    // True when this copy is the other way of one seen less than kWindowNs apart and not yet
+    // paired; remembers it otherwise. A copy whose way is unknown is never a repeat.
+    bool seen(const char* data, int size, quint32 ip, quint16 port, Way way, qint64 arrivalNs);
 
 private:
     struct Sighting
@@ -50,6 +62,8 @@ private:
         int size = -1;
         quint32 ip = 0;
         quint16 port = 0;
+        Way way = Way::Unknown;
+        bool paired = false;
         qint64 atNs = 0;
     };
     std::array<Sighting, 32> recent{};

@@ -89,7 +89,8 @@ PacingResult runPaced(const FrameSchedule& schedule, PacingClock& clock, qint64 
         next = frame + 1;
     }
     // A counted run lasts its frames' whole periods, so --duration 10 takes ten seconds.
-    if (!stop.load() && frameCount >= 0)
+    // Slept again when a signal that stops nothing (a terminal's resize) woke it early.
+    while (!stop.load() && frameCount >= 0 && clock.now() - start < schedule.deadline(frameCount))
         clock.sleepUntil(start + schedule.deadline(frameCount));
     result.elapsedNs = clock.now() - start;
     return result;

@@ -109,4 +109,55 @@ QStringList Table::lines() const
     return out;
 }
 
+QStringList fittedLines(const QList<Column>& columns, const QList<QStringList>& rows, int width)
+{
+    // Each column's width with its separator.
+    QList<int> widths(columns.size(), 0);
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        widths[c] = int(columns[c].header.size());
+        for (const QStringList& row : rows)
+            widths[c] = qMax(widths[c], int(row.value(c).size()));
+    }
+    QList<bool> shown(columns.size(), true);
+    const auto total = [&] {
+        int sum = 0;
+        int count = 0;
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (shown[c]) {
+                sum += widths[c];
+                ++count;
+            }
+        }
+        return sum + 2 * qMax(0, count - 1);
+    };
+    int lowest = 0;
+    for (const Column& column : columns)
+        lowest = qMax(lowest, column.rank);
+    for (int rank = lowest; width > 0 && rank > 0 && total() > width - 1; --rank) {
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (columns[c].rank == rank)
+                shown[c] = false;
+        }
+    }
+
+    QStringList header;
+    QList<QStringList> body(rows.size());
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        if (!shown[c])
+            continue;
+        header.append(columns[c].header);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            body[i].append(rows[i].value(c));
+    }
+    Table table(header);
+    for (const QStringList& line : body)
+        table.add(line);
+    QStringList lines = table.lines();
+    if (width > 0) {
+        for (QString& line : lines)
+            line.truncate(qMax(0, width - 1));
+    }
+    return lines;
+}
+
 } // namespace TextOutput

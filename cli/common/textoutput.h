@@ -39,4 +39,18 @@ private:
     QList<QStringList> rows;
 };
 
+// A table column that gives way on a narrow terminal: the highest rank is left out first, rank 0
+// never.
+struct Column
+{
+    QString header;
+    int rank = 0;
+};
+
+// The lines of a Table of these columns and rows (a cell per column), fitted to a terminal width
+// columns wide: whole columns are left out, the highest rank first, until the lines are at most
+// width - 1 characters, and a line still longer is cut there, so a terminal never wraps one (a
+// line that fills the last column leaves the cursor in between). 0: no width, every column.
+QStringList fittedLines(const QList<Column>& columns, const QList<QStringList>& rows, int width);
+
 } // namespace TextOutput

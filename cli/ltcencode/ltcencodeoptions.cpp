@@ -2,6 +2,7 @@
 #include "common/commandline.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
+#include "common/listening.h"
 #include "common/optionvalues.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
@@ -57,7 +58,8 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
             parser, QStringLiteral("ltc-encode"),
             CliText::tr("Writes LTC (SMPTE linear timecode) audio, for the given time or number "
                         "of frames or until interrupted; or, with --follow, in real time as the "
-                        "ArtTimeCode on the network runs."),
+                        "ArtTimeCode on the network runs. ") +
+                listeningHelp(),
             {rate, start, duration, frames, sampleRate, level, output, bits, quiet, follow, advance,
              freewheel},
             Follow::withFollowValue(arguments), status))

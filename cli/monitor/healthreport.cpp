@@ -123,56 +123,17 @@ QStringList tableLines(const QList<Row>& rows, int width)
         {QStringLiteral("STATE"), 2, [](const Row& r) { return stateText(r); }},
     };
 
-    // Every cell once, and each column's width with its separator.
-    QList<QStringList> cells(columns.size());
-    QList<int> widths(columns.size(), 0);
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        cells[c].append(columns[c].header);
-        for (const Row& r : rows)
-            cells[c].append(columns[c].cell(r));
-        for (const QString& cell : cells[c])
-            widths[c] = qMax(widths[c], int(cell.size()));
-    }
-    QList<bool> shown(columns.size(), true);
-    const auto total = [&] {
-        int sum = 0;
-        int count = 0;
-        for (qsizetype c = 0; c < columns.size(); ++c) {
-            if (shown[c]) {
-                sum += widths[c];
-                ++count;
-            }
-        }
-        return sum + 2 * qMax(0, count - 1);
-    };
-    int lowest = 0;
+    QList<TextOutput::Column> headers;
     for (const Column& column : columns)
-        lowest = qMax(lowest, column.rank);
-    for (int rank = lowest; width > 0 && rank > 0 && total() > width - 1; --rank) {
-        for (qsizetype c = 0; c < columns.size(); ++c) {
-            if (columns[c].rank == rank)
-                shown[c] = false;
-        }
+        headers.append(TextOutput::Column{column.header, column.rank});
+    QList<QStringList> cells;
+    for (const Row& r : rows) {
+        QStringList line;
+        for (const Column& column : columns)
+            line.append(column.cell(r));
+        cells.append(line);
     }
-
-    QStringList header;
-    QList<QStringList> body(rows.size());
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        if (!shown[c])
-            continue;
-        header.append(cells[c].at(0));
-        for (qsizetype i = 0; i < rows.size(); ++i)
-            body[i].append(cells[c].at(i + 1));
-    }
-    TextOutput::Table table(header);
-    for (const QStringList& line : body)
-        table.add(line);
-    QStringList lines = table.lines();
-    if (width > 0) {
-        for (QString& line : lines)
-            line.truncate(qMax(0, width - 1));
-    }
-    return lines;
+    return TextOutput::fittedLines(headers, cells, width);
 }
 
 QStringList reasonLines(const QList<Row>& rows)

@@ -76,12 +76,11 @@ int runMonitor(const QStringList& arguments)
     int status = ExitStatus::kOk;
     if (!CommandLine::parse(parser, QStringLiteral("monitor"),
                             QCoreApplication::translate(
-                                "monitor",
-                                "Listens for ArtTimeCode on UDP port 6454 by packet capture, "
-                                "beside any other program on the port, and measures, "
-                                "for every sender and stream, the rate, lost, late, "
-                                "doubled, repeated, reversed and jumping frames, the "
-                                "jitter, dropouts and a second source."),
+                                "monitor", "Listens for ArtTimeCode on UDP port 6454 and measures, "
+                                           "for every sender and stream, the rate, lost, late, "
+                                           "doubled, repeated, reversed and jumping frames, the "
+                                           "jitter, dropouts and a second source. ") +
+                                listeningHelp(),
                             {json, forSeconds, interface}, arguments, &status))
         return status;
     qint64 runNs = 0;

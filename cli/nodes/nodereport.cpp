@@ -47,22 +47,28 @@ QString jsonLine(const Node& node)
     return o.text();
 }
 
-QStringList tableLines(const QList<Node>& nodes)
+QStringList tableLines(const QList<Node>& nodes, int width)
 {
-    TextOutput::Table table({QStringLiteral("IP"), QStringLiteral("BIND"),
-                             QStringLiteral("SHORT NAME"), QStringLiteral("OEM"),
-                             QStringLiteral("VERSION"), QStringLiteral("PORTS"),
-                             QStringLiteral("OUT"), QStringLiteral("IN"), QStringLiteral("MAC"),
-                             QStringLiteral("LONG NAME")});
+    // Left to right as printed; on a narrow terminal the highest rank goes first: the address and
+    // the names, which say what a node is (a generator's long name says what it sends), stay
+    // longest.
+    const QList<TextOutput::Column> columns = {
+        {QStringLiteral("IP"), 0},         {QStringLiteral("BIND"), 3},
+        {QStringLiteral("SHORT NAME"), 1}, {QStringLiteral("OEM"), 9},
+        {QStringLiteral("VERSION"), 8},    {QStringLiteral("PORTS"), 7},
+        {QStringLiteral("OUT"), 4},        {QStringLiteral("IN"), 5},
+        {QStringLiteral("MAC"), 6},        {QStringLiteral("LONG NAME"), 2},
+    };
+    QList<QStringList> rows;
     for (const Node& node : nodes) {
-        table.add({node.ip.toString(), QString::number(node.bindIndex),
-                   ArtNetPoll::printableName(node.shortName),
-                   QStringLiteral("0x%1").arg(node.oem, 4, 16, QLatin1Char('0')), versionText(node),
-                   QString::number(node.ports), universesText(node.universesOut),
-                   universesText(node.universesIn), macText(node.mac),
-                   ArtNetPoll::printableName(node.longName)});
+        rows.append({node.ip.toString(), QString::number(node.bindIndex),
+                     ArtNetPoll::printableName(node.shortName),
+                     QStringLiteral("0x%1").arg(node.oem, 4, 16, QLatin1Char('0')),
+                     versionText(node), QString::number(node.ports),
+                     universesText(node.universesOut), universesText(node.universesIn),
+                     macText(node.mac), ArtNetPoll::printableName(node.longName)});
     }
-    return table.lines();
+    return TextOutput::fittedLines(columns, rows, width);
 }
 
 } // namespace NodeList

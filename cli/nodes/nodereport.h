@@ -13,6 +13,9 @@ namespace NodeList {
 
 QString macText(const std::array<quint8, 6>& mac);
 QString jsonLine(const Node& node);
-QStringList tableLines(const QList<Node>& nodes);
+// The table: a header line and one line per node. With a width (a terminal's), the columns that
+// do not fit are left out, least important first, and no line is longer than width - 1
+// characters, as monitor's table (TextOutput::fittedLines).
+QStringList tableLines(const QList<Node>& nodes, int width = 0);
 
 } // namespace NodeList

@@ -46,14 +46,14 @@ int runNodes(const QStringList& arguments)
             .arg(kDefaultWaitMs),
         QStringLiteral("MS"), QString::number(kDefaultWaitMs));
     int status = ExitStatus::kOk;
-    if (!CommandLine::parse(parser, QStringLiteral("nodes"),
-                            QCoreApplication::translate(
-                                "nodes", "Sends ArtPoll on every local IPv4 network from a "
-                                         "port of its own, reads the answers by packet capture "
-                                         "beside any other program on port 6454, and lists "
-                                         "every node that answers, once per address and "
-                                         "BindIndex."),
-                            {json, wait}, arguments, &status))
+    if (!CommandLine::parse(
+            parser, QStringLiteral("nodes"),
+            QCoreApplication::translate("nodes", "Sends ArtPoll on every local IPv4 network from a "
+                                                 "port of its own, reads the answers, and lists "
+                                                 "every node that answers, once per address and "
+                                                 "BindIndex. ") +
+                listeningHelp(Heard::PollReplies),
+            {json, wait}, arguments, &status))
         return status;
     bool ok = false;
     const int waitMs = parser.value(wait).toInt(&ok);
@@ -67,10 +67,11 @@ int runNodes(const QStringList& arguments)
     artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
     artnet node;
-    if (!listenBesideOthers(node, &collector, QStringLiteral("nodes")))
+    if (!listenBesideOthers(node, &collector, QStringLiteral("nodes"), QString(), nullptr,
+                            Heard::PollReplies))
         return ExitStatus::kFailure;
-    // By capture, the poll leaves from a port of the capture's own and port 6454 stays with
-    // whoever holds it; the answers come to port 6454 either way.
+    // By capture, and on the broadcast addresses, the poll leaves from a port of its own and port
+    // 6454 stays with whoever holds it; the answers come to port 6454 either way.
     const qint64 polled = node.sendPoll();
     if (polled <= 0) {
         Console::error(QStringLiteral("nodes: no local IPv4 network to poll"));
@@ -99,7 +100,9 @@ int runNodes(const QStringList& arguments)
         for (const NodeList::Node& n : nodes)
             text += NodeList::jsonLine(n) + QLatin1Char('\n');
     } else {
-        text = NodeList::tableLines(nodes).join(QLatin1Char('\n')) + QLatin1Char('\n');
+        // Printed once, at the end: the terminal's width then is the one that counts.
+        const int width = Console::stdoutIsTerminal() ? Console::terminalWidth() : 0;
+        text = NodeList::tableLines(nodes, width).join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     Console::writeOut(text);
     return ExitStatus::kOk;

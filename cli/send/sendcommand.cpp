@@ -41,6 +41,8 @@ int runSend(const QStringList& arguments)
     const std::atomic<bool>& stop = Console::installStopSignals();
     preferPromptWakeups();
     const bool showStatus = !options.quiet && Console::stdoutIsTerminal();
+    const std::atomic<bool>& resized = Console::installResizeSignal();
+    int width = showStatus ? Console::terminalWidth() : 0;
     const qint64 startNumber = Timecode::toFrameNumber(options.start);
     qint64 failed = 0;
     qint64 sent = 0;
@@ -57,8 +59,14 @@ int runSend(const QStringList& arguments)
                               if (!sender.send(record))
                                   ++failed;
                               ++sent;
-                              if (showStatus)
-                                  output.redrawLine(statusText(record, sent, options.type));
+                              if (!showStatus)
+                                  return;
+                              if (resized.load()) {
+                                  Console::resizeSeen();
+                                  width = Console::terminalWidth();
+                              }
+                              output.redrawLine(statusText(record, sent, options.type, failed,
+                                                           sender.errorText(), width));
                           });
         if (showStatus)
             output.append(QStringLiteral("\n"));

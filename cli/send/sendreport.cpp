@@ -4,11 +4,22 @@
 
 #include "timecode.h"
 
-QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type)
+QString statusText(const TimecodeRecord& record, qint64 sent, quint8 type, qint64 failed,
+                   const QString& firstFailure, int width)
 {
-    return CliText::tr("%1  %2 fps  %3 frames sent")
-        .arg(Timecode::text(record), OptionValues::rateText(type))
-        .arg(sent);
+    QString text = Timecode::text(record) + QStringLiteral("  ") +
+                   CliText::tr("%1 fps").arg(OptionValues::rateText(type)) + QStringLiteral("  ");
+    // Counted as sent while every frame fails, the line would say all is well until the end.
+    if (failed > 0)
+        text += CliText::tr("%1 of %2 frames failed; the first failure: %3")
+                    .arg(failed)
+                    .arg(sent)
+                    .arg(firstFailure);
+    else
+        text += CliText::tr("%1 frames sent").arg(sent);
+    if (width > 0)
+        text.truncate(width - 1);
+    return text;
 }
 
 QString summaryText(const PacingResult& result, qint64 failed, quint8 type)

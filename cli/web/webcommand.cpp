@@ -4,13 +4,34 @@
 #include "common/exitstatus.h"
 #include "common/listening.h"
 #include "common/optionvalues.h"
+#include "web/pageurls.h"
 #include "web/webserver.h"
 
 #include "artnet.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QNetworkInterface>
 #include <QTimer>
+
+namespace {
+
+QtMessageHandler qtMessages = nullptr;
+
+// Qt HttpServer warns of every WebSocket request that no route takes: each page turned away
+// beyond --max-clients (answered 503 all the same) or asking for another path. Nothing went
+// wrong, so nothing is said.
+void withoutTurnedAwayWarnings(QtMsgType type, const QMessageLogContext& context,
+                               const QString& message)
+{
+    if (type == QtWarningMsg && context.category &&
+        qstrcmp(context.category, "qt.httpserver") == 0 &&
+        message.startsWith(QLatin1String("WebSocket received but no slots connected")))
+        return;
+    qtMessages(type, context, message);
+}
+
+} // namespace
 
 int runWeb(const QStringList& arguments)
 {
@@ -34,7 +55,8 @@ int runWeb(const QStringList& arguments)
                 "web", "Listens for ArtTimeCode on UDP port 6454 and serves a clock page that "
                        "shows every sender's timecode, rate, name and address, kept up to date "
                        "in every browser that opens it. The page only listens: it cannot change "
-                       "anything."),
+                       "anything. ") +
+                listeningHelp(),
             {portOption, bindOption, maxClientsOption}, arguments, &status))
         return status;
 
@@ -57,6 +79,7 @@ int runWeb(const QStringList& arguments)
         return CommandLine::refuse(
             QStringLiteral("web: --bind needs an IP address, not \"%1\"").arg(bindText));
 
+    qtMessages = qInstallMessageHandler(withoutTurnedAwayWarnings);
     artnet::setDiagnosticLines(false);
     artnet node;
     WebServer server(node.senders(), maxClients);
@@ -72,10 +95,10 @@ int runWeb(const QStringList& arguments)
         return ExitStatus::kFailure;
     // What is written waits on a thread of its own: a paused terminal holds up no page.
     Console::OutputThread output;
-    const QString shown = bindText.isNull() ? QStringLiteral("every address") : address.toString();
-    output.append(QCoreApplication::translate("web", "serving the clock page on %1, port %2\n")
-                      .arg(shown)
-                      .arg(server.port()));
+    QString urls;
+    for (const QString& url : pageUrls(address, QNetworkInterface::allAddresses(), server.port()))
+        urls += QCoreApplication::translate("web", "serving the clock page at %1\n").arg(url);
+    output.append(urls);
 
     const std::atomic<bool>& stop = Console::installStopSignals();
     QEventLoop loop;
@@ -90,11 +113,14 @@ int runWeb(const QStringList& arguments)
     tick.start(WebServer::kTickMs);
     loop.exec();
     node.setObserver(nullptr);
-    output.append(QCoreApplication::translate("web", "served %1 pages; %2 turned away, %3 dropped "
-                                                     "for not reading\n")
-                      .arg(server.served())
-                      .arg(server.refused())
-                      .arg(server.dropped()));
+    const QString served =
+        server.served() == 1
+            ? QCoreApplication::translate("web", "served 1 page")
+            : QCoreApplication::translate("web", "served %1 pages").arg(server.served());
+    output.append(served + QCoreApplication::translate("web", "; %1 turned away, %2 dropped for "
+                                                              "not reading\n")
+                               .arg(server.refused())
+                               .arg(server.dropped()));
     output.flush();
     return ExitStatus::kOk;
 }

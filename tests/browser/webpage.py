@@ -210,20 +210,37 @@ def check_silence(browser, server):
 
 def check_reconnect(browser, server):
     desk = Sender("127.0.0.2", 25, 1)
+    backup = Sender("127.0.0.3", 30, 3)
     browser.open(390, 844)
-    browser.wait_for(TEXT + ".includes('127.0.0.2')")
+    browser.wait_for(TEXT + ".includes('127.0.0.2') && " + TEXT + ".includes('127.0.0.3')")
     browser.evaluate("window.notReloaded = true")
+    # The first sender falls silent before the server goes.
+    desk.running.clear()
+    browser.wait_for(tc_colour(0) + " === '%s'" % DIM, timeout=3)
+    last = browser.evaluate("document.querySelector('.tc').textContent")
     server.stop()
     browser.wait_for(TEXT + ".includes('connection lost')")
-    assert browser.evaluate(tc_colour()) == DIM, "the last time is not dimmed"
-    assert browser.evaluate("document.querySelector('.tc').textContent").count(":") == 3
+    assert browser.evaluate(tc_colour(1)) == DIM, "the last time is not dimmed"
+    assert browser.evaluate("document.querySelectorAll('.tc')[1].textContent").count(":") == 3
     server.start()
     browser.wait_for("!" + TEXT + ".includes('connection lost') && " + TEXT +
-                     ".includes('127.0.0.2')", timeout=10)
+                     ".includes('127.0.0.3')", timeout=10)
     assert browser.evaluate("window.notReloaded === true"), "the page was reloaded"
-    before = browser.evaluate("document.querySelector('.tc').textContent")
-    browser.wait_for("document.querySelector('.tc').textContent !== '%s'" % before)
-    desk.ended = True
+    # The restarted server never heard the silent sender: the page keeps it, dimmed, with its
+    # last time, in the place where it was first heard.
+    meta = "[...document.querySelectorAll('.meta')].map(e => e.textContent)"
+    shown = browser.evaluate(meta)
+    assert len(shown) == 2 and "127.0.0.2" in shown[0] and "127.0.0.3" in shown[1], shown
+    assert browser.evaluate("document.querySelector('.tc').textContent") == last
+    assert browser.evaluate(tc_colour(0)) == DIM, "the silent sender is not dimmed"
+    browser.wait_for(tc_colour(1) + " === '%s'" % BRIGHT)
+    before = browser.evaluate("document.querySelectorAll('.tc')[1].textContent")
+    browser.wait_for("document.querySelectorAll('.tc')[1].textContent !== '%s'" % before)
+    # Back, it is live again in its own place.
+    desk.running.set()
+    browser.wait_for(tc_colour(0) + " === '%s'" % BRIGHT, timeout=3)
+    assert "127.0.0.2" in browser.evaluate(meta)[0]
+    desk.ended = backup.ended = True
 
 
 def screenshots(browser, server, directory):

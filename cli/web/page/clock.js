@@ -4,7 +4,10 @@
 (function () {
     const list = document.getElementById("senders");
     const status = document.getElementById("status");
-    const senders = []; // by first-heard order, as the server numbers them
+    // In the order this page first heard them, kept across reconnections: a restarted server
+    // numbers them anew and knows nothing of a sender that fell silent before it came.
+    const senders = [];
+    const places = new Map(); // "address/stream" to its place in senders
     const rows = [];
     let lost = false;
     let scheduled = false;
@@ -62,8 +65,7 @@
         const socket = new WebSocket(scheme + location.host + "/ws");
         socket.onopen = function () {
             delay = 250;
-            lost = false;
-            senders.length = 0; // the server sends everything it knows next
+            lost = false; // the server sends everything it knows next
             changed();
         };
         socket.onmessage = function (event) {
@@ -75,10 +77,20 @@
             }
             if (!Number.isInteger(message.n) || message.n < 0 || message.n > 1023)
                 return;
-            senders[message.n] = message;
+            const key = message.address + "/" + message.stream;
+            let place = places.get(key);
+            if (place === undefined) {
+                if (senders.length > 1023)
+                    return;
+                place = senders.length;
+                places.set(key, place);
+            }
+            senders[place] = message;
             changed();
         };
         socket.onclose = function () {
+            // Silent until a server says otherwise: it tells of every sender it knows at once.
+            senders.forEach(function (s) { s.silent = true; });
             lost = true;
             changed();
             setTimeout(connect, delay);
