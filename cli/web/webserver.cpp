@@ -13,6 +13,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -112,6 +113,9 @@ WebServer::WebServer(const SenderTable& senders, int maxClients, QObject* parent
         });
     connect(&http, &QAbstractHttpServer::newWebSocketConnection, this,
             &WebServer::acceptWebSockets);
+    gathered.setSingleShot(true);
+    gathered.setTimerType(Qt::PreciseTimer);
+    connect(&gathered, &QTimer::timeout, this, &WebServer::sendGathered);
 }
 
 WebServer::~WebServer()
@@ -156,7 +160,9 @@ WebRules::SenderView WebServer::view(int order, qint64 nowNs) const
 
 void WebServer::timecodeReceived(const SenderEntry& sender)
 {
-    broadcast(sender.order, sender.arrivalNs);
+    // Now rather than the arrival: the pages' display frames are counted from the moments their
+    // messages were written.
+    broadcast(sender.order, artNetNowNs());
 }
 
 void WebServer::senderNamed(const SenderEntry& sender)
@@ -193,26 +199,60 @@ void WebServer::broadcast(int order, qint64 nowNs)
     if (order >= told.size())
         told.resize(order + 1);
     told[order] = Told{shown.silent, shown.conflict};
-    const QByteArray message = WebRules::senderMessage(shown);
-    // Converted once for every page that keeps up, which is normally all of them. The sockets
-    // write on the event loop's next turn: frames that arrived in one wakeup (a busy moment) then
-    // leave in one write per page, where flushing each at once measured a fifth to a third more
-    // CPU and a longer delay.
-    const QString text = QString::fromUtf8(message);
+    const QByteArray state = WebRules::senderMessage(shown);
+    qint64 dueAtNs = -1;
     for (auto client = clients.begin(); client != clients.end(); ++client) {
         QWebSocket* socket = client.key();
-        const qint64 bytesToWrite = socket->bytesToWrite();
-        if (client.value().keepsUp(bytesToWrite))
-            socket->sendTextMessage(text);
-        else
-            write(socket, client.value().offer(order, message, bytesToWrite, nowNs));
+        WebRules::ClientQueue& queue = client.value();
+        // The socket is asked only when something may leave: a few hundred pages' sockets
+        // asked at every datagram cost more than their writes.
+        if (queue.offer(order, state, nowNs))
+            write(socket, queue.due(socket->bytesToWrite(), nowNs));
+        const qint64 due = queue.dueAtNs();
+        if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
+            dueAtNs = due;
     }
+    schedule(dueAtNs);
 }
 
-void WebServer::write(QWebSocket* socket, const QList<QByteArray>& messages)
+void WebServer::sendGathered()
 {
-    for (const QByteArray& message : messages)
-        socket->sendTextMessage(QString::fromUtf8(message));
+    gatheredAtNs = -1;
+    const qint64 nowNs = artNetNowNs();
+    qint64 dueAtNs = -1;
+    for (auto client = clients.begin(); client != clients.end(); ++client) {
+        QWebSocket* socket = client.key();
+        WebRules::ClientQueue& queue = client.value();
+        write(socket, queue.due(socket->bytesToWrite(), nowNs));
+        const qint64 due = queue.dueAtNs();
+        if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
+            dueAtNs = due;
+    }
+    schedule(dueAtNs);
+}
+
+void WebServer::schedule(qint64 dueAtNs)
+{
+    if (dueAtNs < 0 || (gathered.isActive() && gatheredAtNs <= dueAtNs))
+        return;
+    gatheredAtNs = dueAtNs;
+    // Rounded up: a timer that fires early would find nothing due yet.
+    const qint64 waitNs = std::max<qint64>(0, dueAtNs - artNetNowNs());
+    gathered.start(int((waitNs + 999'999) / 1'000'000));
+}
+
+void WebServer::write(QWebSocket* socket, const QList<QByteArray>& states)
+{
+    if (states.isEmpty())
+        return;
+    if (states != lastStates) {
+        lastStates = states;
+        lastText = QString::fromUtf8(WebRules::joined(states));
+    }
+    socket->sendTextMessage(lastText);
+    // One message per page and display frame: written now, it takes one write and no turn of
+    // the event loop watching every page's socket for room.
+    socket->flush();
 }
 
 void WebServer::acceptWebSockets()
@@ -245,18 +285,16 @@ void WebServer::acceptWebSockets()
             if (clients.remove(socket))
                 socket->deleteLater();
         });
-        connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
-            // Called for every write to every page: only a page with frames held back has
-            // anything to do.
-            auto client = clients.find(socket);
-            if (client != clients.end() && client.value().waiting() > 0)
-                write(socket, client.value().drained(socket->bytesToWrite()));
-        });
         // What a page has missed: every sender as it stands, silent ones too, in first-heard
-        // order.
+        // order, in one message.
         const qint64 now = artNetNowNs();
+        QList<QByteArray> states;
         for (int order = 0; order < senders.size(); ++order)
-            socket->sendTextMessage(QString::fromUtf8(WebRules::senderMessage(view(order, now))));
+            states.append(WebRules::senderMessage(view(order, now)));
+        if (!states.isEmpty()) {
+            socket->sendTextMessage(QString::fromUtf8(WebRules::joined(states)));
+            clients[socket].sent(now);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The server behind chronolume-cli web: one page and its files over HTTP, and at /ws a WebSocket
-// to every open page that carries each sender's newest state as it arrives. Pages only listen;
-// nothing they send is acted on.
+// to every open page that carries each sender's new states, gathered into one message per page
+// and display frame at most (WebRules::ClientQueue). Pages only listen; nothing they send is
+// acted on.
 #pragma once
 
 #include "web/webrules.h"
@@ -10,6 +11,7 @@
 #include <QHash>
 #include <QHttpServer>
 #include <QObject>
+#include <QTimer>
 
 class QTcpServer;
 class QWebSocket;
@@ -52,7 +54,11 @@ private:
     WebRules::SenderView view(int order, qint64 nowNs) const;
     void acceptWebSockets();
     void broadcast(int order, qint64 nowNs);
-    void write(QWebSocket* socket, const QList<QByteArray>& messages);
+    // Every page's states that may leave now.
+    void sendGathered();
+    // The next sendGathered() no later than dueAtNs (-1: none needed).
+    void schedule(qint64 dueAtNs);
+    void write(QWebSocket* socket, const QList<QByteArray>& states);
     void drop(QWebSocket* socket);
     void refuse(QWebSocket* socket, int code, const QString& reason);
 
@@ -62,6 +68,12 @@ private:
     const SenderTable& senders;
     QList<Told> told; // by the table's order
     QHash<QWebSocket*, WebRules::ClientQueue> clients;
+    QTimer gathered;
+    qint64 gatheredAtNs = -1; // when gathered fires, while it is active
+    // The message last written and its text: pages that keep up are sent the same states at
+    // the same moment, so one conversion serves them all.
+    QList<QByteArray> lastStates;
+    QString lastText;
     qint64 nextPingNs = 0;
     qint64 servedClients = 0;
     qint64 droppedClients = 0;

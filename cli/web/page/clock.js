@@ -1,5 +1,6 @@
-// The clock page: the server pushes each sender's newest state and judges silence; this only
-// keeps the newest of everything, draws it once per animation frame and reconnects.
+// The clock page: the server pushes the senders' new states, several in one message at most
+// once per display frame, and judges silence; this only keeps the newest of everything, draws it
+// once per animation frame and reconnects.
 "use strict";
 (function () {
     const list = document.getElementById("senders");
@@ -67,15 +68,19 @@
             changed();
         };
         socket.onmessage = function (event) {
-            let message;
+            // An array of states in the order they came: a sender's last one is its newest.
+            let states;
             try {
-                message = JSON.parse(event.data);
+                states = JSON.parse(event.data);
             } catch (error) {
                 return;
             }
-            if (!Number.isInteger(message.n) || message.n < 0 || message.n > 1023)
+            if (!Array.isArray(states))
                 return;
-            senders[message.n] = message;
+            states.forEach(function (state) {
+                if (state && Number.isInteger(state.n) && state.n >= 0 && state.n <= 1023)
+                    senders[state.n] = state;
+            });
             changed();
         };
         socket.onclose = function () {
