@@ -110,6 +110,28 @@ private slots:
         QCOMPARE(senderMessage(view), expected);
     }
 
+    // The frame each message goes in: its length's three forms and their boundaries.
+    void frame_data()
+    {
+        QTest::addColumn<int>("payloadBytes");
+        QTest::addColumn<QByteArray>("header");
+
+        // FIN and opcode 1 (text), then the length: no mask from a server.
+        QTest::newRow("empty") << 0 << QByteArray("\x81\x00", 2);
+        QTest::newRow("125: in 7 bits") << 125 << QByteArray("\x81\x7d", 2);
+        QTest::newRow("126: 126 and 16 bits") << 126 << QByteArray("\x81\x7e\x00\x7e", 4);
+        QTest::newRow("65535: 126 and 16 bits") << 65535 << QByteArray("\x81\x7e\xff\xff", 4);
+        QTest::newRow("65536: 127 and 64 bits")
+            << 65536 << QByteArray("\x81\x7f\x00\x00\x00\x00\x00\x01\x00\x00", 10);
+    }
+    void frame()
+    {
+        QFETCH(int, payloadBytes);
+        QFETCH(QByteArray, header);
+        const QByteArray payload(payloadBytes, 'x');
+        QCOMPARE(textFrame(payload), header + payload);
+    }
+
     // Each message written as "MICROSECONDS MESSAGE", the time it left.
     void queue_data()
     {

@@ -30,6 +30,27 @@ QByteArray senderMessage(const SenderView& sender)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+QByteArray textFrame(const QByteArray& payload)
+{
+    const quint64 size = quint64(payload.size());
+    QByteArray frame;
+    frame.reserve(payload.size() + 10);
+    frame += char(0x81); // FIN, text
+    if (size < 126) {
+        frame += char(size);
+    } else if (size <= 0xffff) {
+        frame += char(126);
+        for (int shift = 8; shift >= 0; shift -= 8)
+            frame += char((size >> shift) & 0xff);
+    } else {
+        frame += char(127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += char((size >> shift) & 0xff);
+    }
+    frame += payload;
+    return frame;
+}
+
 QByteArray joined(const QList<QByteArray>& states)
 {
     qsizetype size = 2;

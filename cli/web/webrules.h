@@ -33,6 +33,11 @@ QByteArray senderMessage(const SenderView& sender);
 // [{"n":0,...},{"n":1,...}]
 QByteArray joined(const QList<QByteArray>& states);
 
+// The WebSocket frame that carries one text message from the server: final, opcode 1 (text),
+// unmasked, the payload's length in 7 bits, or 126 and 16 bits, or 127 and 64 bits (RFC 6455,
+// 5.2), then the payload.
+QByteArray textFrame(const QByteArray& payload);
+
 // A page draws once per display frame (the browser's animation frame, 60 a second), so it is
 // sent one message per display frame at most: 1/60 s, rounded up to the nanosecond.
 inline constexpr qint64 kDisplayFrameNs = 16'666'667;

@@ -6,9 +6,11 @@
 #include <QHttpServerResponse>
 #include <QHttpServerRouterRule>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -187,7 +189,7 @@ void WebServer::tick(qint64 nowNs)
     }
     QList<QWebSocket*> behind;
     for (auto client = clients.cbegin(); client != clients.cend(); ++client)
-        if (client.value().stayedBehind(nowNs))
+        if (client->queue.stayedBehind(nowNs))
             behind.append(client.key());
     for (QWebSocket* socket : behind)
         drop(socket);
@@ -202,12 +204,11 @@ void WebServer::broadcast(int order, qint64 nowNs)
     const QByteArray state = WebRules::senderMessage(shown);
     qint64 dueAtNs = -1;
     for (auto client = clients.begin(); client != clients.end(); ++client) {
-        QWebSocket* socket = client.key();
-        WebRules::ClientQueue& queue = client.value();
+        WebRules::ClientQueue& queue = client->queue;
         // The socket is asked only when something may leave: a few hundred pages' sockets
         // asked at every datagram cost more than their writes.
         if (queue.offer(order, state, nowNs))
-            write(socket, queue.due(socket->bytesToWrite(), nowNs));
+            write(client.key(), *client, queue.due(unwritten(client.key(), *client), nowNs));
         const qint64 due = queue.dueAtNs();
         if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
             dueAtNs = due;
@@ -221,9 +222,9 @@ void WebServer::sendGathered()
     const qint64 nowNs = artNetNowNs();
     qint64 dueAtNs = -1;
     for (auto client = clients.begin(); client != clients.end(); ++client) {
-        QWebSocket* socket = client.key();
-        WebRules::ClientQueue& queue = client.value();
-        write(socket, queue.due(socket->bytesToWrite(), nowNs));
+        WebRules::ClientQueue& queue = client->queue;
+        if (queue.dueAtNs() >= 0 && queue.dueAtNs() <= nowNs)
+            write(client.key(), *client, queue.due(unwritten(client.key(), *client), nowNs));
         const qint64 due = queue.dueAtNs();
         if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
             dueAtNs = due;
@@ -241,18 +242,52 @@ void WebServer::schedule(qint64 dueAtNs)
     gathered.start(int((waitNs + 999'999) / 1'000'000));
 }
 
-void WebServer::write(QWebSocket* socket, const QList<QByteArray>& states)
+QAbstractSocket* WebServer::underneath(QWebSocket* socket) const
+{
+    // Our server's connections are its children until they close (QTcpServer makes them so);
+    // QWebSocket writes through the one it was upgraded from.
+    if (!tcp)
+        return nullptr;
+    const auto connections = tcp->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QTcpSocket* connection : connections)
+        if (connection->state() == QAbstractSocket::ConnectedState &&
+            connection->peerPort() == socket->peerPort() &&
+            connection->peerAddress() == socket->peerAddress())
+            return connection;
+    return nullptr;
+}
+
+qint64 WebServer::unwritten(QWebSocket* socket, const Client& client)
+{
+    return client.tcp ? client.tcp->bytesToWrite() : socket->bytesToWrite();
+}
+
+void WebServer::write(QWebSocket* socket, const Client& client, const QList<QByteArray>& states)
 {
     if (states.isEmpty())
         return;
     if (states != lastStates) {
         lastStates = states;
-        lastText = QString::fromUtf8(WebRules::joined(states));
+        lastFrame = WebRules::textFrame(WebRules::joined(states));
     }
-    socket->sendTextMessage(lastText);
-    // One message per page and display frame: written now, it takes one write and no turn of
-    // the event loop watching every page's socket for room.
-    socket->flush();
+    if (client.descriptor < 0) {
+        socket->sendTextMessage(QString::fromUtf8(WebRules::joined(states)));
+        return;
+    }
+    // Written by the kernel at once while nothing of Qt's waits before it: the same frame
+    // QWebSocket would write, without its buffer, its signals and a turn of the event loop
+    // watching every page's socket for room. What the kernel does not take waits in Qt's buffer,
+    // in order before anything QWebSocket writes after it.
+    qint64 sent = 0;
+    if (client.tcp->bytesToWrite() == 0) {
+        sent = ::send(client.descriptor, lastFrame.constData(), size_t(lastFrame.size()),
+                      MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return; // the connection is gone, as its socket says once the event loop reads it
+        sent = std::max<qint64>(sent, 0);
+    }
+    if (sent < lastFrame.size())
+        client.tcp->write(lastFrame.constData() + sent, lastFrame.size() - sent);
 }
 
 void WebServer::acceptWebSockets()
@@ -274,12 +309,15 @@ void WebServer::acceptWebSockets()
         }
         socket->setMaxAllowedIncomingFrameSize(kLargestIncomingBytes);
         socket->setMaxAllowedIncomingMessageSize(kLargestIncomingBytes);
-        clients[socket].answered(artNetNowNs());
-        ++servedClients;
+        Client& client = clients[socket];
+        client.queue.answered(artNetNowNs());
+        client.tcp = underneath(socket);
+        if (client.tcp)
+            client.descriptor = int(client.tcp->socketDescriptor());
         connect(socket, &QWebSocket::pong, this, [this, socket] {
             auto client = clients.find(socket);
             if (client != clients.end())
-                client.value().answered(artNetNowNs());
+                client->queue.answered(artNetNowNs());
         });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             if (clients.remove(socket))
@@ -293,7 +331,7 @@ void WebServer::acceptWebSockets()
             states.append(WebRules::senderMessage(view(order, now)));
         if (!states.isEmpty()) {
             socket->sendTextMessage(QString::fromUtf8(WebRules::joined(states)));
-            clients[socket].sent(now);
+            clients[socket].queue.sent(now);
         }
     }
 }

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QTimer>
 
+class QAbstractSocket;
 class QTcpServer;
 class QWebSocket;
 
@@ -51,6 +52,14 @@ private:
         bool conflict = false;
     };
 
+    // A page: its queue, and the TCP connection under its WebSocket, found once.
+    struct Client
+    {
+        WebRules::ClientQueue queue;
+        QAbstractSocket* tcp = nullptr;
+        int descriptor = -1;
+    };
+
     WebRules::SenderView view(int order, qint64 nowNs) const;
     void acceptWebSockets();
     void broadcast(int order, qint64 nowNs);
@@ -58,7 +67,11 @@ private:
     void sendGathered();
     // The next sendGathered() no later than dueAtNs (-1: none needed).
     void schedule(qint64 dueAtNs);
-    void write(QWebSocket* socket, const QList<QByteArray>& states);
+    // The TCP connection under a page's WebSocket; none when it cannot be found.
+    QAbstractSocket* underneath(QWebSocket* socket) const;
+    // The bytes a page's socket has not written yet.
+    static qint64 unwritten(QWebSocket* socket, const Client& client);
+    void write(QWebSocket* socket, const Client& client, const QList<QByteArray>& states);
     void drop(QWebSocket* socket);
     void refuse(QWebSocket* socket, int code, const QString& reason);
 
@@ -67,13 +80,13 @@ private:
     QTcpServer* tcp = nullptr; // a child of this
     const SenderTable& senders;
     QList<Told> told; // by the table's order
-    QHash<QWebSocket*, WebRules::ClientQueue> clients;
+    QHash<QWebSocket*, Client> clients;
     QTimer gathered;
     qint64 gatheredAtNs = -1; // when gathered fires, while it is active
-    // The message last written and its text: pages that keep up are sent the same states at
-    // the same moment, so one conversion serves them all.
+    // The message last written and its frame: pages that keep up are sent the same states at
+    // the same moment, so one frame serves them all.
     QList<QByteArray> lastStates;
-    QString lastText;
+    QByteArray lastFrame;
     qint64 nextPingNs = 0;
     qint64 servedClients = 0;
     qint64 droppedClients = 0;
