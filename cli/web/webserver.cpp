@@ -208,7 +208,7 @@ void WebServer::broadcast(int order, qint64 nowNs)
         // The socket is asked only when something may leave: a few hundred pages' sockets
         // asked at every datagram cost more than their writes.
         if (queue.offer(order, state, nowNs))
-            write(client.key(), *client, queue.due(unwritten(client.key(), *client), nowNs));
+            sendDue(client.key(), *client, nowNs);
         const qint64 due = queue.dueAtNs();
         if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
             dueAtNs = due;
@@ -224,7 +224,7 @@ void WebServer::sendGathered()
     for (auto client = clients.begin(); client != clients.end(); ++client) {
         WebRules::ClientQueue& queue = client->queue;
         if (queue.dueAtNs() >= 0 && queue.dueAtNs() <= nowNs)
-            write(client.key(), *client, queue.due(unwritten(client.key(), *client), nowNs));
+            sendDue(client.key(), *client, nowNs);
         const qint64 due = queue.dueAtNs();
         if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
             dueAtNs = due;
@@ -257,13 +257,10 @@ QAbstractSocket* WebServer::underneath(QWebSocket* socket) const
     return nullptr;
 }
 
-qint64 WebServer::unwritten(QWebSocket* socket, const Client& client)
+void WebServer::sendDue(QWebSocket* socket, Client& client, qint64 nowNs)
 {
-    return client.tcp ? client.tcp->bytesToWrite() : socket->bytesToWrite();
-}
-
-void WebServer::write(QWebSocket* socket, const Client& client, const QList<QByteArray>& states)
-{
+    const qint64 unwritten = client.tcp ? client.tcp->bytesToWrite() : socket->bytesToWrite();
+    const QList<QByteArray> states = client.queue.due(unwritten, nowNs);
     if (states.isEmpty())
         return;
     if (states != lastStates) {
@@ -279,7 +276,7 @@ void WebServer::write(QWebSocket* socket, const Client& client, const QList<QByt
     // watching every page's socket for room. What the kernel does not take waits in Qt's buffer,
     // in order before anything QWebSocket writes after it.
     qint64 sent = 0;
-    if (client.tcp->bytesToWrite() == 0) {
+    if (unwritten == 0) {
         sent = ::send(client.descriptor, lastFrame.constData(), size_t(lastFrame.size()),
                       MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)

@@ -69,9 +69,8 @@ private:
     void schedule(qint64 dueAtNs);
     // The TCP connection under a page's WebSocket; none when it cannot be found.
     QAbstractSocket* underneath(QWebSocket* socket) const;
-    // The bytes a page's socket has not written yet.
-    static qint64 unwritten(QWebSocket* socket, const Client& client);
-    void write(QWebSocket* socket, const Client& client, const QList<QByteArray>& states);
+    // What may leave for a page now, written.
+    void sendDue(QWebSocket* socket, Client& client, qint64 nowNs);
     void drop(QWebSocket* socket);
     void refuse(QWebSocket* socket, int code, const QString& reason);
 
