@@ -72,6 +72,13 @@ public:
         return false;
     }
     bool running() const { return process.state() == QProcess::Running; }
+    // Ended by SIGTERM: what it wrote last.
+    QByteArray finish()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+        return process.readAllStandardOutput();
+    }
 
 private:
     QProcess process;
@@ -297,6 +304,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fourth.messages.size(), 1, 5000);
         QVERIFY(!fourth.closed);
         QVERIFY(!second.closed);
+        const QByteArray summary = server.finish();
+        QVERIFY2(summary.contains("served 3 pages; 1 turned away, 0 dropped for not reading"),
+                 summary.constData());
     }
 
     // A page that stops reading is dropped while another, under the same flood, misses nothing.

@@ -311,6 +311,7 @@ void WebServer::acceptWebSockets()
         client.tcp = underneath(socket);
         if (client.tcp)
             client.descriptor = int(client.tcp->socketDescriptor());
+        ++servedClients;
         connect(socket, &QWebSocket::pong, this, [this, socket] {
             auto client = clients.find(socket);
             if (client != clients.end())
