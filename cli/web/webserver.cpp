@@ -275,6 +275,8 @@ void WebServer::sendDue(QWebSocket* socket, Client& client, qint64 nowNs)
     // QWebSocket would write, without its buffer, its signals and a turn of the event loop
     // watching every page's socket for room. What the kernel does not take waits in Qt's buffer,
     // in order before anything QWebSocket writes after it.
+    if (client.tcp->state() != QAbstractSocket::ConnectedState)
+        return; // going: its descriptor may already be closed
     qint64 sent = 0;
     if (unwritten == 0) {
         sent = ::send(client.descriptor, lastFrame.constData(), size_t(lastFrame.size()),
