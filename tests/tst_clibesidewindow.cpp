@@ -6,6 +6,7 @@
 #include "settingsstore.h"
 #include "windowprobes.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -131,8 +132,8 @@ private slots:
         QWebSocket page;
         QStringList heard;
         connect(&page, &QWebSocket::textMessageReceived, this, [&heard](const QString& text) {
-            heard.append(
-                QJsonDocument::fromJson(text.toUtf8()).object().value("address").toString());
+            for (const QJsonValue& state : QJsonDocument::fromJson(text.toUtf8()).array())
+                heard.append(state.toObject().value("address").toString());
         });
         page.open(QUrl(QStringLiteral("ws://127.0.0.1:18090/ws")));
         QTimer::singleShot(3000, &web, &QProcess::terminate);

@@ -4,6 +4,7 @@
 #include "sandbox.h"
 #include "traffic.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -90,14 +91,17 @@ private:
     QProcess process;
 };
 
-// A page's connection: every message it was sent, as JSON objects.
+// A page's connection: every state it was sent, as JSON objects, and how many WebSocket
+// messages carried them.
 class Page
 {
 public:
     Page()
     {
         QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
-            messages.append(QJsonDocument::fromJson(text.toUtf8()).object());
+            ++received;
+            for (const QJsonValue& state : QJsonDocument::fromJson(text.toUtf8()).array())
+                messages.append(state.toObject());
         });
         QObject::connect(&socket, &QWebSocket::disconnected, [this] { closed = true; });
         socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(kPort)));
@@ -132,6 +136,7 @@ public:
 
     QWebSocket socket;
     QList<QJsonObject> messages;
+    int received = 0;
     bool closed = false;
 };
 
@@ -274,9 +279,12 @@ private slots:
             3000);
         QCOMPARE(pages[0].last(QStringLiteral("127.0.0.2")).value(QStringLiteral("tc")).toString(),
                  timecodeText(kFrames, 1));
+        // The frames came in bursts, closer together than a display frame: they were gathered.
+        QVERIFY2(pages[0].received < kFrames, qPrintable(QString::number(pages[0].received)));
         // A page that opens now is told everything at once, in first-heard order.
         Page late;
         QTRY_COMPARE_WITH_TIMEOUT(late.messages.size(), 2, 5000);
+        QCOMPARE(late.received, 1);
         QCOMPARE(late.messages.at(0).value(QStringLiteral("address")).toString(),
                  QStringLiteral("127.0.0.2"));
         QCOMPARE(late.messages.at(1).value(QStringLiteral("address")).toString(),

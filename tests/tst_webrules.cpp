@@ -1,7 +1,7 @@
-// What `web` tells its pages and how long it waits for a slow one, as plain tables: the message
-// for each sender and each page's queue (sent at once, the newest
-// per sender held while behind, dropped when it stays behind or stops answering); and the
-// addresses it names to open the page at.
+// What `web` tells its pages and how long it waits for a slow one, as plain tables: the state
+// of each sender and each page's queue (one message per display frame at most, every frame while
+// the page keeps up, the newest per sender held while behind, dropped when it stays behind or
+// stops answering); and the addresses it names to open the page at.
 #include "web/pageurls.h"
 #include "web/webrules.h"
 
@@ -22,25 +22,32 @@ TimecodeRecord tc(quint8 hours, quint8 minutes, quint8 seconds, quint8 frames, q
     return record;
 }
 
-// One step of a page's life: a sender's message offered, or the socket draining, with the bytes
-// the socket still holds and the time.
+// One step of a page's life at a time: a sender's state offered, or what waits asked for (at its
+// due time, or because the socket wrote), with the bytes the socket still holds.
 struct Step
 {
-    bool drain = false;
+    bool due = false;
     int sender = 0;
-    QByteArray message;
+    QByteArray state;
     qint64 bytesToWrite = 0;
+    qint64 nowNs = 0;
 };
 
-Step offer(int sender, const char* message, qint64 bytesToWrite)
+Step offer(int sender, const QByteArray& state, qint64 bytesToWrite, qint64 nowNs)
 {
-    return Step{false, sender, QByteArray(message), bytesToWrite};
+    return Step{false, sender, state, bytesToWrite, nowNs};
 }
 
-Step drain(qint64 bytesToWrite)
+Step due(qint64 bytesToWrite, qint64 nowNs)
 {
-    return Step{true, 0, {}, bytesToWrite};
+    return Step{true, 0, {}, bytesToWrite, nowNs};
 }
+
+constexpr qint64 kMs = 1'000'000;
+// 1/60 s, as written here: 16,666,667 ns.
+constexpr qint64 kFrame = 16'666'667;
+// A sender at 30 frames a second.
+constexpr qint64 kPeriod30 = 33'333'333;
 
 } // namespace
 
@@ -104,48 +111,179 @@ private slots:
         QCOMPARE(senderMessage(view), expected);
     }
 
+    // The frame each message goes in: its length's three forms and their boundaries.
+    void frame_data()
+    {
+        QTest::addColumn<int>("payloadBytes");
+        QTest::addColumn<QByteArray>("header");
+
+        // FIN and opcode 1 (text), then the length: no mask from a server.
+        QTest::newRow("empty") << 0 << QByteArray("\x81\x00", 2);
+        QTest::newRow("125: in 7 bits") << 125 << QByteArray("\x81\x7d", 2);
+        QTest::newRow("126: 126 and 16 bits") << 126 << QByteArray("\x81\x7e\x00\x7e", 4);
+        QTest::newRow("65535: 126 and 16 bits") << 65535 << QByteArray("\x81\x7e\xff\xff", 4);
+        QTest::newRow("65536: 127 and 64 bits")
+            << 65536 << QByteArray("\x81\x7f\x00\x00\x00\x00\x00\x01\x00\x00", 10);
+    }
+    void frame()
+    {
+        QFETCH(int, payloadBytes);
+        QFETCH(QByteArray, header);
+        const QByteArray payload(payloadBytes, 'x');
+        QCOMPARE(textFrame(payload), header + payload);
+    }
+
+    // Each message written as "MICROSECONDS MESSAGE", the time it left.
     void queue_data()
     {
         QTest::addColumn<QList<Step>>("steps");
         QTest::addColumn<QByteArrayList>("written");
         QTest::addColumn<int>("waiting");
+        QTest::addColumn<qint64>("dueAtNs");
 
         const qint64 behind = kBehindBytes;
-        QTest::newRow("keeping up: at once")
-            << QList<Step>{offer(0, "a", 0), offer(1, "b", 0)} << QByteArrayList{"a", "b"} << 0;
+        QTest::newRow("a display frame apart: each at once")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, kFrame)}
+            << QByteArrayList{"0 [a]", "16666 [b]"} << 0 << qint64(-1);
+        QTest::newRow("one ns short of a display frame: waits")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, kFrame - 1)}
+            << QByteArrayList{"0 [a]"} << 1 << kFrame;
+        QTest::newRow("what waits: not yet one ns short, then at the display frame")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, 1 * kMs), due(0, kFrame - 1),
+                           due(0, kFrame)}
+            << QByteArrayList{"0 [a]", "16666 [b]"} << 0 << qint64(-1);
+        QTest::newRow("one sender at 30 fps keeping up: every frame at once")
+            << QList<Step>{offer(0, "f0", 0, 0), offer(0, "f1", 0, kPeriod30),
+                           offer(0, "f2", 0, 2 * kPeriod30), offer(0, "f3", 0, 3 * kPeriod30)}
+            << QByteArrayList{"0 [f0]", "33333 [f1]", "66666 [f2]", "99999 [f3]"} << 0
+            << qint64(-1);
+        QTest::newRow("eight senders within one display frame: one message")
+            << QList<Step>{offer(0, "a0", 0, 0),        offer(0, "a1", 0, 1 * kMs),
+                           offer(1, "b1", 0, 3 * kMs),  offer(2, "c1", 0, 5 * kMs),
+                           offer(3, "d1", 0, 7 * kMs),  offer(4, "e1", 0, 9 * kMs),
+                           offer(5, "f1", 0, 11 * kMs), offer(6, "g1", 0, 13 * kMs),
+                           offer(7, "h1", 0, 15 * kMs), due(0, kFrame)}
+            << QByteArrayList{"0 [a0]", "16666 [a1,b1,c1,d1,e1,f1,g1,h1]"} << 0 << qint64(-1);
+        QTest::newRow("the display frame counts from the last message, not the last offer")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, 10 * kMs), due(0, kFrame),
+                           offer(0, "a2", 0, kFrame + 10 * kMs)}
+            << QByteArrayList{"0 [a]", "16666 [b]"} << 1 << 2 * kFrame;
+        QTest::newRow("a sender late, two frames in one display frame: both, in order")
+            << QList<Step>{offer(0, "a0", 0, 0), offer(1, "b0", 0, 2 * kMs),
+                           offer(0, "a1", 0, 4 * kMs), offer(0, "a2", 0, 5 * kMs), due(0, kFrame)}
+            << QByteArrayList{"0 [a0]", "16666 [b0,a1,a2]"} << 0 << qint64(-1);
+        QTest::newRow("what gathers reaches the limit: leaves at once")
+            << QList<Step>{offer(0, "a", 0, 0), offer(0, QByteArray(2000, 'b'), 0, 1 * kMs),
+                           offer(1, QByteArray(2096, 'c'), 0, 2 * kMs)}
+            << QByteArrayList{"0 [a]",
+                              "2000 [" + QByteArray(2000, 'b') + ',' + QByteArray(2096, 'c') + ']'}
+            << 0 << qint64(-1);
+        QTest::newRow("what gathers one byte short of the limit: waits")
+            << QList<Step>{offer(0, "a", 0, 0), offer(0, QByteArray(2000, 'b'), 0, 1 * kMs),
+                           offer(1, QByteArray(2095, 'c'), 0, 2 * kMs)}
+            << QByteArrayList{"0 [a]"} << 2 << kFrame;
+
+        // A page found behind when something may leave: each sender's newest only, as the page
+        // will show it once it reads, and its socket asked again a display frame later.
         QTest::newRow("one byte short of behind: at once")
-            << QList<Step>{offer(0, "a", behind - 1)} << QByteArrayList{"a"} << 0;
-        QTest::newRow("behind: held")
-            << QList<Step>{offer(0, "a", behind)} << QByteArrayList{} << 1;
+            << QList<Step>{offer(0, "a", behind - 1, 0)} << QByteArrayList{"0 [a]"} << 0
+            << qint64(-1);
+        QTest::newRow("behind: held, asked again a display frame later")
+            << QList<Step>{offer(0, "a", behind, 0)} << QByteArrayList{} << 1 << kFrame;
         QTest::newRow("behind: the newer replaces the older of its sender")
-            << QList<Step>{offer(0, "a1", behind), offer(0, "a2", behind), drain(0)}
-            << QByteArrayList{"a2"} << 0;
-        QTest::newRow("behind: one per sender, in first-heard order")
-            << QList<Step>{offer(1, "b", behind), offer(0, "a", behind), offer(1, "b2", behind)}
-            << QByteArrayList{} << 2;
+            << QList<Step>{offer(0, "a1", behind, 0), offer(0, "a2", behind, 1 * kMs),
+                           due(0, kFrame)}
+            << QByteArrayList{"16666 [a2]"} << 0 << qint64(-1);
+        QTest::newRow("behind: one per sender")
+            << QList<Step>{offer(1, "b", behind, 0), offer(0, "a", behind, 1 * kMs),
+                           offer(1, "b2", behind, 2 * kMs)}
+            << QByteArrayList{} << 2 << kFrame;
+        QTest::newRow("found behind when what gathered may leave: each sender's newest stays")
+            << QList<Step>{offer(0, "a0", 0, 0),       offer(0, "a1", 0, 1 * kMs),
+                           offer(1, "b1", 0, 2 * kMs), offer(0, "a2", 0, 3 * kMs),
+                           due(behind, kFrame),        due(0, 2 * kFrame)}
+            << QByteArrayList{"0 [a0]", "33333 [b1,a2]"} << 0 << qint64(-1);
         QTest::newRow("drained to one byte short: all held go")
-            << QList<Step>{offer(1, "b", behind), offer(0, "a", behind), drain(behind - 1)}
-            << QByteArrayList{"a", "b"} << 0;
+            << QList<Step>{offer(1, "b", behind, 0), offer(0, "a", behind, 1 * kMs),
+                           offer(1, "b2", behind, 2 * kMs), due(behind - 1, kFrame)}
+            << QByteArrayList{"16666 [a,b2]"} << 0 << qint64(-1);
         QTest::newRow("drained but still behind: nothing goes")
-            << QList<Step>{offer(0, "a", behind), drain(behind)} << QByteArrayList{} << 1;
-        QTest::newRow("caught up on the next offer: held first, per sender newest")
-            << QList<Step>{offer(0, "a", behind), offer(1, "b", behind), offer(0, "a2", 0)}
-            << QByteArrayList{"a2", "b"} << 0;
-        QTest::newRow("nothing held, drained: nothing")
-            << QList<Step>{drain(0)} << QByteArrayList{} << 0;
+            << QList<Step>{offer(0, "a", behind, 0), due(behind, kFrame)} << QByteArrayList{} << 1
+            << 2 * kFrame;
+        QTest::newRow("behind, asked again one ns short of a display frame: waits")
+            << QList<Step>{offer(0, "a", behind, 0), offer(1, "b", 0, kFrame - 1)}
+            << QByteArrayList{} << 2 << kFrame;
+        QTest::newRow("caught up at the next display frame: held first, each sender's newest")
+            << QList<Step>{offer(0, "a", behind, 0), offer(1, "b", behind, 1 * kMs),
+                           offer(0, "a2", 0, kFrame)}
+            << QByteArrayList{"16666 [b,a2]"} << 0 << qint64(-1);
+        QTest::newRow("behind, what gathered beyond the limit still waits the display frame")
+            << QList<Step>{offer(0, "a", behind, 0), offer(1, QByteArray(5000, 'b'), 0, 1 * kMs),
+                           due(0, 2 * kMs)}
+            << QByteArrayList{} << 2 << kFrame;
+        QTest::newRow("nothing held, asked: nothing")
+            << QList<Step>{due(0, 0)} << QByteArrayList{} << 0 << qint64(-1);
     }
     void queue()
     {
         QFETCH(QList<Step>, steps);
         QFETCH(QByteArrayList, written);
         QFETCH(int, waiting);
+        QFETCH(qint64, dueAtNs);
         ClientQueue queue;
         QByteArrayList out;
-        for (const Step& step : steps)
-            out += step.drain ? queue.drained(step.bytesToWrite)
-                              : queue.offer(step.sender, step.message, step.bytesToWrite, 0);
+        for (const Step& step : steps) {
+            // The socket is asked when the queue says something may leave, as the server does.
+            const QList<QByteArray> states =
+                step.due || queue.offer(step.sender, step.state, step.nowNs)
+                    ? queue.due(step.bytesToWrite, step.nowNs)
+                    : QList<QByteArray>{};
+            if (!states.isEmpty())
+                out.append(QByteArray::number(step.nowNs / 1000) + ' ' + joined(states));
+        }
         QCOMPARE(out, written);
         QCOMPARE(queue.waiting(), waiting);
+        QCOMPARE(queue.dueAtNs(), dueAtNs);
+    }
+
+    // Whether an offer has the server ask the page's socket: only when something may leave, so
+    // that a crowd of sockets is not asked at every datagram.
+    void asksTheSocket_data()
+    {
+        QTest::addColumn<bool>("foundBehind"); // at 0, by the first offer
+        QTest::addColumn<int>("stateBytes");
+        QTest::addColumn<qint64>("offeredAtNs");
+        QTest::addColumn<bool>("expected");
+
+        QTest::newRow("a display frame since the last message") << false << 1 << kFrame << true;
+        QTest::newRow("one ns short of it") << false << 1 << kFrame - 1 << false;
+        QTest::newRow("what gathered reaches the limit") << false << 4096 << 1 * kMs << true;
+        QTest::newRow("what gathered one byte short of it") << false << 4095 << 1 * kMs << false;
+        QTest::newRow("behind: a display frame since it was asked") << true << 1 << kFrame << true;
+        QTest::newRow("behind: one ns short of it") << true << 1 << kFrame - 1 << false;
+        QTest::newRow("behind: beyond the limit, one ns short")
+            << true << 5000 << kFrame - 1 << false;
+    }
+    void asksTheSocket()
+    {
+        QFETCH(bool, foundBehind);
+        QFETCH(int, stateBytes);
+        QFETCH(qint64, offeredAtNs);
+        QFETCH(bool, expected);
+        ClientQueue queue;
+        // Nothing was sent to a new page: its first state may leave at once.
+        QVERIFY(queue.offer(0, "a", 0));
+        QCOMPARE(queue.due(foundBehind ? kBehindBytes : 0, 0).size(), foundBehind ? 0 : 1);
+        QCOMPARE(queue.offer(1, QByteArray(stateBytes, 'b'), offeredAtNs), expected);
+    }
+
+    // A page that was just sent every sender's state waits a display frame like any other.
+    void sentBesideTheRules()
+    {
+        ClientQueue queue;
+        queue.sent(0);
+        QVERIFY(!queue.offer(0, "a", kFrame - 1));
+        QCOMPARE(queue.dueAtNs(), kFrame);
     }
 
     void dropped_data()
@@ -163,7 +301,7 @@ private slots:
         QTest::newRow("behind since the first offer, not the last")
             << qint64(0) << qint64(-1) << kDropAfterNs + 1 << true;
         QTest::newRow("caught up in time")
-            << qint64(5e9) << qint64(6e9) << qint64(5e9) + kDropAfterNs + 1 << false;
+            << qint64(5e9) << qint64(6.5e9) << qint64(5e9) + kDropAfterNs + 1 << false;
     }
     void dropped()
     {
@@ -173,12 +311,14 @@ private slots:
         QFETCH(bool, expected);
         ClientQueue queue;
         if (behindAtNs >= 0) {
-            queue.offer(0, "a", kBehindBytes, behindAtNs);
+            queue.offer(0, "a", behindAtNs);
+            queue.due(kBehindBytes, behindAtNs);
             // Still behind a second later: the time counts from the first.
-            queue.offer(0, "b", kBehindBytes, behindAtNs + 1'000'000'000);
+            queue.offer(0, "b", behindAtNs + 1'000'000'000);
+            queue.due(kBehindBytes, behindAtNs + 1'000'000'000);
         }
         if (caughtUpAtNs >= 0)
-            queue.drained(0);
+            queue.due(0, caughtUpAtNs);
         QCOMPARE(queue.stayedBehind(nowNs), expected);
     }
 

@@ -4,6 +4,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
+
+#include <algorithm>
 
 namespace WebRules {
 
@@ -27,25 +30,94 @@ QByteArray senderMessage(const SenderView& sender)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QList<QByteArray> ClientQueue::offer(int sender, const QByteArray& message, qint64 bytesToWrite,
-                                     qint64 nowNs)
+QByteArray textFrame(const QByteArray& payload)
 {
-    if (keepsUp(bytesToWrite))
-        return {message};
-    held.insert(sender, message);
-    if (behindSinceNs < 0)
-        behindSinceNs = nowNs;
-    return drained(bytesToWrite);
+    const quint64 size = quint64(payload.size());
+    QByteArray frame;
+    frame.reserve(payload.size() + 10);
+    frame += char(0x81); // FIN, text
+    if (size < 126) {
+        frame += char(size);
+    } else if (size <= 0xffff) {
+        frame += char(126);
+        for (int shift = 8; shift >= 0; shift -= 8)
+            frame += char((size >> shift) & 0xff);
+    } else {
+        frame += char(127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += char((size >> shift) & 0xff);
+    }
+    frame += payload;
+    return frame;
 }
 
-QList<QByteArray> ClientQueue::drained(qint64 bytesToWrite)
+QByteArray joined(const QList<QByteArray>& states)
 {
-    if (bytesToWrite >= kBehindBytes)
+    qsizetype size = 2;
+    for (const QByteArray& state : states)
+        size += state.size() + 1;
+    QByteArray message;
+    message.reserve(size);
+    message += '[';
+    for (const QByteArray& state : states) {
+        if (message.size() > 1)
+            message += ',';
+        message += state;
+    }
+    message += ']';
+    return message;
+}
+
+bool ClientQueue::offer(int sender, const QByteArray& state, qint64 nowNs)
+{
+    held.append(Held{sender, state});
+    heldBytes += state.size();
+    if (behind())
+        keepNewest();
+    return mayLeave(nowNs);
+}
+
+bool ClientQueue::mayLeave(qint64 nowNs) const
+{
+    return !held.isEmpty() && (nowNs >= dueNs || (!behind() && heldBytes >= kBehindBytes));
+}
+
+QList<QByteArray> ClientQueue::due(qint64 bytesToWrite, qint64 nowNs)
+{
+    if (!mayLeave(nowNs))
         return {};
-    QList<QByteArray> out = held.values();
-    held.clear();
+    dueNs = nowNs + kDisplayFrameNs;
+    if (bytesToWrite >= kBehindBytes) {
+        // What the page will see once it reads again is each sender's newest.
+        if (behindSinceNs < 0)
+            behindSinceNs = nowNs;
+        keepNewest();
+        return {};
+    }
     behindSinceNs = -1;
-    return out;
+    QList<QByteArray> states;
+    states.reserve(held.size());
+    for (const Held& h : held)
+        states.append(h.state);
+    held.clear();
+    heldBytes = 0;
+    return states;
+}
+
+void ClientQueue::keepNewest()
+{
+    QSet<int> newer;
+    QList<Held> kept;
+    for (qsizetype i = held.size() - 1; i >= 0; --i) {
+        if (newer.contains(held.at(i).sender)) {
+            heldBytes -= held.at(i).state.size();
+            continue;
+        }
+        newer.insert(held.at(i).sender);
+        kept.append(held.at(i));
+    }
+    std::reverse(kept.begin(), kept.end());
+    held = kept;
 }
 
 bool ClientQueue::stayedBehind(qint64 nowNs) const

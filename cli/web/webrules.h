@@ -29,7 +29,20 @@ struct SenderView
 //  "silent":false,"conflict":false}
 QByteArray senderMessage(const SenderView& sender);
 
+// One WebSocket message: the states given, in that order, as a JSON array:
+// [{"n":0,...},{"n":1,...}]
+QByteArray joined(const QList<QByteArray>& states);
+
+// The WebSocket frame that carries one text message from the server: final, opcode 1 (text),
+// unmasked, the payload's length in 7 bits, or 126 and 16 bits, or 127 and 64 bits (RFC 6455,
+// 5.2), then the payload.
+QByteArray textFrame(const QByteArray& payload);
+
+// A page draws once per display frame (the browser's animation frame, 60 a second), so it is
+// sent one message per display frame at most: 1/60 s, rounded up to the nanosecond.
+inline constexpr qint64 kDisplayFrameNs = 16'666'667;
 // A socket that holds this many bytes not yet written has a page behind: further frames wait.
+// What gathers for a page that keeps up never waits beyond this size either.
 inline constexpr qint64 kBehindBytes = 4096;
 // A page that stays behind for longer than this is dropped.
 inline constexpr qint64 kDropAfterNs = 3'000'000'000;
@@ -39,22 +52,30 @@ inline constexpr qint64 kPingEveryNs = 1'000'000'000;
 // A page that answered nothing for longer than this is dropped too.
 inline constexpr qint64 kUnansweredAfterNs = 5'000'000'000;
 
-// The frames held back for one page. While the page keeps up, every frame goes at once; once
-// it falls behind, only each sender's newest waits, so what waits is bounded by the number of
-// senders, and a page that stays behind is dropped.
+// The states waiting for one page, and when they leave. A state that finds the page's last
+// message a display frame or more ago leaves at once; one that comes sooner waits, with every
+// other that comes before the display frame is over, and they leave together as one message.
+// While the page keeps up, every state it is offered reaches it, in order: a sender that sends
+// at most 30 frames a second has one frame per message, and one whose frames come closer
+// together (late, bunched by the network) has each of them in the message, in order, rather
+// than its newest alone. Only what gathers beyond kBehindBytes within one display frame (a
+// flood, not timecode) leaves before the display frame is over. The socket is asked only when
+// something may leave: a page found behind keeps only each sender's newest and is asked again a
+// display frame later, so what waits is bounded by the number of senders, and a page that stays
+// behind is dropped.
 class ClientQueue
 {
 public:
-    // Whether a new message goes out at once: nothing is held back and the socket is not behind.
-    bool keepsUp(qint64 bytesToWrite) const
-    {
-        return held.isEmpty() && bytesToWrite < kBehindBytes;
-    }
-    // A sender's new message. Returns what to write now, in order; none while behind.
-    QList<QByteArray> offer(int sender, const QByteArray& message, qint64 bytesToWrite,
-                            qint64 nowNs);
-    // The socket wrote some bytes: what waited, once the page is no longer behind.
-    QList<QByteArray> drained(qint64 bytesToWrite);
+    // A sender's new state at nowNs. True when what waits may leave now: ask due().
+    bool offer(int sender, const QByteArray& state, qint64 nowNs);
+    // What waits, if it may leave now, given the bytes the page's socket has not written yet;
+    // none while it waits. Asked when offer() says so and at dueAtNs().
+    QList<QByteArray> due(qint64 bytesToWrite, qint64 nowNs);
+    // When what waits may leave, or the page is to be asked again whether it is still behind;
+    // -1 when nothing waits.
+    qint64 dueAtNs() const { return held.isEmpty() ? -1 : dueNs; }
+    // A message sent besides these rules (every sender's state, to a page that just came).
+    void sent(qint64 nowNs) { dueNs = nowNs + kDisplayFrameNs; }
     // The page answered (its connection, each pong).
     void answered(qint64 nowNs) { lastAnswerNs = nowNs; }
     // Behind for longer than kDropAfterNs, or nothing answered for longer than
@@ -63,7 +84,18 @@ public:
     int waiting() const { return int(held.size()); }
 
 private:
-    QMap<int, QByteArray> held; // each sender's newest, by first-heard order
+    struct Held
+    {
+        int sender = 0;
+        QByteArray state;
+    };
+    bool behind() const { return behindSinceNs >= 0; }
+    bool mayLeave(qint64 nowNs) const;
+    void keepNewest();
+
+    QList<Held> held; // in the order offered
+    qint64 heldBytes = 0;
+    qint64 dueNs = 0; // the last message's time and a display frame
     qint64 behindSinceNs = -1;
     qint64 lastAnswerNs = -1;
 };

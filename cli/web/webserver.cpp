@@ -6,13 +6,16 @@
 #include <QHttpServerResponse>
 #include <QHttpServerRouterRule>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -112,6 +115,9 @@ WebServer::WebServer(const SenderTable& senders, int maxClients, QObject* parent
         });
     connect(&http, &QAbstractHttpServer::newWebSocketConnection, this,
             &WebServer::acceptWebSockets);
+    gathered.setSingleShot(true);
+    gathered.setTimerType(Qt::PreciseTimer);
+    connect(&gathered, &QTimer::timeout, this, &WebServer::sendGathered);
 }
 
 WebServer::~WebServer()
@@ -156,7 +162,9 @@ WebRules::SenderView WebServer::view(int order, qint64 nowNs) const
 
 void WebServer::timecodeReceived(const SenderEntry& sender)
 {
-    broadcast(sender.order, sender.arrivalNs);
+    // Now rather than the arrival: the pages' display frames are counted from the moments their
+    // messages were written.
+    broadcast(sender.order, artNetNowNs());
 }
 
 void WebServer::senderNamed(const SenderEntry& sender)
@@ -181,7 +189,7 @@ void WebServer::tick(qint64 nowNs)
     }
     QList<QWebSocket*> behind;
     for (auto client = clients.cbegin(); client != clients.cend(); ++client)
-        if (client.value().stayedBehind(nowNs))
+        if (client->queue.stayedBehind(nowNs))
             behind.append(client.key());
     for (QWebSocket* socket : behind)
         drop(socket);
@@ -193,26 +201,92 @@ void WebServer::broadcast(int order, qint64 nowNs)
     if (order >= told.size())
         told.resize(order + 1);
     told[order] = Told{shown.silent, shown.conflict};
-    const QByteArray message = WebRules::senderMessage(shown);
-    // Converted once for every page that keeps up, which is normally all of them. The sockets
-    // write on the event loop's next turn: frames that arrived in one wakeup (a busy moment) then
-    // leave in one write per page, where flushing each at once measured a fifth to a third more
-    // CPU and a longer delay.
-    const QString text = QString::fromUtf8(message);
+    const QByteArray state = WebRules::senderMessage(shown);
+    qint64 dueAtNs = -1;
     for (auto client = clients.begin(); client != clients.end(); ++client) {
-        QWebSocket* socket = client.key();
-        const qint64 bytesToWrite = socket->bytesToWrite();
-        if (client.value().keepsUp(bytesToWrite))
-            socket->sendTextMessage(text);
-        else
-            write(socket, client.value().offer(order, message, bytesToWrite, nowNs));
+        WebRules::ClientQueue& queue = client->queue;
+        // The socket is asked only when something may leave: a few hundred pages' sockets
+        // asked at every datagram cost more than their writes.
+        if (queue.offer(order, state, nowNs))
+            sendDue(client.key(), *client, nowNs);
+        const qint64 due = queue.dueAtNs();
+        if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
+            dueAtNs = due;
     }
+    schedule(dueAtNs);
 }
 
-void WebServer::write(QWebSocket* socket, const QList<QByteArray>& messages)
+void WebServer::sendGathered()
 {
-    for (const QByteArray& message : messages)
-        socket->sendTextMessage(QString::fromUtf8(message));
+    gatheredAtNs = -1;
+    const qint64 nowNs = artNetNowNs();
+    qint64 dueAtNs = -1;
+    for (auto client = clients.begin(); client != clients.end(); ++client) {
+        WebRules::ClientQueue& queue = client->queue;
+        if (queue.dueAtNs() >= 0 && queue.dueAtNs() <= nowNs)
+            sendDue(client.key(), *client, nowNs);
+        const qint64 due = queue.dueAtNs();
+        if (due >= 0 && (dueAtNs < 0 || due < dueAtNs))
+            dueAtNs = due;
+    }
+    schedule(dueAtNs);
+}
+
+void WebServer::schedule(qint64 dueAtNs)
+{
+    if (dueAtNs < 0 || (gathered.isActive() && gatheredAtNs <= dueAtNs))
+        return;
+    gatheredAtNs = dueAtNs;
+    // Rounded up: a timer that fires early would find nothing due yet.
+    const qint64 waitNs = std::max<qint64>(0, dueAtNs - artNetNowNs());
+    gathered.start(int((waitNs + 999'999) / 1'000'000));
+}
+
+QAbstractSocket* WebServer::underneath(QWebSocket* socket) const
+{
+    // Our server's connections are its children until they close (QTcpServer makes them so);
+    // QWebSocket writes through the one it was upgraded from.
+    if (!tcp)
+        return nullptr;
+    const auto connections = tcp->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QTcpSocket* connection : connections)
+        if (connection->state() == QAbstractSocket::ConnectedState &&
+            connection->peerPort() == socket->peerPort() &&
+            connection->peerAddress() == socket->peerAddress())
+            return connection;
+    return nullptr;
+}
+
+void WebServer::sendDue(QWebSocket* socket, Client& client, qint64 nowNs)
+{
+    const qint64 unwritten = client.tcp ? client.tcp->bytesToWrite() : socket->bytesToWrite();
+    const QList<QByteArray> states = client.queue.due(unwritten, nowNs);
+    if (states.isEmpty())
+        return;
+    if (states != lastStates) {
+        lastStates = states;
+        lastFrame = WebRules::textFrame(WebRules::joined(states));
+    }
+    if (client.descriptor < 0) {
+        socket->sendTextMessage(QString::fromUtf8(WebRules::joined(states)));
+        return;
+    }
+    // Written by the kernel at once while nothing of Qt's waits before it: the same frame
+    // QWebSocket would write, without its buffer, its signals and a turn of the event loop
+    // watching every page's socket for room. What the kernel does not take waits in Qt's buffer,
+    // in order before anything QWebSocket writes after it.
+    if (client.tcp->state() != QAbstractSocket::ConnectedState)
+        return; // going: its descriptor may already be closed
+    qint64 sent = 0;
+    if (unwritten == 0) {
+        sent = ::send(client.descriptor, lastFrame.constData(), size_t(lastFrame.size()),
+                      MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return; // the connection is gone, as its socket says once the event loop reads it
+        sent = std::max<qint64>(sent, 0);
+    }
+    if (sent < lastFrame.size())
+        client.tcp->write(lastFrame.constData() + sent, lastFrame.size() - sent);
 }
 
 void WebServer::acceptWebSockets()
@@ -234,29 +308,31 @@ void WebServer::acceptWebSockets()
         }
         socket->setMaxAllowedIncomingFrameSize(kLargestIncomingBytes);
         socket->setMaxAllowedIncomingMessageSize(kLargestIncomingBytes);
-        clients[socket].answered(artNetNowNs());
+        Client& client = clients[socket];
+        client.queue.answered(artNetNowNs());
+        client.tcp = underneath(socket);
+        if (client.tcp)
+            client.descriptor = int(client.tcp->socketDescriptor());
         ++servedClients;
         connect(socket, &QWebSocket::pong, this, [this, socket] {
             auto client = clients.find(socket);
             if (client != clients.end())
-                client.value().answered(artNetNowNs());
+                client->queue.answered(artNetNowNs());
         });
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             if (clients.remove(socket))
                 socket->deleteLater();
         });
-        connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
-            // Called for every write to every page: only a page with frames held back has
-            // anything to do.
-            auto client = clients.find(socket);
-            if (client != clients.end() && client.value().waiting() > 0)
-                write(socket, client.value().drained(socket->bytesToWrite()));
-        });
         // What a page has missed: every sender as it stands, silent ones too, in first-heard
-        // order.
+        // order, in one message.
         const qint64 now = artNetNowNs();
+        QList<QByteArray> states;
         for (int order = 0; order < senders.size(); ++order)
-            socket->sendTextMessage(QString::fromUtf8(WebRules::senderMessage(view(order, now))));
+            states.append(WebRules::senderMessage(view(order, now)));
+        if (!states.isEmpty()) {
+            socket->sendTextMessage(QString::fromUtf8(WebRules::joined(states)));
+            clients[socket].queue.sent(now);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The server behind chronolume-cli web: one page and its files over HTTP, and at /ws a WebSocket
-// to every open page that carries each sender's newest state as it arrives. Pages only listen;
-// nothing they send is acted on.
+// to every open page that carries each sender's new states, gathered into one message per page
+// and display frame at most (WebRules::ClientQueue). Pages only listen; nothing they send is
+// acted on.
 #pragma once
 
 #include "web/webrules.h"
@@ -10,7 +11,9 @@
 #include <QHash>
 #include <QHttpServer>
 #include <QObject>
+#include <QTimer>
 
+class QAbstractSocket;
 class QTcpServer;
 class QWebSocket;
 
@@ -49,10 +52,25 @@ private:
         bool conflict = false;
     };
 
+    // A page: its queue, and the TCP connection under its WebSocket, found once.
+    struct Client
+    {
+        WebRules::ClientQueue queue;
+        QAbstractSocket* tcp = nullptr;
+        int descriptor = -1;
+    };
+
     WebRules::SenderView view(int order, qint64 nowNs) const;
     void acceptWebSockets();
     void broadcast(int order, qint64 nowNs);
-    void write(QWebSocket* socket, const QList<QByteArray>& messages);
+    // Every page's states that may leave now.
+    void sendGathered();
+    // The next sendGathered() no later than dueAtNs (-1: none needed).
+    void schedule(qint64 dueAtNs);
+    // The TCP connection under a page's WebSocket; none when it cannot be found.
+    QAbstractSocket* underneath(QWebSocket* socket) const;
+    // What may leave for a page now, written.
+    void sendDue(QWebSocket* socket, Client& client, qint64 nowNs);
     void drop(QWebSocket* socket);
     void refuse(QWebSocket* socket, int code, const QString& reason);
 
@@ -61,7 +79,13 @@ private:
     QTcpServer* tcp = nullptr; // a child of this
     const SenderTable& senders;
     QList<Told> told; // by the table's order
-    QHash<QWebSocket*, WebRules::ClientQueue> clients;
+    QHash<QWebSocket*, Client> clients;
+    QTimer gathered;
+    qint64 gatheredAtNs = -1; // when gathered fires, while it is active
+    // The message last written and its frame: pages that keep up are sent the same states at
+    // the same moment, so one frame serves them all.
+    QList<QByteArray> lastStates;
+    QByteArray lastFrame;
     qint64 nextPingNs = 0;
     qint64 servedClients = 0;
     qint64 droppedClients = 0;

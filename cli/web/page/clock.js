@@ -1,5 +1,6 @@
-// The clock page: the server pushes each sender's newest state and judges silence; this only
-// keeps the newest of everything, draws it once per animation frame and reconnects.
+// The clock page: the server pushes the senders' new states, several in one message at most
+// once per display frame, and judges silence; this only keeps the newest of everything, draws it
+// once per animation frame and reconnects.
 "use strict";
 (function () {
     const list = document.getElementById("senders");
@@ -69,23 +70,28 @@
             changed();
         };
         socket.onmessage = function (event) {
-            let message;
+            // An array of states in the order they came: a sender's last one is its newest.
+            let states;
             try {
-                message = JSON.parse(event.data);
+                states = JSON.parse(event.data);
             } catch (error) {
                 return;
             }
-            if (!Number.isInteger(message.n) || message.n < 0 || message.n > 1023)
+            if (!Array.isArray(states))
                 return;
-            const key = message.address + "/" + message.stream;
-            let place = places.get(key);
-            if (place === undefined) {
-                if (senders.length > 1023)
+            states.forEach(function (state) {
+                if (!state || typeof state.address !== "string")
                     return;
-                place = senders.length;
-                places.set(key, place);
-            }
-            senders[place] = message;
+                const key = state.address + "/" + state.stream;
+                let place = places.get(key);
+                if (place === undefined) {
+                    if (senders.length > 1023)
+                        return;
+                    place = senders.length;
+                    places.set(key, place);
+                }
+                senders[place] = state;
+            });
             changed();
         };
         socket.onclose = function () {
