@@ -168,6 +168,14 @@ private slots:
             << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, 10 * kMs), due(0, kFrame),
                            offer(0, "a2", 0, kFrame + 10 * kMs)}
             << QByteArrayList{"0 [a]", "16666 [b]"} << 1 << 2 * kFrame;
+        QTest::newRow("a message that left late does not make the next one later")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, 10 * kMs),
+                           due(0, kFrame + 1 * kMs), offer(0, "c", 0, 2 * kFrame)}
+            << QByteArrayList{"0 [a]", "17666 [b]", "33333 [c]"} << 0 << qint64(-1);
+        QTest::newRow("... but one ns short of its display frame still waits")
+            << QList<Step>{offer(0, "a", 0, 0), offer(1, "b", 0, 10 * kMs),
+                           due(0, kFrame + 1 * kMs), offer(0, "c", 0, 2 * kFrame - 1)}
+            << QByteArrayList{"0 [a]", "17666 [b]"} << 1 << 2 * kFrame;
         QTest::newRow("a sender late, two frames in one display frame: both, in order")
             << QList<Step>{offer(0, "a0", 0, 0), offer(1, "b0", 0, 2 * kMs),
                            offer(0, "a1", 0, 4 * kMs), offer(0, "a2", 0, 5 * kMs), due(0, kFrame)}

@@ -70,6 +70,8 @@ QByteArray joined(const QList<QByteArray>& states)
 
 bool ClientQueue::offer(int sender, const QByteArray& state, qint64 nowNs)
 {
+    if (held.isEmpty())
+        firstHeldNs = nowNs;
     held.append(Held{sender, state});
     heldBytes += state.size();
     if (behind())
@@ -86,7 +88,12 @@ QList<QByteArray> ClientQueue::due(qint64 bytesToWrite, qint64 nowNs)
 {
     if (!mayLeave(nowNs))
         return {};
-    dueNs = nowNs + kDisplayFrameNs;
+    // The message's time is the display frame it belongs to: the one it waited for, or, when it
+    // leaves at once, its first state's. A timer that wakes late, or a busy moment, must not
+    // push every later message later still: the lateness would add up message by message
+    // until each frame waited most of a display frame.
+    const qint64 slotNs = nowNs < dueNs ? nowNs : std::max(dueNs, firstHeldNs);
+    dueNs = slotNs + kDisplayFrameNs;
     if (bytesToWrite >= kBehindBytes) {
         // What the page will see once it reads again is each sender's newest.
         if (behindSinceNs < 0)

@@ -95,7 +95,8 @@ private:
 
     QList<Held> held; // in the order offered
     qint64 heldBytes = 0;
-    qint64 dueNs = 0; // the last message's time and a display frame
+    qint64 dueNs = 0;       // the last message's time and a display frame
+    qint64 firstHeldNs = 0; // when the first of what waits was offered
     qint64 behindSinceNs = -1;
     qint64 lastAnswerNs = -1;
 };
