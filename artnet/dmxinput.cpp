@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <cstring>
 #include <new>
@@ -14,16 +15,24 @@ using namespace ArtNetPacket;
 
 bool artnet::enableDmxInput()
 {
-    if (dmxInputReady)
+    if (dmxInputEnabled())
         return true;
     if (!openSocket())
         return false;
+    // Another thread may be reading the own universe, under the lock.
+    QMutexLocker lock(dmxMutex);
     if (!universeData)
         universeData = new (std::nothrow) quint8[kDmxMaxSlots]();
     if (!universeData)
         return false;
     dmxInputReady = true;
     return true;
+}
+
+bool artnet::dmxInputEnabled() const
+{
+    QMutexLocker lock(dmxMutex);
+    return dmxInputReady;
 }
 
 void artnet::disableDmxInput()
@@ -54,11 +63,15 @@ bool artnet::setUniverse(quint16 universeNumber)
 
 bool artnet::readUniverse(quint8* destination, quint16* length)
 {
-    if (!enableDmxInput())
+    // Only the node's thread opens the socket: on another one, input turned off meanwhile reads
+    // as nothing.
+    if (!dmxInputEnabled() && (QThread::currentThread() != thread() || !enableDmxInput()))
         return false;
     if (!destination || !length || *length == 0)
         return false;
     QMutexLocker lock(dmxMutex);
+    if (!dmxInputReady)
+        return false;
     if (*length > universeDataLength)
         *length = universeDataLength;
     std::memcpy(destination, universeData, *length);

@@ -226,8 +226,8 @@ public:
     // Sets the node's own universe from a number counted from 1; false, and no change, for 0.
     bool setUniverse(quint16 universeNumber);
     // Copies at most *length bytes of the own universe's last data and sets *length to what was
-    // copied. Enables DMX input; false without it, without a destination or for length 0. Any
-    // thread once DMX input is enabled.
+    // copied. Enables DMX input on the node's thread; false without it, without a destination or
+    // for length 0. Any thread once DMX input is enabled; there, input turned off gives false.
     bool readUniverse(quint8* destination, quint16* length);
     // Registers the caller's buffer for universe after universe from the own one on, or removes
     // it (null). Refused at 0 channels, and when its shadow copy cannot be allocated; a refused
@@ -282,6 +282,9 @@ private slots:
 
 private:
     void readPackage();
+    // Whether DMX input is on, read under dmxMutex: a caller's thread asks while the node's
+    // thread turns it off.
+    bool dmxInputEnabled() const;
 
     friend class ArtnetProbe; // test access to the node's private state
 
