@@ -204,13 +204,13 @@ private slots:
         QTest::addColumn<QByteArray>("error");
         QTest::newRow("--wait not a number")
             << QStringList{"--wait", "long"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"long\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"long\"\n");
         QTest::newRow("--wait zero")
             << QStringList{"--wait=0"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"0\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"0\"\n");
         QTest::newRow("--wait in seconds")
             << QStringList{"--wait", "1.5"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"1.5\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"1.5\"\n");
         QTest::newRow("an unknown option")
             << QStringList{"--for", "3"} << QByteArray("nodes: Unknown option 'for'.\n");
         QTest::newRow("a stray argument")

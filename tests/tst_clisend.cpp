@@ -282,19 +282,19 @@ private slots:
         row("--duration with --frames", {"--duration", "2", "--frames", "3"},
             "send: give --duration or --frames, not both");
         row("zero frames", {"--frames", "0"},
-            "send: --frames \"0\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"0\"");
         row("negative frames", {"--frames", "-5"},
-            "send: --frames \"-5\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"-5\"");
         row("fractional frames", {"--frames", "2.5"},
-            "send: --frames \"2.5\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"2.5\"");
         row("zero duration", {"--duration", "0"},
             "send: --duration \"0\" is not a positive number of seconds");
         row("negative duration", {"--duration", "-1"},
             "send: --duration \"-1\" is not a positive number of seconds");
         row("stream 256", {"--stream", "256"},
-            "send: --stream \"256\" is not a whole number from 0 to 255");
+            "send: --stream needs a whole number from 0 to 255, not \"256\"");
         row("negative stream", {"--stream", "-1"},
-            "send: --stream \"-1\" is not a whole number from 0 to 255");
+            "send: --stream needs a whole number from 0 to 255, not \"-1\"");
         row("--from not this machine's", {"--from", "192.0.2.1"},
             "send: --from 192.0.2.1 is not an address of this machine");
         row("--from IPv6", {"--from", "::1"}, "send: --from \"::1\" is not an IPv4 address");

@@ -499,10 +499,10 @@ private slots:
                                          << "-0.1" << false << qint64(0);
         QTest::newRow("freewheel 0") << "freewheel"
                                      << "0" << true << qint64(0);
-        QTest::newRow("freewheel 3600") << "freewheel"
-                                        << "3600" << true << qint64(3600);
-        QTest::newRow("freewheel 3601") << "freewheel"
-                                        << "3601" << false << qint64(0);
+        QTest::newRow("freewheel 1800") << "freewheel"
+                                        << "1800" << true << qint64(1800);
+        QTest::newRow("freewheel 1801") << "freewheel"
+                                        << "1801" << false << qint64(0);
         QTest::newRow("freewheel -1") << "freewheel"
                                       << "-1" << false << qint64(0);
         QTest::newRow("freewheel 2.5") << "freewheel"
