@@ -1,6 +1,6 @@
 // The pacing of a stream with a clock stepped by hand: deadlines from the frame number, late
 // wakeups that skip stale frames instead of bursting, the end of counted runs and stopping.
-#include "common/framepacer.h"
+#include "framepacer.h"
 
 #include <QtTest>
 

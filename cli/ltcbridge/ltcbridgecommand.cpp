@@ -1,13 +1,13 @@
 #include "ltcbridge/ltcbridgecommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
 #include "common/pollresponder.h"
 #include "common/timecodesender.h"
 #include "ltcbridge/ltcbridgeoptions.h"
 
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <cmath>

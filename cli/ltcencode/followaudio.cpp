@@ -1,10 +1,9 @@
 #include "ltcencode/followaudio.h"
-
-#include "common/framepacer.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 
 #include "artnet.h"
+#include "framepacer.h"
 
 #include <chrono>
 #include <csignal>

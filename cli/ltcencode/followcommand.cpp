@@ -1,7 +1,6 @@
 #include "ltcencode/followcommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/listening.h"
 #include "common/optionvalues.h"
 #include "ltc/pcmoutput.h"
@@ -9,6 +8,7 @@
 #include "ltcencode/ltcencodeoptions.h"
 
 #include "artnet.h"
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <QEventLoop>

@@ -1,12 +1,13 @@
 #include "ltcencode/ltcencodecommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/optionvalues.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 #include "ltcencode/followcommand.h"
 #include "ltcencode/ltcencodeoptions.h"
+
+#include "framepacer.h"
 
 #include <csignal>
 #include <unistd.h>

@@ -1,7 +1,6 @@
 #include "send/sendcommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
 #include "common/pollresponder.h"
@@ -9,6 +8,7 @@
 #include "send/sendoptions.h"
 #include "send/sendreport.h"
 
+#include "framepacer.h"
 #include "timecode.h"
 
 int runSend(const QStringList& arguments)
