@@ -1,10 +1,9 @@
 // DMX input: the own universe, the caller's multi-universe buffer with its sync-driven hold, and
-// the mapping of received data onto the caller's pixels.
+// the mapping of received data onto the caller's pixels (whose colour rule is pixels.cpp's).
 #include "artnet.h"
 #include "dmxrules.h"
 #include "packets.h"
 
-#include <QColor>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -122,14 +121,16 @@ bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
     return true;
 }
 
-void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort)
+void artnet::setPixelTarget(void* pixels, PixelWriter writer, quint32 count,
+                            quint16 channelsPerPort)
 {
-    if (colors && (channelsPerPort == 0 || !enableDmxInput()))
+    if (pixels && (channelsPerPort == 0 || !writer || !enableDmxInput()))
         return;
     QMutexLocker lock(dmxMutex);
-    pixelBuffer = colors;
-    pixelCount = colors ? count : 0;
-    pixelChannelsPerPort = colors ? channelsPerPort : kDmxMaxSlots;
+    pixelBuffer = pixels;
+    pixelWriter = pixels ? writer : nullptr;
+    pixelCount = pixels ? count : 0;
+    pixelChannelsPerPort = pixels ? channelsPerPort : kDmxMaxSlots;
 }
 
 void artnet::setSyncClock(ElapsedClock* clock)
@@ -192,5 +193,5 @@ void artnet::receivePixels(const DmxFrame& frame)
         frame.universe, universe, dmxChannelsPerUniverse, frame.length, pixelCount);
     if (span.count == 0)
         return;
-    DmxRules::writePixels(pixelBuffer + span.first, span.count, frame.data, frame.length);
+    pixelWriter(pixelBuffer, span.first, span.count, frame.data, frame.length);
 }
