@@ -198,9 +198,9 @@ int runLtcBridge(const QStringList& arguments)
             });
         if (showStatus && result.counts.sent > 0) {
             output.redrawLine(statusText(result.counts));
-            output.append(QStringLiteral("\n"));
+            output.appendAtEnd(QStringLiteral("\n"));
         }
-        output.append(summaryText(result.counts, source->sampleRate()));
+        output.appendAtEnd(summaryText(result.counts, source->sampleRate()));
     }
 
     const BridgeCounts& counts = result.counts;

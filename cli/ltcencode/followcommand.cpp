@@ -158,7 +158,7 @@ int runFollow(const LtcEncodeOptions& options)
         followed = observer.followed();
         if (showStatus && heard) {
             report.redrawLine(statusText(progress, followed));
-            report.append(QStringLiteral("\n"));
+            report.appendAtEnd(QStringLiteral("\n"));
         }
         broken = writer.broken();
         dropped = writer.droppedSamples();
@@ -182,6 +182,6 @@ int runFollow(const LtcEncodeOptions& options)
     if (dropped > 0 && !sink->readerGone())
         summary +=
             CliText::tr("; %1 samples dropped while standard output was held up").arg(dropped);
-    report.append(summary + QLatin1Char('\n'));
+    report.appendAtEnd(summary + QLatin1Char('\n'));
     return heard ? ExitStatus::kOk : ExitStatus::kNoneHeard;
 }

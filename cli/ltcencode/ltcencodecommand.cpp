@@ -109,9 +109,9 @@ int runLtcEncode(const QStringList& arguments)
         failed = !sink->finish() || failed;
         if (showStatus && written > 0) {
             output.redrawLine(statusText(record, written));
-            output.append(QStringLiteral("\n"));
+            output.appendAtEnd(QStringLiteral("\n"));
         }
-        output.append(summaryText(options, written));
+        output.appendAtEnd(summaryText(options, written));
     }
     if (failed) {
         Console::error(CliText::tr("ltc-encode: cannot write %1: %2")

@@ -59,8 +59,8 @@ int runSend(const QStringList& arguments)
                                   output.redrawLine(statusText(record, sent, options.type));
                           });
         if (showStatus)
-            output.append(QStringLiteral("\n"));
-        output.append(summaryText(result, failed, options.type));
+            output.appendAtEnd(QStringLiteral("\n"));
+        output.appendAtEnd(summaryText(result, failed, options.type));
     }
     if (failed > 0) {
         Console::error(CliText::tr("send: %1 of %2 frames failed; the first failure: %3")

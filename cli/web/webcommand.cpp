@@ -116,11 +116,12 @@ int runWeb(const QStringList& arguments)
     tick.start(WebServer::kTickMs);
     loop.exec();
     node.setObserver(nullptr);
-    output.append(QCoreApplication::translate("web", "served %1 pages; %2 turned away, %3 dropped "
-                                                     "for not reading\n")
-                      .arg(server.served())
-                      .arg(server.refused())
-                      .arg(server.dropped()));
+    output.appendAtEnd(QCoreApplication::translate("web",
+                                                   "served %1 pages; %2 turned away, %3 dropped "
+                                                   "for not reading\n")
+                           .arg(server.served())
+                           .arg(server.refused())
+                           .arg(server.dropped()));
     output.flush();
     return ExitStatus::kOk;
 }
