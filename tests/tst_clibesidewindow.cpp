@@ -2,6 +2,7 @@
 // desk on another host sends unicast timecode to this machine, and the window keeps it, live, the
 // whole time the tools run beside it; the tools still see the desk, and `nodes` lists the
 // generators.
+#include "patience.h"
 #include "sandbox.h"
 #include "settingsstore.h"
 #include "windowprobes.h"
@@ -97,7 +98,7 @@ private slots:
         desk.start("nsenter",
                    {"--net=" + qEnvironmentVariable("CHRONOLUME_PEER_NETNS"), CHRONOLUME_CLI,
                     "send", "--to", kHere, "--duration", "15", "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, Patience::ms());
 
         QProcess monitor;
         startCli(monitor, {"monitor", "--for", "3", "--json"});
@@ -129,7 +130,7 @@ private slots:
         // The web clock for 3 s: its page shows the senders the window shows.
         QProcess web;
         startCli(web, {"web", "--port", "18090", "--bind", "127.0.0.1"});
-        QVERIFY(web.waitForReadyRead(5000));
+        QVERIFY(web.waitForReadyRead(Patience::ms()));
         QWebSocket page;
         QStringList heard;
         connect(&page, &QWebSocket::textMessageReceived, this, [&heard](const QString& text) {
@@ -147,7 +148,7 @@ private slots:
         QVERIFY(MainWindowProbe::node(window)->getTimecode(&record, &sender, 0));
         QVERIFY(!MainWindowProbe::node(window)->getTimecode(&record, &sender, 1));
         desk.terminate();
-        QVERIFY(desk.waitForFinished(5000));
+        QVERIFY(desk.waitForFinished(Patience::ms()));
     }
 
     // send and ltc-bridge on the window's machine, each to one of its own addresses: the window
@@ -159,7 +160,7 @@ private slots:
         const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
         QProcess encode;
         startCli(encode, {"ltc-encode", "--duration", "6", "--output", wav, "--quiet"});
-        QVERIFY(encode.waitForFinished(20000));
+        QVERIFY(encode.waitForFinished(Patience::seconds(6)));
         QCOMPARE(encode.exitCode(), 0);
 
         MainWindow window;
@@ -167,10 +168,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QProcess send;
         startCli(send, {"send", "--to", kHere, "--duration", "6", "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHere) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHere) >= 0, Patience::ms());
         QProcess bridge;
         startCli(bridge, {"ltc-bridge", "--input", wav, "--to", kHereToo, "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHereToo) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHereToo) >= 0, Patience::ms());
 
         QProcess nodes;
         startCli(nodes, {"nodes", "--json", "--wait", "1500"});
@@ -188,8 +189,8 @@ private slots:
                  listed);
         send.terminate();
         bridge.terminate();
-        QVERIFY(send.waitForFinished(5000));
-        QVERIFY(bridge.waitForFinished(5000));
+        QVERIFY(send.waitForFinished(Patience::ms()));
+        QVERIFY(bridge.waitForFinished(Patience::ms()));
     }
 };
 

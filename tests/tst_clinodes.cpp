@@ -1,6 +1,7 @@
 // chronolume-cli nodes as it runs, in this test's network namespace: the real Chronolume window
 // (offscreen) and a stand-in node that answers with several BindIndex replies, each reply sent
 // twice, are each listed once; with nobody there the answer is status 3.
+#include "patience.h"
 #include "sandbox.h"
 
 #include <QJsonArray>
@@ -92,7 +93,10 @@ bool runNodes(const QStringList& arguments, Run* run)
     process.setArguments(QStringList(QStringLiteral("nodes")) + arguments);
     QSignalSpy finished(&process, &QProcess::finished);
     process.start();
-    if (!finished.wait(20000))
+    // It collects answers for its --wait, three seconds unless told.
+    const int wait = int(arguments.indexOf(QStringLiteral("--wait")));
+    const int waitMs = wait >= 0 ? arguments.value(wait + 1).toInt() : 3000;
+    if (!finished.wait(Patience::ms(waitMs)))
         return false;
     run->status = process.exitCode();
     run->out = process.readAllStandardOutput();
@@ -122,7 +126,7 @@ private slots:
         window.setProgram(QStringLiteral(CHRONOLUME_WINDOW));
         window.start();
         QVERIFY(window.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), Patience::ms());
         StandInNode standIn;
         QVERIFY(standIn.start());
 
@@ -130,7 +134,7 @@ private slots:
         QVERIFY(runNodes(
             {QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("1500")}, &run));
         window.terminate();
-        QVERIFY(window.waitForFinished(10000));
+        QVERIFY(window.waitForFinished(Patience::ms()));
 
         QCOMPARE(run.status, 0);
         QCOMPARE(standIn.polls, 1);
