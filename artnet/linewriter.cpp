@@ -134,9 +134,13 @@ bool LineWriter::write(Text& text)
         tableDrawn = text.tableLines;
     }
     if (!ArtNetOutput::writeAll(text.descriptor, bytes)) {
-        if (errno == EPIPE)
+        const int error = errno;
+        if (error == EPIPE)
             WriterQueueThread::discardSigpipe();
         closedDescriptors.push_back(text.descriptor);
+        if (settings.refused && !closed(settings.noticeDescriptor))
+            ArtNetOutput::writeAll(settings.noticeDescriptor,
+                                   settings.refused(text.descriptor, error));
         return false;
     }
     if (settings.lineOpen) {

@@ -31,6 +31,9 @@ public:
         int noticeDescriptor = 1;      // where the line about dropped lines goes
         // That line, given how many were dropped for want of room.
         std::function<QByteArray(quint64 lines)> notice;
+        // The line said there, once, when an output refuses a write, given the output and the
+        // system's error number; none: nobody is told.
+        std::function<QByteArray(int descriptor, int error)> refused;
         // Raised while a status line stands unfinished at the end of the output, lowered once a
         // line ends it: for a last line written from a signal handler.
         std::atomic<bool>* lineOpen = nullptr;

@@ -143,6 +143,11 @@ OutputThread::OutputThread(FILE* stream)
               return QByteArray("chronolume-cli: ") + QByteArray::number(lines) +
                      " lines of output dropped: it was not being read\n";
           };
+          settings.refused = [](int descriptor, int error) {
+              return QByteArray("chronolume-cli: cannot write to ") +
+                     (descriptor == STDERR_FILENO ? "standard error: " : "standard output: ") +
+                     std::strerror(error) + '\n';
+          };
           settings.lineOpen = &lineOpen;
           return settings;
       }())
