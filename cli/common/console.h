@@ -51,6 +51,10 @@ void resizeSeen();
 // the new one starts, which inherits the mask, then restored).
 std::thread threadWithoutStopSignals(std::function<void()> work);
 
+// What a command's output may hold while nobody reads it: ten seconds of monitor's JSON lines
+// for a hundred senders, three times over.
+inline constexpr qint64 kOutputLimitBytes = 1024 * 1024;
+
 // Standard output written from a thread of its own (the node library's LineWriter), so that a
 // command's own work (pacing frames, receiving datagrams) never waits for a terminal that is
 // paused (Ctrl-S) or a pipe that is full: only that thread waits, and what does not fit in
@@ -61,9 +65,5 @@ class OutputThread : public LineWriter
 public:
     explicit OutputThread(FILE* stream = stdout);
 };
-
-// What a command's output may hold while nobody reads it: ten seconds of monitor's JSON lines
-// for a hundred senders, three times over.
-inline constexpr qint64 kOutputLimitBytes = 1024 * 1024;
 
 } // namespace Console
