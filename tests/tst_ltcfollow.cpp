@@ -300,7 +300,7 @@ private slots:
         if (relocked) {
             // After silence the frames are on the new clock, the first one within the quarter
             // period that frames back to back take up.
-            const Block& last = framesOf(run).back();
+            const Block last = framesOf(run).back();
             const qint64 movedNs =
                 last.startNs -
                 (500 * kMs + (Timecode::toFrameNumber(last.record) - 1000) * 40 * kMs);
