@@ -1,11 +1,11 @@
 // DMX input: the own universe, the caller's multi-universe buffer with its sync-driven hold, and
-// the mapping of received data onto the caller's pixels.
+// the mapping of received data onto the caller's pixels (whose colour rule is pixels.cpp's).
 #include "artnet.h"
 #include "dmxrules.h"
 #include "packets.h"
 
-#include <QColor>
 #include <QMutexLocker>
+#include <QThread>
 
 #include <cstring>
 #include <new>
@@ -14,16 +14,24 @@ using namespace ArtNetPacket;
 
 bool artnet::enableDmxInput()
 {
-    if (dmxInputReady)
+    if (dmxInputEnabled())
         return true;
     if (!openSocket())
         return false;
+    // Another thread may be reading the own universe, under the lock.
+    QMutexLocker lock(dmxMutex);
     if (!universeData)
         universeData = new (std::nothrow) quint8[kDmxMaxSlots]();
     if (!universeData)
         return false;
     dmxInputReady = true;
     return true;
+}
+
+bool artnet::dmxInputEnabled() const
+{
+    QMutexLocker lock(dmxMutex);
+    return dmxInputReady;
 }
 
 void artnet::disableDmxInput()
@@ -54,11 +62,15 @@ bool artnet::setUniverse(quint16 universeNumber)
 
 bool artnet::readUniverse(quint8* destination, quint16* length)
 {
-    if (!enableDmxInput())
+    // Only the node's thread opens the socket: on another one, input turned off meanwhile reads
+    // as nothing.
+    if (!dmxInputEnabled() && (QThread::currentThread() != thread() || !enableDmxInput()))
         return false;
     if (!destination || !length || *length == 0)
         return false;
     QMutexLocker lock(dmxMutex);
+    if (!dmxInputReady)
+        return false;
     if (*length > universeDataLength)
         *length = universeDataLength;
     std::memcpy(destination, universeData, *length);
@@ -109,14 +121,16 @@ bool artnet::getDmxValue(quint16 universeIndex, quint16 channel, quint8* value)
     return true;
 }
 
-void artnet::setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort)
+void artnet::setPixelTarget(void* pixels, PixelWriter writer, quint32 count,
+                            quint16 channelsPerPort)
 {
-    if (colors && (channelsPerPort == 0 || !enableDmxInput()))
+    if (pixels && (channelsPerPort == 0 || !writer || !enableDmxInput()))
         return;
     QMutexLocker lock(dmxMutex);
-    pixelBuffer = colors;
-    pixelCount = colors ? count : 0;
-    pixelChannelsPerPort = colors ? channelsPerPort : kDmxMaxSlots;
+    pixelBuffer = pixels;
+    pixelWriter = pixels ? writer : nullptr;
+    pixelCount = pixels ? count : 0;
+    pixelChannelsPerPort = pixels ? channelsPerPort : kDmxMaxSlots;
 }
 
 void artnet::setSyncClock(ElapsedClock* clock)
@@ -179,5 +193,5 @@ void artnet::receivePixels(const DmxFrame& frame)
         frame.universe, universe, dmxChannelsPerUniverse, frame.length, pixelCount);
     if (span.count == 0)
         return;
-    DmxRules::writePixels(pixelBuffer + span.first, span.count, frame.data, frame.length);
+    pixelWriter(pixelBuffer, span.first, span.count, frame.data, frame.length);
 }

@@ -1,8 +1,6 @@
 #include "dmxrules.h"
 #include "packets.h"
 
-#include <QColor>
-
 #include <algorithm>
 
 using ArtNetPacket::kDmxMaxSlots;
@@ -38,19 +36,6 @@ PixelSpan placePixels(quint16 universe, quint16 ownUniverse, quint16 channelsPer
     const quint32 triples = (quint32(length) + 2) / 3;
     span.count = quint32(std::min<quint64>({pixelsPerUniverse, pixelCount - span.first, triples}));
     return span;
-}
-
-void writePixels(QColor* pixels, quint32 count, const quint8* data, quint16 length)
-{
-    for (quint32 i = 0; i < count; ++i) {
-        const quint32 byte = 3 * i;
-        QColor& pixel = pixels[i];
-        pixel.setRed(data[byte]);
-        if (byte + 1 < length)
-            pixel.setGreen(data[byte + 1]);
-        if (byte + 2 < length)
-            pixel.setBlue(data[byte + 2]);
-    }
 }
 
 std::optional<quint64> valuePosition(quint16 universeIndex, quint16 channel,

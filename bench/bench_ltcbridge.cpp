@@ -22,7 +22,6 @@
 // Like the other benchmarks it runs only in a network namespace of its own, on loopback.
 #include "isolation.h"
 
-#include "common/framepacer.h"
 #include "common/optionvalues.h"
 #include "common/timecodesender.h"
 #include "ltc/ltcencoder.h"
@@ -30,6 +29,7 @@
 #include "ltcbridge/bridgerun.h"
 #include "ltcencode/followaudio.h"
 
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <QCoreApplication>

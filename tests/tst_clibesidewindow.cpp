@@ -2,6 +2,7 @@
 // desk on another host sends unicast timecode to this machine, and the window keeps it, live, the
 // whole time the tools run beside it, run by root or by an ordinary user who cannot capture; the
 // tools still see the desk, and `nodes` lists the generators.
+#include "patience.h"
 #include "sandbox.h"
 #include "settingsstore.h"
 #include "windowprobes.h"
@@ -96,7 +97,7 @@ private slots:
         desk.start("nsenter",
                    {"--net=" + qEnvironmentVariable("CHRONOLUME_PEER_NETNS"), CHRONOLUME_CLI,
                     "send", "--to", kHere, "--duration", "15", "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, Patience::ms());
 
         QProcess monitor;
         startCli(monitor, {"monitor", "--for", "3", "--json"});
@@ -128,7 +129,7 @@ private slots:
         // The web clock for 3 s: its page shows the senders the window shows.
         QProcess web;
         startCli(web, {"web", "--port", "18090", "--bind", "127.0.0.1"});
-        QVERIFY(web.waitForReadyRead(5000));
+        QVERIFY(web.waitForReadyRead(Patience::ms()));
         QWebSocket page;
         QStringList heard;
         connect(&page, &QWebSocket::textMessageReceived, this, [&heard](const QString& text) {
@@ -146,7 +147,7 @@ private slots:
         QVERIFY(MainWindowProbe::node(window)->getTimecode(&record, &sender, 0));
         QVERIFY(!MainWindowProbe::node(window)->getTimecode(&record, &sender, 1));
         desk.terminate();
-        QVERIFY(desk.waitForFinished(5000));
+        QVERIFY(desk.waitForFinished(Patience::ms()));
     }
 
     // The desk's unicast to this machine and a second desk's broadcast, with monitor run by an
@@ -163,11 +164,11 @@ private slots:
         desk.start("nsenter",
                    {peer, CHRONOLUME_CLI, "send", "--to", kHere, "--duration", "15", "--quiet"});
         // Heard first, the desk's unicast is the window's first entry at its address.
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kDesk) >= 0, Patience::ms());
         QProcess broadcaster;
         broadcaster.start("nsenter", {peer, CHRONOLUME_CLI, "send", "--to", "192.168.50.255",
                                       "--stream", "1", "--duration", "15", "--quiet"});
-        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::node(window)->senders().size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::node(window)->senders().size(), 2, Patience::ms());
 
         // Nobody's user, with no capability at all, as a show technician logged in as
         // themselves.
@@ -196,8 +197,8 @@ private slots:
         QCOMPARE(finals, QStringList{kDesk + " 1"});
         desk.terminate();
         broadcaster.terminate();
-        QVERIFY(desk.waitForFinished(5000));
-        QVERIFY(broadcaster.waitForFinished(5000));
+        QVERIFY(desk.waitForFinished(Patience::ms()));
+        QVERIFY(broadcaster.waitForFinished(Patience::ms()));
     }
 
     // send and ltc-bridge on the window's machine, each to one of its own addresses: the window
@@ -209,7 +210,7 @@ private slots:
         const QString wav = dir.filePath(QStringLiteral("ltc.wav"));
         QProcess encode;
         startCli(encode, {"ltc-encode", "--duration", "6", "--output", wav, "--quiet"});
-        QVERIFY(encode.waitForFinished(20000));
+        QVERIFY(encode.waitForFinished(Patience::seconds(6)));
         QCOMPARE(encode.exitCode(), 0);
 
         MainWindow window;
@@ -217,10 +218,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QProcess send;
         startCli(send, {"send", "--to", kHere, "--duration", "6", "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHere) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHere) >= 0, Patience::ms());
         QProcess bridge;
         startCli(bridge, {"ltc-bridge", "--input", wav, "--to", kHereToo, "--quiet"});
-        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHereToo) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(silentForMs(window, kHereToo) >= 0, Patience::ms());
 
         QProcess nodes;
         startCli(nodes, {"nodes", "--json", "--wait", "1500"});
@@ -240,8 +241,8 @@ private slots:
             listed);
         send.terminate();
         bridge.terminate();
-        QVERIFY(send.waitForFinished(5000));
-        QVERIFY(bridge.waitForFinished(5000));
+        QVERIFY(send.waitForFinished(Patience::ms()));
+        QVERIFY(bridge.waitForFinished(Patience::ms()));
     }
 };
 

@@ -4,6 +4,7 @@
 // falls silent, LTC at the wrong speed in a fast pipe, a --rate the LTC contradicts, and the
 // input each command refuses.
 #include "finished.h"
+#include "patience.h"
 #include "sandbox.h"
 
 #include <QElapsedTimer>
@@ -32,7 +33,9 @@ Finished runShell(const QString& line)
     environment.insert(QStringLiteral("REF"), QStringLiteral(CHRONOLUME_LTC_REFERENCE));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line});
-    return finish(process, 20000);
+    // The longest script here, the chain through ltc-encode --follow, lasts about five seconds
+    // by its own sleeps and frames; the files are read as fast as they decode or at real time.
+    return finish(process, Patience::seconds(5));
 }
 
 // Listens where a local window would, and reads ArtTimeCode back as "HH:MM:SS:FF/Type".
@@ -160,7 +163,7 @@ private slots:
                 .arg(QRegularExpression::escape(rate)));
         QVERIFY2(decoded.match(run.out).hasMatch(), qPrintable(run.out + run.err));
         QStringList got;
-        QTRY_COMPARE((got += receiver.take()), received);
+        QTRY_COMPARE_WITH_TIMEOUT((got += receiver.take()), received, Patience::ms());
     }
 
     // Files as recorders and workstations write them, of LTC from the independent encoder, each
@@ -200,7 +203,7 @@ private slots:
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         QVERIFY2(run.out.contains(QStringLiteral("; sent 60, 0 errors\n")), qPrintable(run.out));
         QStringList got;
-        QTRY_COMPARE((got += receiver.take()), received);
+        QTRY_COMPARE_WITH_TIMEOUT((got += receiver.take()), received, Patience::ms());
     }
 
     // A line that falls silent for two seconds, at real time: the loss and the return are told,
@@ -232,7 +235,7 @@ private slots:
         for (QString& time : expected)
             time += QStringLiteral(" s7");
         QStringList got;
-        QTRY_COMPARE((got += receiver.take()), expected);
+        QTRY_COMPARE_WITH_TIMEOUT((got += receiver.take()), expected, Patience::ms());
     }
 
     // LTC recorded at 44.1 kHz piped as raw audio without --sample-rate or --realtime: one line
@@ -335,7 +338,7 @@ private slots:
                                    .arg(sent.last().left(11))),
                  qPrintable(said));
         QStringList got;
-        QTRY_VERIFY(!(got += receiver.take()).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!(got += receiver.take()).isEmpty(), Patience::ms());
         got += receiver.take();
         for (QString& time : got) {
             QVERIFY2(time.endsWith(QStringLiteral(" s1")), qPrintable(time));
@@ -379,11 +382,12 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QStringList got;
-        QTRY_VERIFY_WITH_TIMEOUT((got += receiver.take()).size() >= 30, 5000);
+        // 30 frames of 40 ms after a second of audio read ahead.
+        QTRY_VERIFY_WITH_TIMEOUT((got += receiver.take()).size() >= 30, Patience::seconds(2.2));
         // 30 frames of 40 ms, the first known only after one second of audio is read ahead.
         QVERIFY2(clock.elapsed() >= 1100, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(::kill(pid_t(bridge.processId()), signal), 0);
-        QVERIFY(bridge.waitForFinished(5000));
+        QVERIFY(bridge.waitForFinished(Patience::frames(1, 25)));
         QCOMPARE(bridge.exitCode(), 0);
         QCOMPARE(bridge.readAllStandardError(), QByteArray());
         got += receiver.take();

@@ -1,6 +1,7 @@
 // chronolume-cli monitor as it runs: the real program in this test's network namespace, fed real
 // ArtTimeCode datagrams from a sender on 127.0.0.2 at a paced rate, with faults put in on
 // purpose, read back through its JSON lines, its table and its exit status.
+#include "patience.h"
 #include "sandbox.h"
 #include "terminal.h"
 #include "timecode.h"
@@ -120,7 +121,7 @@ bool captureOpen()
 {
     QProcess ss;
     ss.start(QStringLiteral("ss"), {QStringLiteral("--packet"), QStringLiteral("--bpf")});
-    return ss.waitForFinished(5000) && ss.readAllStandardOutput().contains(" 6454,");
+    return ss.waitForFinished(Patience::ms()) && ss.readAllStandardOutput().contains(" 6454,");
 }
 
 // The bytes waiting in the capture's receive queue; -1 while there is no capture.
@@ -253,12 +254,14 @@ public:
             process.waitForFinished();
         }
     }
-    // Ends the run as an operator would, with SIGTERM, and collects what it wrote.
-    bool finish(bool terminate = true)
+    // Ends the run as an operator would, with SIGTERM, or waits for it to end by itself after
+    // the forSeconds it was given, and collects what it wrote. A signal ends it at its next tick,
+    // a tenth of a second on.
+    bool finish(bool terminate = true, double forSeconds = 0)
     {
         if (terminate)
             process.terminate();
-        if (!process.waitForFinished(20000))
+        if (!process.waitForFinished(Patience::seconds(forSeconds + 0.1)))
             return false;
         out = process.readAllStandardOutput();
         err = process.readAllStandardError();
@@ -341,14 +344,14 @@ private slots:
         QFETCH(double, fps);
 
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QProcess send;
         send.start(QStringLiteral(CHRONOLUME_CLI),
                    {QStringLiteral("send"), QStringLiteral("--rate"), rate,
                     QStringLiteral("--start"), start, QStringLiteral("--frames"),
                     QString::number(frames), QStringLiteral("--to"), QStringLiteral("127.0.0.1"),
                     QStringLiteral("--quiet")});
-        QVERIFY(send.waitForFinished(20000));
+        QVERIFY(send.waitForFinished(Patience::frames(frames, fps)));
         QCOMPARE(send.exitCode(), 0);
         QVERIFY(run.finish());
 
@@ -408,7 +411,7 @@ private slots:
 
         const QList<Frame> frames = scenario(quint8(type), Fault(fault));
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(frames));
         QVERIFY(run.finish());
         QVERIFY2(run.err.isEmpty(), run.err.constData());
@@ -455,7 +458,7 @@ private slots:
             frames.append(Frame{tc, type * 1'000'000});
         }
         MonitorRun run({QStringLiteral("--json")});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(frames));
         QVERIFY(run.finish());
         QList<QJsonObject> lines;
@@ -471,7 +474,7 @@ private slots:
     void nothingHeard()
     {
         MonitorRun run({QStringLiteral("--json"), QStringLiteral("--for"), QStringLiteral("0.3")});
-        QVERIFY(run.finish(false));
+        QVERIFY(run.finish(false, 0.3));
         QCOMPARE(run.out, QByteArray());
         QCOMPARE(run.err, QByteArray("chronolume-cli: monitor: no ArtTimeCode heard\n"));
         QCOMPARE(run.process.exitCode(), 3);
@@ -482,7 +485,7 @@ private slots:
     void finalTableOnAPipe()
     {
         MonitorRun run({});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(scenario(1, Fault::None)));
         QCOMPARE(::kill(pid_t(run.process.processId()), SIGINT), 0);
         QVERIFY(run.finish(false));
@@ -507,9 +510,9 @@ private slots:
                        {QStringLiteral("-qec"),
                         QStringLiteral("%1 monitor --for 2.5").arg(QStringLiteral(CHRONOLUME_CLI)),
                         QStringLiteral("/dev/null")});
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 25)));
-        QVERIFY(terminal.waitForFinished(20000));
+        QVERIFY(terminal.waitForFinished(Patience::seconds(2.5)));
         const QByteArray out = terminal.readAllStandardOutput();
         QVERIFY2(out.startsWith("\rwaiting for ArtTimeCode on UDP port 6454\x1b[K"), out.left(80));
         // Two lines (header and sender) drawn over again, many times over 2.5 s.
@@ -527,11 +530,12 @@ private slots:
         PausableTerminal terminal;
         QVERIFY(terminal.isOpen() && terminal.setSize(80, 24));
         MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 40)));
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning),
+            Patience::seconds(2.5));
         out += terminal.read();
         QVERIFY2(out.count("\x1b[2A\rSENDER") >= 10, out.right(400));
         const QStringList screen = screenAfter(out, 80);
@@ -547,14 +551,16 @@ private slots:
         PausableTerminal terminal;
         QVERIFY(terminal.isOpen() && terminal.setSize(200, 24));
         MonitorRun run({QStringLiteral("--for"), QStringLiteral("2.5")}, terminal.name());
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         QVERIFY(sendFrames(scenario(1, Fault::None).mid(0, 10)));
         QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += terminal.read()).contains("DUPLICATE"), 5000);
+        // The table is drawn again every tenth of a second.
+        QTRY_VERIFY_WITH_TIMEOUT((out += terminal.read()).contains("DUPLICATE"), Patience::ms(100));
         QVERIFY(terminal.setSize(60, 24));
         QCOMPARE(::kill(pid_t(run.process.processId()), SIGWINCH), 0);
         QTRY_VERIFY_WITH_TIMEOUT(
-            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning),
+            Patience::seconds(2.5));
         out += terminal.read();
         const QByteArray last = out.mid(out.lastIndexOf("\rSENDER"));
         QVERIFY2(last.startsWith("\rSENDER  ") && !last.contains("DUPLICATE"), last);
@@ -572,17 +578,18 @@ private slots:
         PausableTerminal terminal;
         QVERIFY(terminal.isOpen() && terminal.pause());
         MonitorRun run({QStringLiteral("--json")}, terminal.name());
-        QTRY_VERIFY_WITH_TIMEOUT(listening(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), Patience::ms());
         constexpr int kFrames = 315; // 10.5 s
         QVERIFY(sendEightDesks(kFrames));
         // Read as it came, not kept waiting in the capture for the terminal.
-        QTRY_COMPARE_WITH_TIMEOUT(captureQueueBytes(), qint64(0), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(captureQueueBytes(), qint64(0), Patience::ms());
         QCOMPARE(terminal.read(), QByteArray());
         QVERIFY(terminal.resume());
         run.process.terminate();
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (out += terminal.read(), run.process.state() == QProcess::NotRunning), 20000);
+            (out += terminal.read(), run.process.state() == QProcess::NotRunning),
+            Patience::ms(100));
         out += terminal.read();
         QCOMPARE(run.process.exitCode(), 0);
 
@@ -621,12 +628,12 @@ private slots:
         std::unique_ptr<MonitorRun> run;
         if (windowFirst) {
             startWindow(window, home);
-            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), Patience::ms());
             run = std::make_unique<MonitorRun>(QStringList{"--for", "0.5"}, QString(), false);
-            QVERIFY(run->finish(false));
+            QVERIFY(run->finish(false, 0.5));
         } else {
             run = std::make_unique<MonitorRun>(QStringList{}, QString(), false);
-            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(portTaken(), Patience::ms());
             QVERIFY(!captureOpen());
             startWindow(window, home);
             QByteArray windowOut;
@@ -635,11 +642,11 @@ private slots:
                     .contains("another program already listens on UDP port 6454; unicast "
                               "timecode to this machine reaches only the program that bound "
                               "the port last\n"),
-                20000);
+                Patience::ms());
             QVERIFY(run->finish());
         }
         window.terminate();
-        QVERIFY(window.waitForFinished(10000));
+        QVERIFY(window.waitForFinished(Patience::ms()));
 
         // Beside the window's port, only on the broadcast addresses (here there are none).
         QByteArray expected =

@@ -1,6 +1,7 @@
 // chronolume-cli nodes as it runs, in this test's network namespace: the real Chronolume window
 // (offscreen) and a stand-in node that answers with several BindIndex replies, each reply sent
 // twice, are each listed once; with nobody there the answer is status 3.
+#include "patience.h"
 #include "sandbox.h"
 
 #include <QJsonArray>
@@ -92,7 +93,10 @@ bool runNodes(const QStringList& arguments, Run* run)
     process.setArguments(QStringList(QStringLiteral("nodes")) + arguments);
     QSignalSpy finished(&process, &QProcess::finished);
     process.start();
-    if (!finished.wait(20000))
+    // It collects answers for its --wait, three seconds unless told.
+    const int wait = int(arguments.indexOf(QStringLiteral("--wait")));
+    const int waitMs = wait >= 0 ? arguments.value(wait + 1).toInt() : 3000;
+    if (!finished.wait(Patience::ms(waitMs)))
         return false;
     run->status = process.exitCode();
     run->out = process.readAllStandardOutput();
@@ -122,7 +126,7 @@ private slots:
         window.setProgram(QStringLiteral(CHRONOLUME_WINDOW));
         window.start();
         QVERIFY(window.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(portTaken(), Patience::ms());
         StandInNode standIn;
         QVERIFY(standIn.start());
 
@@ -130,7 +134,7 @@ private slots:
         QVERIFY(runNodes(
             {QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("1500")}, &run));
         window.terminate();
-        QVERIFY(window.waitForFinished(10000));
+        QVERIFY(window.waitForFinished(Patience::ms()));
 
         QCOMPARE(run.status, 0);
         QCOMPARE(standIn.polls, 1);
@@ -204,13 +208,13 @@ private slots:
         QTest::addColumn<QByteArray>("error");
         QTest::newRow("--wait not a number")
             << QStringList{"--wait", "long"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"long\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"long\"\n");
         QTest::newRow("--wait zero")
             << QStringList{"--wait=0"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"0\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"0\"\n");
         QTest::newRow("--wait in seconds")
             << QStringList{"--wait", "1.5"}
-            << QByteArray("nodes: --wait needs milliseconds from 1 to 3600000, not \"1.5\"\n");
+            << QByteArray("nodes: --wait needs a whole number from 1 to 3600000, not \"1.5\"\n");
         QTest::newRow("an unknown option")
             << QStringList{"--for", "3"} << QByteArray("nodes: Unknown option 'for'.\n");
         QTest::newRow("a stray argument")

@@ -2,6 +2,7 @@
 // rate, the output on a pipe and on a terminal, the refusals of bad input before anything is
 // sent, failed sends, the signals that end it, and broadcasting to every local network.
 #include "finished.h"
+#include "patience.h"
 #include "peernet.h"
 #include "sandbox.h"
 #include "terminal.h"
@@ -27,7 +28,8 @@ Finished runCli(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral(CHRONOLUME_CLI), arguments);
-    return finish(process, 10000);
+    // No run here asks for more than four frames or 0.2 s.
+    return finish(process, Patience::seconds(0.2));
 }
 
 // Listens where a local window would: port 6454 on every address.
@@ -282,19 +284,19 @@ private slots:
         row("--duration with --frames", {"--duration", "2", "--frames", "3"},
             "send: give --duration or --frames, not both");
         row("zero frames", {"--frames", "0"},
-            "send: --frames \"0\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"0\"");
         row("negative frames", {"--frames", "-5"},
-            "send: --frames \"-5\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"-5\"");
         row("fractional frames", {"--frames", "2.5"},
-            "send: --frames \"2.5\" is not a positive whole number");
+            "send: --frames needs a whole number from 1 to 1000000000000000, not \"2.5\"");
         row("zero duration", {"--duration", "0"},
             "send: --duration \"0\" is not a positive number of seconds");
         row("negative duration", {"--duration", "-1"},
             "send: --duration \"-1\" is not a positive number of seconds");
         row("stream 256", {"--stream", "256"},
-            "send: --stream \"256\" is not a whole number from 0 to 255");
+            "send: --stream needs a whole number from 0 to 255, not \"256\"");
         row("negative stream", {"--stream", "-1"},
-            "send: --stream \"-1\" is not a whole number from 0 to 255");
+            "send: --stream needs a whole number from 0 to 255, not \"-1\"");
         row("--from not this machine's", {"--from", "192.0.2.1"},
             "send: --from 192.0.2.1 is not an address of this machine");
         row("--from IPv6", {"--from", "::1"}, "send: --from \"::1\" is not an IPv4 address");
@@ -405,9 +407,10 @@ private slots:
                       {"send", "--to", "127.0.0.1", "--rate", "30"});
         QVERIFY(process.waitForStarted());
         QStringList received;
-        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3,
+                                 Patience::frames(3, 30));
         QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
-        QVERIFY(process.waitForFinished(5000));
+        QVERIFY(process.waitForFinished(Patience::frames(1, 30)));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(process.readAllStandardError(), QByteArray());
@@ -447,7 +450,7 @@ private slots:
         if (quiet)
             arguments << "--quiet";
         process.start(QStringLiteral(CHRONOLUME_CLI), arguments);
-        const bool finished = process.waitForFinished(10000);
+        const bool finished = process.waitForFinished(Patience::frames(3, 24));
         ::close(slave);
         QByteArray out;
         char buffer[4096];
@@ -486,10 +489,11 @@ private slots:
                       {"send", "--to", "127.0.0.1", "--rate", "30", "--frames", "60"});
         QStringList received;
         // Frames a loaded machine wakes too late for are skipped by design, and counted.
-        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 50, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 50,
+                                 Patience::frames(60, 30));
         QCOMPARE(terminal.read(), QByteArray());
         QVERIFY(terminal.resume());
-        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(process.waitForFinished(Patience::frames(60, 30)));
         QCOMPARE(process.exitCode(), 0);
         received += receiver.take();
         const QString out = QString::fromLocal8Bit(terminal.read());
@@ -514,13 +518,14 @@ private slots:
         process.start(QStringLiteral(CHRONOLUME_CLI),
                       {"send", "--to", "127.0.0.1", "--rate", "30"});
         QStringList received;
-        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((received += receiver.take()).size() >= 3,
+                                 Patience::frames(3, 30));
         const pid_t pid = pid_t(process.processId());
         QCOMPARE(::kill(pid, signal), 0);
         // A signal sent while the same one is still pending would be lost in it.
-        QTRY_VERIFY_WITH_TIMEOUT(!signalPending(pid), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!signalPending(pid), Patience::ms());
         QCOMPARE(::kill(pid, signal), 0);
-        QVERIFY(process.waitForFinished(5000));
+        QVERIFY(process.waitForFinished(Patience::ms()));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signal);
         QCOMPARE(process.readAllStandardError(),

@@ -1,6 +1,7 @@
 // The generator and the real window on one host: the window shows, as its own refresh draws it,
 // the timecode that chronolume-cli send put on the wire, its rate and its sender.
 #include "capture.h"
+#include "patience.h"
 #include "sandbox.h"
 #include "settingsstore.h"
 #include "windowprobes.h"
@@ -57,12 +58,15 @@ private slots:
         QProcess generator;
         generator.start(QStringLiteral(CHRONOLUME_CLI),
                         QStringList{"send", "--to", "127.0.0.1", "--quiet"} + arguments);
-        QTRY_COMPARE_WITH_TIMEOUT(generator.state(), QProcess::NotRunning, 10000);
+        // No row sends more than 12 frames, at 24 fps or faster.
+        QTRY_COMPARE_WITH_TIMEOUT(generator.state(), QProcess::NotRunning,
+                                  Patience::frames(12, 24));
         QCOMPARE(generator.exitCode(), 0);
         QCOMPARE(generator.readAllStandardError(), QByteArray());
 
         // The last frame sent is what the window shows, once its timer has drawn it.
-        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::timecodeLabel(window)->text(), time, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::timecodeLabel(window)->text(), time,
+                                  Patience::ms());
         QCOMPARE(MainWindowProbe::rateLabel(window)->text(), rate);
         QCOMPARE(MainWindowProbe::sourceLabel(window)->text(), QStringLiteral("127.0.0.1"));
     }
@@ -85,17 +89,18 @@ private slots:
                      common + QStringList{"--stream", "2", "--rate", "30", "--start", "10:00:00:00",
                                           "--frames", "12"});
         for (QProcess* generator : {&first, &second}) {
-            QTRY_COMPARE_WITH_TIMEOUT(generator->state(), QProcess::NotRunning, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(generator->state(), QProcess::NotRunning,
+                                      Patience::frames(12, 30));
             QCOMPARE(generator->readAllStandardError(), QByteArray());
             QCOMPARE(generator->exitCode(), 0);
         }
 
         // Either may be heard first; each line of the three labels belongs to one entry.
         QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::timecodeLabel(window)->text().split('\n').size(),
-                                  2, 5000);
+                                  2, Patience::ms());
         QTRY_COMPARE_WITH_TIMEOUT(
             MainWindowProbe::timecodeLabel(window)->text().contains(QStringLiteral("10:00:00:11")),
-            true, 5000);
+            true, Patience::ms());
         const QStringList times = MainWindowProbe::timecodeLabel(window)->text().split('\n');
         const QStringList rates = MainWindowProbe::rateLabel(window)->text().split('\n');
         const QStringList sources = MainWindowProbe::sourceLabel(window)->text().split('\n');

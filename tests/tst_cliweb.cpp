@@ -1,6 +1,7 @@
 // chronolume-cli web as it runs: the real program in this test's network namespace, fed real
 // ArtTimeCode from senders on 127.0.0.2 and 127.0.0.3, read by real WebSocket clients on
 // loopback, and by sockets that misbehave on purpose.
+#include "patience.h"
 #include "sandbox.h"
 #include "traffic.h"
 
@@ -53,16 +54,16 @@ public:
     ~Server()
     {
         process.terminate();
-        if (!process.waitForFinished(5000))
+        if (!process.waitForFinished(Patience::ms()))
             process.kill();
-        process.waitForFinished(1000);
+        process.waitForFinished(Patience::ms());
     }
     // True once it says where it serves: its one address.
     bool ready()
     {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < 10000) {
+        while (timer.elapsed() < Patience::ms()) {
             out += process.readAllStandardOutput();
             if (out ==
                 "serving the clock page at http://127.0.0.1:" + QByteArray::number(kPort) + "/\n")
@@ -141,18 +142,18 @@ public:
 };
 
 // What the server answers to a request written as given: one whole response, or everything
-// until it closes (at most 5 s).
+// until it closes.
 QByteArray answer(const QByteArray& request)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, kPort);
-    if (!socket.waitForConnected(5000))
+    if (!socket.waitForConnected(Patience::ms()))
         return "not connected";
     socket.write(request);
     QByteArray received;
     QElapsedTimer timer;
     timer.start();
-    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 5000) {
+    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < Patience::ms()) {
         socket.waitForReadyRead(100);
         received += socket.readAll();
         // The server keeps the connection for more: a whole response is enough.
@@ -209,16 +210,16 @@ private slots:
         QWebSocket elsewhere;
         QSignalSpy elsewhereClosed(&elsewhere, &QWebSocket::disconnected);
         elsewhere.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/other").arg(kPort)));
-        QTRY_COMPARE_WITH_TIMEOUT(elsewhereClosed.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(elsewhereClosed.size(), 1, Patience::ms());
         // A frame with a reserved opcode: the server closes that connection.
         QTcpSocket raw;
         raw.connectToHost(QHostAddress::LocalHost, kPort);
-        QVERIFY(raw.waitForConnected(5000));
+        QVERIFY(raw.waitForConnected(Patience::ms()));
         raw.write(kUpgrade);
-        QTRY_VERIFY_WITH_TIMEOUT(raw.bytesAvailable() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(raw.bytesAvailable() > 0, Patience::ms());
         QVERIFY(raw.readAll().startsWith("HTTP/1.1 101"));
         raw.write(QByteArray("\x83\x85\x01\x02\x03\x04hello", 11));
-        QTRY_COMPARE_WITH_TIMEOUT(raw.state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(raw.state(), QAbstractSocket::UnconnectedState, Patience::ms());
 
         QVERIFY(server.running());
         QVERIFY(get("/").startsWith("HTTP/1.1 200"));
@@ -232,7 +233,7 @@ private slots:
         QVERIFY(server.ready());
         Page pages[3];
         for (Page& page : pages)
-            QTRY_VERIFY_WITH_TIMEOUT(page.connected(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(page.connected(), Patience::ms());
         Controller desk(kDesk);
         Controller backup(kBackup);
         QVERIFY(desk.isBound() && backup.isBound());
@@ -256,10 +257,10 @@ private slots:
         }
         for (Page& page : pages) {
             QTRY_COMPARE_WITH_TIMEOUT(page.timecodes(QStringLiteral("127.0.0.2"), 0).size(),
-                                      kFrames, 5000);
+                                      kFrames, Patience::ms());
             QCOMPARE(page.timecodes(QStringLiteral("127.0.0.2"), 0), deskSent);
             QTRY_COMPARE_WITH_TIMEOUT(page.timecodes(QStringLiteral("127.0.0.3"), 2).size(),
-                                      kFrames, 5000);
+                                      kFrames, Patience::ms());
             QCOMPARE(page.timecodes(QStringLiteral("127.0.0.3"), 2), backupSent);
             const QJsonObject first = page.messages.first();
             QCOMPARE(first.value(QStringLiteral("n")).toInt(), 0);
@@ -272,18 +273,19 @@ private slots:
         }
         for (const QString& address : {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")})
             QTRY_VERIFY_WITH_TIMEOUT(
-                pages[0].last(address).value(QStringLiteral("silent")).toBool(), 3000);
+                pages[0].last(address).value(QStringLiteral("silent")).toBool(),
+                Patience::seconds(1));
         desk.send(timecodeDatagram(kFrames, 1, 0));
         QTRY_VERIFY_WITH_TIMEOUT(
             !pages[0].last(QStringLiteral("127.0.0.2")).value(QStringLiteral("silent")).toBool(),
-            3000);
+            Patience::ms());
         QCOMPARE(pages[0].last(QStringLiteral("127.0.0.2")).value(QStringLiteral("tc")).toString(),
                  timecodeText(kFrames, 1));
         // The frames came in bursts, closer together than a display frame: they were gathered.
         QVERIFY2(pages[0].received < kFrames, qPrintable(QString::number(pages[0].received)));
         // A page that opens now is told everything at once, in first-heard order.
         Page late;
-        QTRY_COMPARE_WITH_TIMEOUT(late.messages.size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(late.messages.size(), 2, Patience::ms());
         QCOMPARE(late.received, 1);
         QCOMPARE(late.messages.at(0).value(QStringLiteral("address")).toString(),
                  QStringLiteral("127.0.0.2"));
@@ -299,16 +301,16 @@ private slots:
         QVERIFY(server.ready());
         Page first;
         Page second;
-        QTRY_VERIFY_WITH_TIMEOUT(first.connected() && second.connected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(first.connected() && second.connected(), Patience::ms());
         // Answered in HTTP before any upgrade.
         QVERIFY(answer(kUpgrade).startsWith("HTTP/1.1 503"));
         first.socket.close();
-        QTRY_VERIFY_WITH_TIMEOUT(first.closed, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(first.closed, Patience::ms());
         Page fourth;
-        QTRY_VERIFY_WITH_TIMEOUT(fourth.connected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(fourth.connected(), Patience::ms());
         Controller desk(kDesk);
         desk.send(timecodeDatagram(5, 1, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(fourth.messages.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(fourth.messages.size(), 1, Patience::ms());
         QVERIFY(!fourth.closed);
         QVERIFY(!second.closed);
         // A page turned away is no warning of Qt's.
@@ -324,14 +326,14 @@ private slots:
         Server server;
         QVERIFY(server.ready());
         Page reader;
-        QTRY_VERIFY_WITH_TIMEOUT(reader.connected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(reader.connected(), Patience::ms());
         QTcpSocket stalled;
         stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
         stalled.setReadBufferSize(1024); // Qt stops reading from the kernel once this is full
         stalled.connectToHost(QHostAddress::LocalHost, kPort);
-        QVERIFY(stalled.waitForConnected(5000));
+        QVERIFY(stalled.waitForConnected(Patience::ms()));
         stalled.write(kUpgrade);
-        QTRY_VERIFY_WITH_TIMEOUT(stalled.bytesAvailable() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(stalled.bytesAvailable() > 0, Patience::ms());
         QVERIFY(stalled.peek(12).startsWith("HTTP/1.1 101"));
 
         Controller desk(kDesk);
@@ -350,9 +352,10 @@ private slots:
         }
         // Reading again, the stalled page finds its connection gone rather than a flow of frames.
         stalled.setReadBufferSize(0);
-        QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QAbstractSocket::UnconnectedState,
+                                  Patience::ms());
         QTRY_COMPARE_WITH_TIMEOUT(reader.timecodes(QStringLiteral("127.0.0.2"), 0).size(),
-                                  int(sent.size()), 5000);
+                                  int(sent.size()), Patience::ms());
         QCOMPARE(reader.timecodes(QStringLiteral("127.0.0.2"), 0), sent);
         QVERIFY(!reader.closed);
     }

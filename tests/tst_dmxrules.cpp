@@ -1,6 +1,7 @@
 // Where received DMX goes, as plain numbers: the block of the caller's buffer, the pixels, the
 // byte getDmxValue reads, the hold's expiry and the universe numbers counted from 1. No network.
 #include "dmxrules.h"
+#include "pixels.h"
 
 #include <QColor>
 #include <QtTest>

@@ -1,7 +1,7 @@
 // The pacing of a stream with a clock stepped by hand: deadlines from the frame number, late
 // wakeups that skip stale frames instead of bursting, the end of counted runs and stopping; and
 // the status line send shows while it paces.
-#include "common/framepacer.h"
+#include "framepacer.h"
 #include "send/sendreport.h"
 
 #include <QtTest>

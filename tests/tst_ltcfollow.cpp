@@ -231,6 +231,84 @@ private slots:
         QVERIFY2(worst <= followsWithinNs, qPrintable(QString::number(worst)));
     }
 
+    void phaseStep_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<qint64>("offNs");   // how far the second datagram is off its tick
+        QTest::addColumn<qint64>("samples"); // the frame after it
+        // 25 fps at 48 kHz: 1920 samples a frame, 1890 to 1950 with the stretch; a quarter
+        // period is exactly 10 ms.
+        QTest::newRow("a quarter period late, less 1 ns: fitted, the next frame longest")
+            << 1 << 9'999'999LL << qint64(1950);
+        QTest::newRow("exactly a quarter period late: not fitted, the next frame as long as ever")
+            << 1 << 10'000'000LL << qint64(1920);
+        QTest::newRow("a quarter period early, less 1 ns: fitted, the next frame shortest")
+            << 1 << -9'999'999LL << qint64(1890);
+        QTest::newRow("exactly a quarter period early: not fitted")
+            << 1 << -10'000'000LL << qint64(1920);
+        // 24 fps at 48 kHz: 2000 samples, and 1/64 of them (31.25) rounds out to 1968 and 2032
+        // where a 65th would give 1969 and 2031.
+        QTest::newRow("24 fps, 9 ms late: stretched by a 64th, no more")
+            << 0 << 9 * kMs << qint64(2032);
+        QTest::newRow("24 fps, 9 ms early: shortened by a 64th, no more")
+            << 0 << -9 * kMs << qint64(1968);
+    }
+
+    // The second datagram off its tick moves the fitted phase by half as much, unless it is a
+    // quarter period off or more; the frame after it takes up the difference in its length,
+    // within a 64th of the frame.
+    void phaseStep()
+    {
+        QFETCH(int, type);
+        QFETCH(qint64, offNs);
+        QFETCH(qint64, samples);
+        Follow::Scheduler scheduler(Follow::Settings(), 0);
+        const qint64 firstNs = 500 * kMs;
+        std::vector<Arrival> arrivals = steady(quint8(type), 1000, 2, firstNs);
+        arrivals[1].atNs += offNs;
+        const Run run = drive(scheduler, arrivals, arrivals[1].atNs + 1);
+        const std::vector<Block> frames = framesOf(run);
+        QCOMPARE(int(frames.size()), 2);
+        QVERIFY(Timecode::sameRecord(frames[1].record, at(quint8(type), 1002)));
+        QCOMPARE(frames[1].samples, samples);
+    }
+
+    void relock_data()
+    {
+        QTest::addColumn<int>("moved"); // arrivals on the sender's new frame clock
+        QTest::addColumn<bool>("relocked");
+        QTest::newRow("four arrivals on a new clock: strays, the frames go on back to back")
+            << 4 << false;
+        QTest::newRow("five: the sender moved its clock, silence up to a frame on the new one")
+            << 5 << true;
+    }
+
+    // A sender that moves its frame clock by more than a quarter period is followed once five
+    // arrivals in a row agree on the new one; fewer are strays.
+    void relock()
+    {
+        QFETCH(int, moved);
+        QFETCH(bool, relocked);
+        Follow::Scheduler scheduler(Follow::Settings(), 0);
+        const qint64 movedByNs = 15 * kMs; // three eighths of a period at 25 fps
+        std::vector<Arrival> arrivals = steady(Timecode::kEbu, 1000, 40 + moved, 500 * kMs);
+        for (int k = 40; k < 40 + moved; ++k)
+            arrivals[size_t(k)].atNs += movedByNs;
+        // Half a period on, the silence before a frame on the new clock would be under way.
+        const Run run = drive(scheduler, arrivals, arrivals.back().atNs + 20 * kMs);
+        QCOMPARE(backToBackFrom(run) < 0, relocked);
+        if (relocked) {
+            // After silence the frames are on the new clock, the first one within the quarter
+            // period that frames back to back take up.
+            const Block last = framesOf(run).back();
+            const qint64 movedNs =
+                last.startNs -
+                (500 * kMs + (Timecode::toFrameNumber(last.record) - 1000) * 40 * kMs);
+            QVERIFY2(movedNs > movedByNs - 10 * kMs && movedNs <= movedByNs,
+                     qPrintable(QString::number(movedNs)));
+        }
+    }
+
     void steps_data()
     {
         QTest::addColumn<QList<int>>("sent"); // frame numbers, one a period, -1 for none
@@ -421,10 +499,10 @@ private slots:
                                          << "-0.1" << false << qint64(0);
         QTest::newRow("freewheel 0") << "freewheel"
                                      << "0" << true << qint64(0);
-        QTest::newRow("freewheel 3600") << "freewheel"
-                                        << "3600" << true << qint64(3600);
-        QTest::newRow("freewheel 3601") << "freewheel"
-                                        << "3601" << false << qint64(0);
+        QTest::newRow("freewheel 1800") << "freewheel"
+                                        << "1800" << true << qint64(1800);
+        QTest::newRow("freewheel 1801") << "freewheel"
+                                        << "1801" << false << qint64(0);
         QTest::newRow("freewheel -1") << "freewheel"
                                       << "-1" << false << qint64(0);
         QTest::newRow("freewheel 2.5") << "freewheel"

@@ -161,6 +161,48 @@ private slots:
         QVERIFY2(seen > 0, "the own universe was never read while frames came");
     }
 
+    // The node's thread turns DMX input off and on while a caller's thread reads the own
+    // universe: each read finds the input on or off, under the lock (the ThreadSanitizer build
+    // sees a look without it), and a read on the caller's thread never turns it on again.
+    void universeReadWhileInputIsSwitched()
+    {
+        artnet node;
+        QVERIFY(node.enableDmxInput());
+        std::atomic<bool> switching{true};
+        std::atomic<int> read{0};
+        std::atomic<int> refused{0};
+        std::atomic<int> tooLong{0};
+        std::thread reader([&] {
+            quint8 own[600];
+            while (switching) {
+                quint16 length = sizeof own;
+                if (node.readUniverse(own, &length)) {
+                    tooLong += length > 512;
+                    ++read;
+                } else {
+                    ++refused;
+                }
+            }
+        });
+        for (int round = 0; round < 200'000 && (read < 1000 || refused < 1000); ++round) {
+            node.disableDmxInput();
+            std::this_thread::yield();
+            QVERIFY(node.enableDmxInput());
+        }
+        switching = false;
+        reader.join();
+        QCOMPARE(tooLong.load(), 0);
+        QVERIFY2(read >= 1000 && refused >= 1000, "the reads did not meet the switching");
+
+        node.disableDmxInput();
+        quint8 byte = 0;
+        quint16 length = 1;
+        bool readElsewhere = true;
+        std::thread([&] { readElsewhere = node.readUniverse(&byte, &length); }).join();
+        QVERIFY(!readElsewhere);
+        QVERIFY(node.readUniverse(&byte, &length)); // on the node's thread it turns input on
+    }
+
     // The caller commits from its thread while the node's thread replaces the hold's clock:
     // the commit restarts the clock in place, never one already deleted (the sanitized builds
     // see it).

@@ -235,8 +235,8 @@ public:
     // Sets the node's own universe from a number counted from 1; false, and no change, for 0.
     bool setUniverse(quint16 universeNumber);
     // Copies at most *length bytes of the own universe's last data and sets *length to what was
-    // copied. Enables DMX input; false without it, without a destination or for length 0. Any
-    // thread once DMX input is enabled.
+    // copied. Enables DMX input on the node's thread; false without it, without a destination or
+    // for length 0. Any thread once DMX input is enabled; there, input turned off gives false.
     bool readUniverse(quint8* destination, quint16* length);
     // Registers the caller's buffer for universe after universe from the own one on, or removes
     // it (null). Refused at 0 channels, and when its shadow copy cannot be allocated; a refused
@@ -254,7 +254,8 @@ public:
     // as the DMX buffer's channels per universe place them; channelsPerPort only sets how many
     // ports the node reports for them (3 × count / channelsPerPort, rounded up; at most 32,768
     // in all). Refused at 0. Any thread once DMX input is enabled; once it returns, the previous
-    // array is the caller's again.
+    // array is the caller's again. Defined by the pixel library, chronolume_artnet_pixels, the
+    // one part of the node that needs Qt GUI: a program that calls it links that library.
     void setPixelBuffer(QColor* colors, quint32 count, quint16 channelsPerPort);
     // Publishes what a hold collected into the caller's buffer and restarts the hold's clock.
     // Any thread.
@@ -291,6 +292,9 @@ private slots:
 
 private:
     void readPackage();
+    // Whether DMX input is on, read under dmxMutex: a caller's thread asks while the node's
+    // thread turns it off.
+    bool dmxInputEnabled() const;
 
     friend class ArtnetProbe; // test access to the node's private state
 
@@ -305,6 +309,13 @@ private:
     void receiveOwnUniverse(const ArtNetPacket::DmxFrame& frame);
     void receiveDmx(const ArtNetPacket::DmxFrame& frame);
     void receivePixels(const ArtNetPacket::DmxFrame& frame);
+    // Writes `count` of the caller's pixels from index `first` on, from `length` data bytes: the
+    // colour rule, which setPixelBuffer hands over with the pixels, so that the node itself
+    // knows no QColor.
+    using PixelWriter = void (*)(void* pixels, quint64 first, quint32 count, const quint8* data,
+                                 quint16 length);
+    // setPixelBuffer's work, for pixels of any type and their writer.
+    void setPixelTarget(void* pixels, PixelWriter writer, quint32 count, quint16 channelsPerPort);
     qint64 sendToEveryNetwork(
         const char* data, quint16 length,
         const std::function<void(const InterfaceEntry&, const QHostAddress&, qint64)>& sent = {});
@@ -347,7 +358,8 @@ private:
     quint16 dmxChannelsPerUniverse = ArtNetPacket::kDmxMaxSlots;
     qint16 dmxHold = 0;
     ElapsedClock* syncClock = nullptr;
-    QColor* pixelBuffer = nullptr;
+    void* pixelBuffer = nullptr;
+    PixelWriter pixelWriter = nullptr;
     quint32 pixelCount = 0;
     quint16 pixelChannelsPerPort = ArtNetPacket::kDmxMaxSlots;
 

@@ -1,7 +1,8 @@
 // The node's diagnostic lines on standard output, and any other line a program wants written
-// the same way. Nothing here waits for the output: the lines go to a thread of their own that
-// alone writes, and a line that finds the queue full is dropped and counted, so that a paused
-// terminal or a pipe nobody reads never holds up the thread that receives or draws.
+// the same way. Nothing here waits for the output: the lines go to the process's one LineWriter
+// (linewriter.h), whose thread alone writes, and a line that finds 64 KiB waiting is dropped and
+// counted, so that a paused terminal or a pipe nobody reads never holds up the thread that
+// receives or draws.
 #pragma once
 
 #include <QtGlobal>
@@ -31,8 +32,8 @@ void text(const QString& text, bool flush);
 // Queues the text as it is for standard error.
 void errorText(const QString& text);
 
-// Lines dropped so far because the output did not take them; after a drop, once the output
-// moves again, a line says how many were lost.
+// Lines dropped so far because the output did not take them or was closed; after a drop for
+// want of room, once the output moves again, a line says how many were lost.
 quint64 droppedLines();
 
 // Waits until everything queued so far is written, or the output has stopped taking it for

@@ -1,13 +1,12 @@
-// Where received DMX goes: the placement of a universe in the caller's buffer, the mapping onto
-// the caller's pixels, the byte getDmxValue reads, the hold's expiry and the universe numbers
-// callers count from 1. Plain functions of numbers; the node locks, calls them and copies.
+// Where received DMX goes: the placement of a universe in the caller's buffer, the pixels a
+// universe reaches (pixels.h sets them), the byte getDmxValue reads, the hold's expiry and the
+// universe numbers callers count from 1. Plain functions of numbers; the node locks, calls them and
+// copies.
 #pragma once
 
 #include <QtGlobal>
 
 #include <optional>
-
-class QColor;
 
 namespace DmxRules {
 
@@ -42,9 +41,6 @@ struct PixelSpan
 };
 PixelSpan placePixels(quint16 universe, quint16 ownUniverse, quint16 channelsPerUniverse,
                       quint16 length, quint32 pixelCount);
-
-// Sets `count` pixels from length data bytes, as placePixels counted them.
-void writePixels(QColor* pixels, quint32 count, const quint8* data, quint16 length);
 
 // The byte of the caller's buffer that holds a channel of a universe counted from the buffer's
 // start, whatever the node's own universe, where placeUniverse put it: k·W + channel up to

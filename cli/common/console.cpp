@@ -131,99 +131,27 @@ std::thread threadWithoutStopSignals(std::function<void()> work)
     return thread;
 }
 
-QString TableOnTerminal::text(const QStringList& lines)
+OutputThread::OutputThread(FILE* stream)
+    : LineWriter([stream] {
+          // Nothing of the standard library's buffer may come after what the thread writes.
+          std::fflush(stream);
+          Settings settings;
+          settings.descriptor = fileno(stream);
+          settings.limitBytes = kOutputLimitBytes;
+          settings.noticeDescriptor = STDERR_FILENO;
+          settings.notice = [](quint64 lines) {
+              return QByteArray("chronolume-cli: ") + QByteArray::number(lines) +
+                     " lines of output dropped: it was not being read\n";
+          };
+          settings.refused = [](int descriptor, int error) {
+              return QByteArray("chronolume-cli: cannot write to ") +
+                     (descriptor == STDERR_FILENO ? "standard error: " : "standard output: ") +
+                     std::strerror(error) + '\n';
+          };
+          settings.lineOpen = &lineOpen;
+          return settings;
+      }())
 {
-    QString text;
-    if (drawn > 0)
-        text += QStringLiteral("\x1b[%1A").arg(drawn); // up to the first line drawn
-    for (const QString& line : lines)
-        text += QLatin1Char('\r') + line + QStringLiteral("\x1b[K\n");
-    text += QStringLiteral("\x1b[J"); // anything a longer table left below
-    drawn = int(lines.size());
-    return text;
-}
-
-OutputThread::OutputThread(FILE* stream) : stream(stream)
-{
-    // The signals that stop a command go to the thread that does its work, whose waits they
-    // interrupt, never to this one: blocked before it runs its first instruction.
-    thread = threadWithoutStopSignals([this] { run(); });
-}
-
-OutputThread::~OutputThread()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ending = true;
-    }
-    changed.notify_all();
-    thread.join();
-}
-
-void OutputThread::redrawLine(const QString& text)
-{
-    handOver(Kind::Line, {text});
-}
-
-void OutputThread::redrawTable(const QStringList& lines)
-{
-    handOver(Kind::Table, lines);
-}
-
-void OutputThread::append(const QString& text)
-{
-    handOver(Kind::Text, {text});
-}
-
-void OutputThread::handOver(Kind kind, const QStringList& lines)
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (kind != Kind::Text && !queue.empty() && queue.back().kind == kind)
-            queue.back().lines = lines;
-        else
-            queue.push_back(Item{kind, lines});
-    }
-    changed.notify_all();
-}
-
-void OutputThread::flush()
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return queue.empty() && !writing; });
-}
-
-void OutputThread::run()
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-        changed.wait(lock, [this] { return !queue.empty() || ending; });
-        if (queue.empty())
-            return;
-        const Item item = std::move(queue.front());
-        queue.pop_front();
-        writing = true;
-        lock.unlock();
-        switch (item.kind) {
-        case Kind::Line:
-            // Carriage return, the text, then "erase to end of line" for what a longer text
-            // left.
-            write(stream, QLatin1Char('\r') + item.lines.first() + QStringLiteral("\x1b[K"));
-            lineOpen = true;
-            break;
-        case Kind::Table:
-            write(stream, table.text(item.lines));
-            lineOpen = false;
-            break;
-        case Kind::Text:
-            write(stream, item.lines.first());
-            lineOpen = lineOpen && !item.lines.first().contains(QLatin1Char('\n'));
-            break;
-        }
-        lock.lock();
-        writing = false;
-        changed.notify_all();
-    }
 }
 
 } // namespace Console

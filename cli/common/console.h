@@ -2,16 +2,15 @@
 // each complaint, and a status line or table that is redrawn in place only on a terminal.
 #pragma once
 
+#include "linewriter.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 // The context the commands' user-visible texts are translated in.
@@ -52,58 +51,19 @@ void resizeSeen();
 // the new one starts, which inherits the mask, then restored).
 std::thread threadWithoutStopSignals(std::function<void()> work);
 
-// Lines drawn over the ones drawn before, so that a terminal shows a table standing still.
-class TableOnTerminal
-{
-public:
-    // The text that draws the lines over the last ones drawn; the cursor ends below them.
-    QString text(const QStringList& lines);
+// What a command's output may hold while nobody reads it: ten seconds of monitor's JSON lines
+// for a hundred senders, three times over.
+inline constexpr qint64 kOutputLimitBytes = 1024 * 1024;
 
-private:
-    int drawn = 0;
-};
-
-// Standard output written from a thread of its own, so that a command's own work (pacing
-// frames, receiving datagrams) never waits for a terminal that is paused (Ctrl-S) or a pipe
-// that is full: only this thread waits. Handing text over takes a short lock, never a write.
+// Standard output written from a thread of its own (the node library's LineWriter), so that a
+// command's own work (pacing frames, receiving datagrams) never waits for a terminal that is
+// paused (Ctrl-S) or a pipe that is full: only that thread waits, and what does not fit in
+// kOutputLimitBytes is dropped, counted and told on standard error once the output moves.
 // Standard error instead, for a command whose standard output carries its work (audio).
-class OutputThread
+class OutputThread : public LineWriter
 {
 public:
     explicit OutputThread(FILE* stream = stdout);
-    // Writes everything handed over, then ends the thread.
-    ~OutputThread();
-    OutputThread(const OutputThread&) = delete;
-    OutputThread& operator=(const OutputThread&) = delete;
-
-    // A status line, redrawn in place with the cursor left at its end. While the output is held
-    // up, a newer one replaces the one not yet written: the newest is written once it moves.
-    void redrawLine(const QString& text);
-    // A table drawn over the last one (TableOnTerminal), replaced in the same way.
-    void redrawTable(const QStringList& lines);
-    // Text written in full and in order.
-    void append(const QString& text);
-    // Returns once everything handed over so far is written.
-    void flush();
-
-private:
-    enum class Kind { Line, Table, Text };
-    struct Item
-    {
-        Kind kind;
-        QStringList lines; // the line or table drawn, or the text
-    };
-    void handOver(Kind kind, const QStringList& lines);
-    void run();
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<Item> queue;
-    bool writing = false;
-    bool ending = false;
-    TableOnTerminal table; // the writing thread's own
-    FILE* const stream;
-    std::thread thread;
 };
 
 } // namespace Console

@@ -86,26 +86,41 @@ QString readDestination(const QString& text, QHostAddress* address)
     return QString();
 }
 
-bool readWholeNumber(const QString& text, int lowest, int highest, int* value)
+QString readWholeNumber(const QString& option, const QString& text, qint64 lowest, qint64 highest,
+                        qint64* value)
 {
+    // Digits only: a number's own readers take a sign and spaces, which nobody means here.
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     bool ok = false;
-    const int number = text.toInt(&ok);
+    const qint64 number = digits.match(text).hasMatch() ? text.toLongLong(&ok) : 0;
     if (!ok || number < lowest || number > highest)
-        return false;
+        return CliText::tr("%1 needs a whole number from %2 to %3, not \"%4\"")
+            .arg(option)
+            .arg(lowest)
+            .arg(highest)
+            .arg(text);
     *value = number;
-    return true;
+    return QString();
+}
+
+QString readWholeNumber(const QString& option, const QString& text, int lowest, int highest,
+                        int* value)
+{
+    qint64 number = 0;
+    const QString complaint =
+        readWholeNumber(option, text, qint64(lowest), qint64(highest), &number);
+    if (complaint.isNull())
+        *value = int(number);
+    return complaint;
 }
 
 QString readStream(const QString& text, quint8* stream)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    // Digits only: toInt takes a sign and spaces a StreamId never has.
-    static const QRegularExpression digits(QStringLiteral("^\\d{1,3}$"));
-    if (!ok || !digits.match(text).hasMatch() || value > 255)
-        return CliText::tr("--stream \"%1\" is not a whole number from 0 to 255").arg(text);
-    *stream = quint8(value);
-    return QString();
+    int value = 0;
+    const QString complaint = readWholeNumber(QStringLiteral("--stream"), text, 0, 255, &value);
+    if (complaint.isNull())
+        *stream = quint8(value);
+    return complaint;
 }
 
 QString readSource(const QString& text, QHostAddress* address)
@@ -128,11 +143,10 @@ QString readFrameCount(const QString& durationText, const QString& framesText, q
     if (!durationText.isNull() && !framesText.isNull())
         return CliText::tr("give --duration or --frames, not both");
     if (!framesText.isNull()) {
-        bool ok = false;
-        const qint64 frames = framesText.toLongLong(&ok);
-        if (!ok || frames <= 0)
-            return CliText::tr("--frames \"%1\" is not a positive whole number").arg(framesText);
-        *count = frames;
+        const QString complaint =
+            readWholeNumber(QStringLiteral("--frames"), framesText, 1, kMostFrames, count);
+        if (!complaint.isNull())
+            return complaint;
     }
     if (!durationText.isNull()) {
         bool ok = false;
@@ -142,7 +156,7 @@ QString readFrameCount(const QString& durationText, const QString& framesText, q
                 .arg(durationText);
         // As many frames as the rate gives in that time, and at least the first.
         const double frames = std::round(seconds * Timecode::nominalRate(type));
-        if (frames > 1e15)
+        if (frames > double(kMostFrames))
             return CliText::tr("--duration %1 is too long").arg(durationText);
         *count = qMax<qint64>(1, qint64(frames));
     }

@@ -34,11 +34,24 @@ inline constexpr char kEveryNetwork[] = "broadcast";
 // sendingDestinations turns into the local networks' broadcast addresses.
 QString readDestination(const QString& text, QHostAddress* address);
 
-// A whole number from lowest to highest, both included, in *value; false for anything else.
-bool readWholeNumber(const QString& text, int lowest, int highest, int* value);
+// A whole number from lowest to highest, both included, given to `option` ("--stream"): digits
+// only, so a sign, a space or a decimal point is refused. A null string when it reads; otherwise
+// the complaint every command words alike: --stream needs a whole number from 0 to 255, not "+5".
+QString readWholeNumber(const QString& option, const QString& text, qint64 lowest, qint64 highest,
+                        qint64* value);
+QString readWholeNumber(const QString& option, const QString& text, int lowest, int highest,
+                        int* value);
 
 // A StreamId given to --stream: a whole number from 0 to 255.
 QString readStream(const QString& text, quint8* stream);
+
+// The most frames --frames or --duration may ask for.
+inline constexpr qint64 kMostFrames = 1'000'000'000'000'000;
+
+// The most frames ltc-bridge and ltc-encode --follow invent after their source fell silent: a
+// minute at 30 fps. A dropout longer than that is no dropout but a stopped or failed source,
+// which the desk should see rather than cues fired by a time nobody sends.
+inline constexpr int kMostFreewheelFrames = 30 * 60;
 
 // The local IPv4 address given to --from: one this machine has, so a socket can send from it.
 QString readSource(const QString& text, QHostAddress* address);

@@ -8,8 +8,9 @@
 // end of its last sample, counting from the moment the input's first sample was due.
 #pragma once
 
-#include "common/framepacer.h"
 #include "ltc/ltcdecoder.h"
+
+#include "framepacer.h"
 #include "packets.h"
 
 #include <QString>

@@ -1,5 +1,5 @@
 #include "ltc/pcminput.h"
-#include "common/console.h"
+#include "ltc/ltctext.h"
 
 #include <QFile>
 
@@ -219,19 +219,19 @@ std::unique_ptr<SampleSource> openFile(const QString& path, int channel, QString
     // Opened here, so that a missing file is told apart from one libsndfile cannot read.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        *error = CliText::tr("cannot read %1: %2").arg(path, systemError());
+        *error = LtcText::tr("cannot read %1: %2").arg(path, systemError());
         return nullptr;
     }
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!file) {
-        *error = CliText::tr("%1 is not a sound file that can be read: %2")
+        *error = LtcText::tr("%1 is not a sound file that can be read: %2")
                      .arg(path, QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }
     if (!readableSampleRate(info.samplerate)) {
-        *error = CliText::tr("%1 is sampled at %2 Hz; LTC is read at %3 to %4 Hz")
+        *error = LtcText::tr("%1 is sampled at %2 Hz; LTC is read at %3 to %4 Hz")
                      .arg(path)
                      .arg(info.samplerate)
                      .arg(kLowestSampleRate)
@@ -242,8 +242,8 @@ std::unique_ptr<SampleSource> openFile(const QString& path, int channel, QString
     if (channel > info.channels) {
         *error =
             info.channels == 1
-                ? CliText::tr("%1 has one channel; there is no channel %2").arg(path).arg(channel)
-                : CliText::tr("%1 has %2 channels; there is no channel %3")
+                ? LtcText::tr("%1 has one channel; there is no channel %2").arg(path).arg(channel)
+                : LtcText::tr("%1 has %2 channels; there is no channel %3")
                       .arg(path)
                       .arg(info.channels)
                       .arg(channel);

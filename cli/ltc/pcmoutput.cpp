@@ -1,5 +1,5 @@
 #include "ltc/pcmoutput.h"
-#include "common/console.h"
+#include "ltc/ltctext.h"
 #include "ltc/pcminput.h"
 
 #include <QByteArray>
@@ -40,7 +40,7 @@ public:
         const int result = sf_close(file);
         file = nullptr;
         if (result != 0) {
-            error = CliText::tr("cannot complete %1: %2")
+            error = LtcText::tr("cannot complete %1: %2")
                         .arg(path, QString::fromLocal8Bit(sf_error_number(result)));
             return false;
         }
@@ -114,7 +114,7 @@ std::unique_ptr<SampleSink> createWav(const QString& path, int sampleRate, int b
     info.format = SF_FORMAT_WAV | (bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file) {
-        *error = CliText::tr("cannot write %1: %2")
+        *error = LtcText::tr("cannot write %1: %2")
                      .arg(path, QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }

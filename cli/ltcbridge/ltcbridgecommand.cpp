@@ -1,13 +1,13 @@
 #include "ltcbridge/ltcbridgecommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
 #include "common/pollresponder.h"
 #include "common/timecodesender.h"
 #include "ltcbridge/ltcbridgeoptions.h"
 
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <cmath>
@@ -201,9 +201,9 @@ int runLtcBridge(const QStringList& arguments)
             });
         if (showStatus && result.counts.sent > 0) {
             output.redrawLine(statusText(result.counts));
-            output.append(QStringLiteral("\n"));
+            output.appendAtEnd(QStringLiteral("\n"));
         }
-        output.append(summaryText(result.counts, source->sampleRate()));
+        output.appendAtEnd(summaryText(result.counts, source->sampleRate()));
     }
 
     const BridgeCounts& counts = result.counts;

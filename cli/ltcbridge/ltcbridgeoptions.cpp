@@ -8,9 +8,8 @@
 
 namespace {
 
-// A dropout longer than a minute is no dropout: the desk should see the loss.
-constexpr int kMostFreewheelFrames = 30 * 60;
-constexpr int kHighestStream = 255;
+// The most channels libsndfile opens a file with.
+constexpr int kMostChannels = 1024;
 
 } // namespace
 
@@ -64,7 +63,8 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     const QCommandLineOption freewheel(
         QStringLiteral("freewheel"),
         CliText::tr("When LTC is lost, go on sending the following frames at the rate for up to "
-                    "this many frames (default 0), until it returns."),
+                    "this many frames, 0 to %1 (default 0), until it returns.")
+            .arg(OptionValues::kMostFreewheelFrames),
         QStringLiteral("FRAMES"));
     const QCommandLineOption stream(QStringLiteral("stream"),
                                     CliText::tr("The StreamId the ArtTimeCode carries, 0 (the "
@@ -94,12 +94,16 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     if (value(input) != QLatin1String("-"))
         options.input = value(input);
     const bool file = !options.input.isEmpty();
+    const auto wholeNumber = [&](const QCommandLineOption& option, int lowest, int highest,
+                                 int* number) {
+        return OptionValues::readWholeNumber(QStringLiteral("--") + option.names().first(),
+                                             value(option), lowest, highest, number);
+    };
+    QString complaint;
     if (parser.isSet(channel)) {
-        bool ok = false;
-        options.channel = value(channel).toInt(&ok);
-        if (!ok || options.channel < 1)
-            return refuse(CliText::tr("--channel \"%1\" is not a channel number from 1 on")
-                              .arg(value(channel)));
+        complaint = wholeNumber(channel, 1, kMostChannels, &options.channel);
+        if (!complaint.isNull())
+            return refuse(complaint);
         if (!file && options.channel != 1)
             return refuse(CliText::tr("--channel %1: standard input is one channel; a file "
                                       "(--input) may have more")
@@ -108,13 +112,10 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     if (parser.isSet(sampleRate)) {
         if (file)
             return refuse(CliText::tr("--sample-rate is for raw input; a file gives its own"));
-        bool ok = false;
-        options.sampleRate = value(sampleRate).toInt(&ok);
-        if (!ok || !Pcm::readableSampleRate(options.sampleRate))
-            return refuse(CliText::tr("--sample-rate \"%1\" is not a sample rate from %2 to %3")
-                              .arg(value(sampleRate))
-                              .arg(Pcm::kLowestSampleRate)
-                              .arg(Pcm::kHighestSampleRate));
+        complaint = wholeNumber(sampleRate, Pcm::kLowestSampleRate, Pcm::kHighestSampleRate,
+                                &options.sampleRate);
+        if (!complaint.isNull())
+            return refuse(complaint);
     }
     if (parser.isSet(format)) {
         if (file)
@@ -124,26 +125,19 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
                 CliText::tr("--format \"%1\" is not s16, s24, s32 or f32").arg(value(format)));
     }
     if (parser.isSet(freewheel)) {
-        bool ok = false;
-        options.settings.freewheelFrames = value(freewheel).toInt(&ok);
-        if (!ok || options.settings.freewheelFrames < 0 ||
-            options.settings.freewheelFrames > kMostFreewheelFrames)
-            return refuse(CliText::tr("--freewheel \"%1\" is not a number of frames from 0 to %2")
-                              .arg(value(freewheel))
-                              .arg(kMostFreewheelFrames));
+        complaint = wholeNumber(freewheel, 0, OptionValues::kMostFreewheelFrames,
+                                &options.settings.freewheelFrames);
+        if (!complaint.isNull())
+            return refuse(complaint);
     }
     if (parser.isSet(stream)) {
-        bool ok = false;
-        const int id = value(stream).toInt(&ok);
-        if (!ok || id < 0 || id > kHighestStream)
-            return refuse(CliText::tr("--stream \"%1\" is not a StreamId from 0 to %2")
-                              .arg(value(stream))
-                              .arg(kHighestStream));
-        options.stream = quint8(id);
+        complaint = OptionValues::readStream(value(stream), &options.stream);
+        if (!complaint.isNull())
+            return refuse(complaint);
     }
     if (parser.isSet(rate)) {
         quint8 type = 0;
-        const QString complaint = OptionValues::readRate(value(rate), &type);
+        complaint = OptionValues::readRate(value(rate), &type);
         if (!complaint.isNull())
             return refuse(complaint);
         options.settings.type = type;
@@ -167,7 +161,7 @@ bool parseLtcBridgeOptions(const QStringList& arguments, LtcBridgeOptions* parse
     options.settings.pacing = bridgePacing(file, options.fast, options.realtime);
     for (const QString& text : parser.values(to)) {
         QHostAddress address;
-        const QString complaint = OptionValues::readDestination(text, &address);
+        complaint = OptionValues::readDestination(text, &address);
         if (!complaint.isNull())
             return refuse(complaint);
         options.destinations.append(address);

@@ -1,10 +1,9 @@
 #include "ltcencode/followaudio.h"
-
-#include "common/framepacer.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 
 #include "artnet.h"
+#include "framepacer.h"
 
 #include <chrono>
 #include <csignal>
@@ -45,53 +44,22 @@ std::vector<qint16> fitLength(const std::vector<qint16>& samples, qint64 length)
 }
 
 SampleWriter::SampleWriter(Pcm::SampleSink& sink, qint64 limit)
-    : sink(sink), limit(limit), thread(&SampleWriter::run, this)
+    : sink(sink), queue(limit, [this](std::vector<qint16>& samples) {
+          if (failed.load())
+              return false;
+          if (this->sink.write(samples.data(), int(samples.size())) != Pcm::SampleSink::Written)
+              failed = true;
+          return !failed.load();
+      })
 {
 }
 
-SampleWriter::~SampleWriter()
-{
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        ending = true;
-    }
-    changed.notify_one();
-    thread.join();
-}
+SampleWriter::~SampleWriter() = default;
 
 bool SampleWriter::push(std::vector<qint16> samples)
 {
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (failed.load() || queued + qint64(samples.size()) > limit) {
-            dropped += qint64(samples.size());
-            return false;
-        }
-        queued += qint64(samples.size());
-        queue.push_back(std::move(samples));
-    }
-    changed.notify_one();
-    return true;
-}
-
-void SampleWriter::run()
-{
-    keepStopSignalsAway();
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-        changed.wait(lock, [this] { return ending || !queue.empty(); });
-        if (queue.empty())
-            return;
-        std::vector<qint16> samples = std::move(queue.front());
-        queue.pop_front();
-        lock.unlock();
-        const bool written = failed.load() || sink.write(samples.data(), int(samples.size())) ==
-                                                  Pcm::SampleSink::Written;
-        lock.lock();
-        queued -= qint64(samples.size());
-        if (!written)
-            failed = true;
-    }
+    const qint64 count = qint64(samples.size());
+    return queue.push(std::move(samples), count);
 }
 
 FollowAudio::FollowAudio(const Settings& settings, double levelDb, Deliver deliver, Tell tell)

@@ -7,11 +7,12 @@
 
 #include "ltcencode/followschedule.h"
 
+#include "writerqueue.h"
+
 #include <QtGlobal>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,7 +30,8 @@ namespace Follow {
 // out, spread evenly, so that each bit keeps its shape and no edge moves by more than one sample.
 std::vector<qint16> fitLength(const std::vector<qint16>& samples, qint64 length);
 
-// Samples written to a sink on a thread of their own.
+// Samples written to a sink on a thread of their own, through the queue every writer thread
+// shares.
 class SampleWriter
 {
 public:
@@ -43,23 +45,14 @@ public:
     // Any thread; never waits for the sink. False when the samples were dropped.
     bool push(std::vector<qint16> samples);
 
-    qint64 droppedSamples() const { return dropped.load(); }
+    qint64 droppedSamples() const { return queue.droppedAmount(); }
     // The sink refused a write or its reader went away; nothing more is written.
     bool broken() const { return failed.load(); }
 
 private:
-    void run();
-
     Pcm::SampleSink& sink;
-    const qint64 limit;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::vector<qint16>> queue;
-    qint64 queued = 0;
-    bool ending = false;
-    std::atomic<qint64> dropped{0};
     std::atomic<bool> failed{false};
-    std::thread thread;
+    WriterQueue<std::vector<qint16>> queue; // last: its thread ends before the sink is let go
 };
 
 struct Progress

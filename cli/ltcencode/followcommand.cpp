@@ -1,7 +1,6 @@
 #include "ltcencode/followcommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/listening.h"
 #include "common/optionvalues.h"
 #include "ltc/pcmoutput.h"
@@ -9,6 +8,7 @@
 #include "ltcencode/ltcencodeoptions.h"
 
 #include "artnet.h"
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <QEventLoop>
@@ -159,7 +159,7 @@ int runFollow(const LtcEncodeOptions& options)
         followed = observer.followed();
         if (showStatus && heard) {
             report.redrawLine(statusText(progress, followed));
-            report.append(QStringLiteral("\n"));
+            report.appendAtEnd(QStringLiteral("\n"));
         }
         broken = writer.broken();
         dropped = writer.droppedSamples();
@@ -183,6 +183,6 @@ int runFollow(const LtcEncodeOptions& options)
     if (dropped > 0 && !sink->readerGone())
         summary +=
             CliText::tr("; %1 samples dropped while standard output was held up").arg(dropped);
-    report.append(summary + QLatin1Char('\n'));
+    report.appendAtEnd(summary + QLatin1Char('\n'));
     return heard ? ExitStatus::kOk : ExitStatus::kNoneHeard;
 }

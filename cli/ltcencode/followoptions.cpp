@@ -12,10 +12,8 @@ namespace Follow {
 
 namespace {
 
-// Beyond these a value is a slip of the keyboard: a second of output latency, and two minutes
-// of LTC invented at 30 fps.
+// Beyond this a value is a slip of the keyboard: a second of output latency.
 constexpr double kMaxAdvanceMs = 1000;
-constexpr int kMaxFreewheel = 3600;
 
 } // namespace
 
@@ -47,12 +45,9 @@ QString readTarget(const QString& text, Target* target)
                            "one stream of the sender is meant")
             .arg(text);
     int stream = -1;
-    if (colon >= 0) {
-        bool ok = false;
-        stream = text.mid(colon + 1).toInt(&ok);
-        if (!ok || stream < 0 || stream > 255)
-            return CliText::tr("--follow \"%1\": the stream is a number from 0 to 255").arg(text);
-    }
+    if (colon >= 0 &&
+        !OptionValues::readWholeNumber(QString(), text.mid(colon + 1), 0, 255, &stream).isNull())
+        return CliText::tr("--follow \"%1\": the stream is a whole number from 0 to 255").arg(text);
     target->sender = sender;
     target->stream = stream;
     return {};
@@ -79,11 +74,8 @@ QString readAdvance(const QString& text, qint64* advanceNs)
 
 QString readFreewheel(const QString& text, int* frames)
 {
-    if (!OptionValues::readWholeNumber(text, 0, kMaxFreewheel, frames))
-        return CliText::tr("--freewheel \"%1\" is not a number of frames from 0 to %2")
-            .arg(text)
-            .arg(kMaxFreewheel);
-    return {};
+    return OptionValues::readWholeNumber(QStringLiteral("--freewheel"), text, 0,
+                                         OptionValues::kMostFreewheelFrames, frames);
 }
 
 // --follow's own options, and the ones it has no use for: the rate and the time are the

@@ -34,7 +34,7 @@ bool matches(const Target& target, const QHostAddress& sender, int stream);
 // --advance in milliseconds, 0 to 1000, as nanoseconds.
 QString readAdvance(const QString& text, qint64* advanceNs);
 
-// --freewheel in frames, 0 to 3600.
+// --freewheel in frames, 0 to OptionValues::kMostFreewheelFrames.
 QString readFreewheel(const QString& text, int* frames);
 
 // --follow's own options into *options, after it is known whether --follow was given, and a

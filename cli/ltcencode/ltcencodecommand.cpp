@@ -1,12 +1,13 @@
 #include "ltcencode/ltcencodecommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/optionvalues.h"
 #include "ltc/ltcencoder.h"
 #include "ltc/pcmoutput.h"
 #include "ltcencode/followcommand.h"
 #include "ltcencode/ltcencodeoptions.h"
+
+#include "framepacer.h"
 
 #include <csignal>
 #include <unistd.h>
@@ -108,9 +109,9 @@ int runLtcEncode(const QStringList& arguments)
         failed = !sink->finish() || failed;
         if (showStatus && written > 0) {
             output.redrawLine(statusText(record, written));
-            output.append(QStringLiteral("\n"));
+            output.appendAtEnd(QStringLiteral("\n"));
         }
-        output.append(summaryText(options, written));
+        output.appendAtEnd(summaryText(options, written));
     }
     if (failed) {
         Console::error(CliText::tr("ltc-encode: cannot write %1: %2")

@@ -51,8 +51,9 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
         QStringLiteral("MS"));
     const QCommandLineOption freewheel(
         QStringLiteral("freewheel"),
-        CliText::tr("With --follow: when the sender falls silent, go on for this many frames, "
-                    "then write silence until it returns (default 25)."),
+        CliText::tr("With --follow: when the sender falls silent, go on for this many frames, 0 "
+                    "to %1, then write silence until it returns (default 25).")
+            .arg(OptionValues::kMostFreewheelFrames),
         QStringLiteral("FRAMES"));
     if (!CommandLine::parse(
             parser, QStringLiteral("ltc-encode"),
@@ -74,9 +75,13 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
     if (complaint.isNull())
         complaint = OptionValues::readFrameCount(value(duration), value(frames), options.type,
                                                  &options.frameCount);
+    // A choice of a few whole numbers, read as every whole number is before it is looked up.
+    const auto oneOf = [](const QString& text, int lowest, int highest, int* number) {
+        return OptionValues::readWholeNumber(QString(), text, lowest, highest, number).isNull();
+    };
     if (complaint.isNull() && parser.isSet(sampleRate)) {
-        options.sampleRate = value(sampleRate).toInt();
-        if (!supportedEncodeRate(options.sampleRate))
+        if (!oneOf(value(sampleRate), 1, 1'000'000, &options.sampleRate) ||
+            !supportedEncodeRate(options.sampleRate))
             complaint = CliText::tr("--sample-rate \"%1\" is not 44100, 48000 or 96000")
                             .arg(value(sampleRate));
     }
@@ -104,10 +109,9 @@ bool parseLtcEncodeOptions(const QStringList& arguments, LtcEncodeOptions* parse
                                 "endless")
                         .arg(options.output);
     if (complaint.isNull() && parser.isSet(bits)) {
-        options.bits = value(bits).toInt();
         if (!toFile)
             complaint = CliText::tr("--bits is for a WAV file; standard output is 16-bit");
-        else if (!Pcm::supportedWavBits(options.bits))
+        else if (!oneOf(value(bits), 1, 64, &options.bits) || !Pcm::supportedWavBits(options.bits))
             complaint = CliText::tr("--bits \"%1\" is not 16 or 24").arg(value(bits));
     }
     if (!complaint.isNull()) {

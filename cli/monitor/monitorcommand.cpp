@@ -37,7 +37,10 @@ void writeJson(Console::OutputThread& output, const TimecodeHealth::Monitor& mon
     QString text;
     for (const TimecodeHealth::Row& row : TimecodeHealth::rows(monitor, nowNs))
         text += TimecodeHealth::jsonLine(row, final) + QLatin1Char('\n');
-    if (!text.isEmpty())
+    // The final lines must not be lost: they wait for room once the run is over.
+    if (!text.isEmpty() && final)
+        output.appendAtEnd(text);
+    else if (!text.isEmpty())
         output.append(text);
 }
 
@@ -159,12 +162,12 @@ int runMonitor(const QStringList& arguments)
         if (terminal)
             output.redrawTable(tableOrWaiting(monitor, endNs, width));
         else if (!rows.isEmpty())
-            output.append(TimecodeHealth::tableLines(rows).join(QLatin1Char('\n')) +
-                          QLatin1Char('\n'));
+            output.appendAtEnd(TimecodeHealth::tableLines(rows).join(QLatin1Char('\n')) +
+                               QLatin1Char('\n'));
         // Why the run was not healthy, below the table it explains.
         const QStringList reasons = TimecodeHealth::reasonLines(rows);
         if (!reasons.isEmpty())
-            output.append(reasons.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+            output.appendAtEnd(reasons.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     }
     output.flush();
     const int verdict = monitor.verdictAt(endNs);

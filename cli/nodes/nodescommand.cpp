@@ -3,6 +3,7 @@
 #include "common/console.h"
 #include "common/exitstatus.h"
 #include "common/listening.h"
+#include "common/optionvalues.h"
 #include "nodes/nodelist.h"
 #include "nodes/nodereport.h"
 
@@ -34,7 +35,7 @@ public:
 
 } // namespace
 
-int runNodes(const QStringList& arguments)
+bool parseNodesOptions(const QStringList& arguments, NodesOptions* parsed, int* status)
 {
     QCommandLineParser parser;
     const QCommandLineOption json(
@@ -42,27 +43,44 @@ int runNodes(const QStringList& arguments)
         QCoreApplication::translate("nodes", "One JSON object per node and line."));
     const QCommandLineOption wait(
         QStringLiteral("wait"),
-        QCoreApplication::translate("nodes", "Collect answers for MS milliseconds (default %1).")
+        QCoreApplication::translate("nodes", "Collect answers for MS milliseconds, 1 to %1 "
+                                             "(default %2).")
+            .arg(kMaxWaitMs)
             .arg(kDefaultWaitMs),
-        QStringLiteral("MS"), QString::number(kDefaultWaitMs));
-    int status = ExitStatus::kOk;
-    if (!CommandLine::parse(
-            parser, QStringLiteral("nodes"),
-            QCoreApplication::translate("nodes", "Sends ArtPoll on every local IPv4 network from a "
-                                                 "port of its own, reads the answers, and lists "
-                                                 "every node that answers, once per address and "
-                                                 "BindIndex. ") +
-                listeningHelp(Heard::PollReplies),
-            {json, wait}, arguments, &status))
-        return status;
-    bool ok = false;
-    const int waitMs = parser.value(wait).toInt(&ok);
-    if (!ok || waitMs <= 0 || waitMs > kMaxWaitMs) {
-        return CommandLine::refuse(
-            QStringLiteral("nodes: --wait needs milliseconds from 1 to %1, not \"%2\"")
-                .arg(kMaxWaitMs)
-                .arg(parser.value(wait)));
+        QStringLiteral("MS"));
+    if (!CommandLine::parse(parser, QStringLiteral("nodes"),
+                            QCoreApplication::translate(
+                                "nodes", "Sends ArtPoll on every local IPv4 network from a "
+                                         "port of its own, reads the answers, and lists "
+                                         "every node that answers, once per address and "
+                                         "BindIndex. ") +
+                                    listeningHelp(Heard::PollReplies),
+                            {json, wait}, arguments, status))
+        return false;
+    NodesOptions options;
+    options.json = parser.isSet(json);
+    options.waitMs = kDefaultWaitMs;
+    if (parser.isSet(wait)) {
+        const QString complaint = OptionValues::readWholeNumber(
+            QStringLiteral("--wait"), CommandLine::lastValue(parser, wait), 1, kMaxWaitMs,
+            &options.waitMs);
+        if (!complaint.isNull()) {
+            *status = CommandLine::refuse(QStringLiteral("nodes: ") + complaint);
+            return false;
+        }
     }
+    *parsed = options;
+    *status = ExitStatus::kOk;
+    return true;
+}
+
+int runNodes(const QStringList& arguments)
+{
+    NodesOptions options;
+    int status = ExitStatus::kOk;
+    if (!parseNodesOptions(arguments, &options, &status))
+        return status;
+    const int waitMs = options.waitMs;
 
     artnet::setDiagnosticLines(false); // before the node writes the networks it finds
     ReplyCollector collector;
@@ -96,7 +114,7 @@ int runNodes(const QStringList& arguments)
         return ExitStatus::kNoneHeard;
     }
     QString text;
-    if (parser.isSet(json)) {
+    if (options.json) {
         for (const NodeList::Node& n : nodes)
             text += NodeList::jsonLine(n) + QLatin1Char('\n');
     } else {

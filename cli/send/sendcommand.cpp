@@ -1,7 +1,6 @@
 #include "send/sendcommand.h"
 #include "common/console.h"
 #include "common/exitstatus.h"
-#include "common/framepacer.h"
 #include "common/localnetworks.h"
 #include "common/optionvalues.h"
 #include "common/pollresponder.h"
@@ -9,6 +8,7 @@
 #include "send/sendoptions.h"
 #include "send/sendreport.h"
 
+#include "framepacer.h"
 #include "timecode.h"
 
 int runSend(const QStringList& arguments)
@@ -69,8 +69,8 @@ int runSend(const QStringList& arguments)
                                                            sender.errorText(), width));
                           });
         if (showStatus)
-            output.append(QStringLiteral("\n"));
-        output.append(summaryText(result, failed, options.type));
+            output.appendAtEnd(QStringLiteral("\n"));
+        output.appendAtEnd(summaryText(result, failed, options.type));
     }
     if (failed > 0) {
         Console::error(CliText::tr("send: %1 of %2 frames failed; the first failure: %3")

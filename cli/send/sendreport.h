@@ -1,9 +1,8 @@
 // What send writes while it runs and when it ends.
 #pragma once
 
-#include "common/framepacer.h"
-
 #include "artnet.h"
+#include "framepacer.h"
 
 #include <QString>
 

@@ -31,24 +31,27 @@ void withoutTurnedAwayWarnings(QtMsgType type, const QMessageLogContext& context
     qtMessages(type, context, message);
 }
 
+constexpr int kMostClients = 100000;
+
 } // namespace
 
-int runWeb(const QStringList& arguments)
+bool parseWebOptions(const QStringList& arguments, WebOptions* parsed, int* status)
 {
     QCommandLineParser parser;
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QCoreApplication::translate("web", "The TCP port the page is served on (8080)."),
-        QStringLiteral("PORT"), QStringLiteral("8080"));
+        QStringLiteral("PORT"));
     const QCommandLineOption bindOption(
         QStringLiteral("bind"),
         QCoreApplication::translate("web", "Serve on this local address only (every address)."),
         QStringLiteral("ADDRESS"));
     const QCommandLineOption maxClientsOption(
         QStringLiteral("max-clients"),
-        QCoreApplication::translate("web", "Pages served at once; more are turned away (500)."),
-        QStringLiteral("COUNT"), QStringLiteral("500"));
-    int status = ExitStatus::kOk;
+        QCoreApplication::translate("web", "Pages served at once, 1 to %1; more are turned away "
+                                           "(500).")
+            .arg(kMostClients),
+        QStringLiteral("COUNT"));
     if (!CommandLine::parse(
             parser, QStringLiteral("web"),
             QCoreApplication::translate(
@@ -57,27 +60,45 @@ int runWeb(const QStringList& arguments)
                        "in every browser that opens it. The page only listens: it cannot change "
                        "anything. ") +
                 listeningHelp(),
-            {portOption, bindOption, maxClientsOption}, arguments, &status))
-        return status;
+            {portOption, bindOption, maxClientsOption}, arguments, status))
+        return false;
 
-    int port = 0;
-    const QString portText = CommandLine::lastValue(parser, portOption);
-    if (!OptionValues::readWholeNumber(portText.isNull() ? QStringLiteral("8080") : portText, 1,
-                                       65535, &port))
-        return CommandLine::refuse(
-            QStringLiteral("web: --port needs a port from 1 to 65535, not \"%1\"").arg(portText));
-    int maxClients = 0;
-    const QString maxText = CommandLine::lastValue(parser, maxClientsOption);
-    if (!OptionValues::readWholeNumber(maxText.isNull() ? QStringLiteral("500") : maxText, 1,
-                                       100000, &maxClients))
-        return CommandLine::refuse(
-            QStringLiteral("web: --max-clients needs a number from 1 to 100000, not \"%1\"")
-                .arg(maxText));
-    QHostAddress address(QHostAddress::Any);
+    WebOptions options;
+    QString complaint;
+    if (parser.isSet(portOption)) {
+        int port = 0;
+        complaint = OptionValues::readWholeNumber(
+            QStringLiteral("--port"), CommandLine::lastValue(parser, portOption), 1, 65535, &port);
+        options.port = quint16(port);
+    }
+    if (complaint.isNull() && parser.isSet(maxClientsOption))
+        complaint = OptionValues::readWholeNumber(QStringLiteral("--max-clients"),
+                                                  CommandLine::lastValue(parser, maxClientsOption),
+                                                  1, kMostClients, &options.maxClients);
     const QString bindText = CommandLine::lastValue(parser, bindOption);
-    if (!bindText.isNull() && !address.setAddress(bindText))
-        return CommandLine::refuse(
-            QStringLiteral("web: --bind needs an IP address, not \"%1\"").arg(bindText));
+    if (complaint.isNull() && !bindText.isNull()) {
+        options.everyAddress = false;
+        if (!options.address.setAddress(bindText))
+            complaint = QStringLiteral("--bind needs an IP address, not \"%1\"").arg(bindText);
+    }
+    if (!complaint.isNull()) {
+        *status = CommandLine::refuse(QStringLiteral("web: ") + complaint);
+        return false;
+    }
+    *parsed = options;
+    *status = ExitStatus::kOk;
+    return true;
+}
+
+int runWeb(const QStringList& arguments)
+{
+    WebOptions options;
+    int status = ExitStatus::kOk;
+    if (!parseWebOptions(arguments, &options, &status))
+        return status;
+    const QHostAddress& address = options.address;
+    const quint16 port = options.port;
+    const int maxClients = options.maxClients;
 
     qtMessages = qInstallMessageHandler(withoutTurnedAwayWarnings);
     artnet::setDiagnosticLines(false);
@@ -117,10 +138,10 @@ int runWeb(const QStringList& arguments)
         server.served() == 1
             ? QCoreApplication::translate("web", "served 1 page")
             : QCoreApplication::translate("web", "served %1 pages").arg(server.served());
-    output.append(served + QCoreApplication::translate("web", "; %1 turned away, %2 dropped for "
-                                                              "not reading\n")
-                               .arg(server.refused())
-                               .arg(server.dropped()));
+    output.appendAtEnd(served + QCoreApplication::translate("web", "; %1 turned away, %2 dropped "
+                                                                   "for not reading\n")
+                                    .arg(server.refused())
+                                    .arg(server.dropped()));
     output.flush();
     return ExitStatus::kOk;
 }

@@ -22,6 +22,13 @@ import urllib.request
 
 import websocket
 
+# The programs started here see no Qt setting of the desktop that runs the test.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                       "qt-variables")) as variables:
+    for name in variables.read().split():
+        if name.startswith("QT_"):
+            os.environ.pop(name, None)
+
 PORT = 18080
 DEBUG_PORT = 9222
 BRIGHT = "rgb(242, 242, 242)"

@@ -1,4 +1,4 @@
-#include "common/framepacer.h"
+#include "framepacer.h"
 #include "timecode.h"
 
 #include <sched.h>
