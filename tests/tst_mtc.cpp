@@ -434,6 +434,15 @@ private slots:
         QTest::newRow("a time held: one full frame, then nothing")
             << QStringList{"10:20:30:24", "10:20:30:24", "10:20:30:24"}
             << first + QStringList{"40 F0 7F 7F 01 01 2A 14 1E 18 F7"};
+        // The full frame at the hold puts a receiver back from the frame it counted on.
+        QTest::newRow("a step back to a time then held: its full frame again")
+            << QStringList{"10:20:30:24", "10:20:31:00", "10:20:30:24", "10:20:30:24"}
+            << first + second + QStringList{"80 F0 7F 7F 01 01 2A 14 1E 18 F7",
+                                            "80 F1 08",
+                                            "90 F1 11",
+                                            "100 F1 2E",
+                                            "110 F1 31",
+                                            "120 F0 7F 7F 01 01 2A 14 1E 18 F7"};
         QTest::newRow("moving again after a hold: a full frame")
             << QStringList{"10:20:30:24", "10:20:30:24", "10:20:31:00"}
             << first + QStringList{"40 F0 7F 7F 01 01 2A 14 1E 18 F7",

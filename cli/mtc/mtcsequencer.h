@@ -5,7 +5,8 @@
 // each other go on with the pieces; anything else (the first frame, the first after a silence,
 // a jump or a locate, the first frame moving again after a pause) starts with a full-frame
 // message at the frame's beginning, and the pieces start afresh from it with piece 0. A sender
-// that holds its time gets one full frame for it and no pieces, as a stopped machine sends.
+// that holds its time gets one full frame for it and no pieces, as a stopped machine sends: it
+// also puts a receiver back from the frame it counted on from the pieces before.
 #pragma once
 
 #include "mtc/mtcmessages.h"
