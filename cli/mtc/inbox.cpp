@@ -5,7 +5,7 @@
 
 namespace Mtc {
 
-Inbox::Inbox(int limit) : limit(size_t(limit)) {}
+Inbox::Inbox(int limit) : ring(size_t(limit)) {}
 
 void Inbox::push(const quint8* bytes, size_t size, qint64 arrivalNs)
 {
@@ -16,11 +16,12 @@ void Inbox::push(const quint8* bytes, size_t size, qint64 arrivalNs)
     message.arrivalNs = arrivalNs;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        if (queue.size() >= limit) {
+        if (count == ring.size()) {
             ++droppedCount;
             return;
         }
-        queue.push_back(message);
+        ring[(first + count) % ring.size()] = message;
+        ++count;
     }
     arrived.notify_one();
 }
@@ -29,10 +30,11 @@ bool Inbox::take(InboxMessage* message, qint64 deadlineNs)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const std::chrono::steady_clock::time_point deadline{std::chrono::nanoseconds(deadlineNs)};
-    if (!arrived.wait_until(lock, deadline, [this] { return !queue.empty(); }))
+    if (!arrived.wait_until(lock, deadline, [this] { return count > 0; }))
         return false;
-    *message = queue.front();
-    queue.pop_front();
+    *message = ring[first];
+    first = (first + 1) % ring.size();
+    --count;
     return true;
 }
 

@@ -1,14 +1,16 @@
 // MIDI messages handed from the thread the MIDI input calls back on (the JACK process thread, or
 // RtMidi's ALSA thread) to the thread that acts on them, each with its arrival on the steady
-// clock. The input's thread never waits for the other: a full inbox drops and counts.
+// clock. The input's thread never waits for the other, nor for the memory allocator (a JACK
+// client late for its period loses the period's messages): the messages go into a ring laid out
+// beforehand, and a full ring drops and counts.
 #pragma once
 
 #include <QtGlobal>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 namespace Mtc {
 
@@ -37,10 +39,11 @@ public:
     qint64 dropped() const { return droppedCount.load(); }
 
 private:
-    const size_t limit;
     std::mutex mutex;
     std::condition_variable arrived;
-    std::deque<InboxMessage> queue;
+    std::vector<InboxMessage> ring;
+    size_t first = 0; // the oldest message's place in the ring
+    size_t count = 0;
     std::atomic<qint64> droppedCount{0};
 };
 
