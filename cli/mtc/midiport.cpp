@@ -211,6 +211,7 @@ QStringList Input::ports()
 Opened Input::start(const QString& name, const QString& connect, Receive receiveMessage)
 {
     receive = std::move(receiveMessage);
+    receiving.store(true, std::memory_order_release);
     // SysEx carries the full frames, and the quarter frames count as MIDI's timing messages.
     midi->ignoreTypes(false, false, true);
     midi->setCallback(received, this);
@@ -219,8 +220,9 @@ Opened Input::start(const QString& name, const QString& connect, Receive receive
 
 void Input::received(double, std::vector<unsigned char>* message, void* input)
 {
-    if (message && !message->empty())
-        static_cast<Input*>(input)->receive(message->data(), message->size());
+    auto* self = static_cast<Input*>(input);
+    if (message && !message->empty() && self->receiving.load(std::memory_order_acquire))
+        self->receive(message->data(), message->size());
 }
 
 QString Input::errorText() const

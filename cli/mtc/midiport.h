@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,9 @@ private:
 
     std::unique_ptr<RtMidiIn> midi;
     Receive receive;
+    // Raised once `receive` is set: JACK calls back from the moment the client is open, and
+    // RtMidi hands its callback over without a barrier.
+    std::atomic<bool> receiving{false};
     QString connected;
     mutable Errors errors;
 };
