@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 using namespace TestSupport;
 
@@ -30,6 +31,8 @@ public:
     JackServer(const QString& jackd, const QString& name) : name(name)
     {
         process.setProcessChannelMode(QProcess::MergedChannels);
+        // Ended with the test also when the test is killed (its time-out) or crashes.
+        process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process.start(jackd, {"-S", "-n", name, "-d", "dummy", "-r", "48000", "-p", "32"});
     }
     ~JackServer()
