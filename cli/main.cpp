@@ -5,6 +5,8 @@
 #include "ltcbridge/ltcbridgecommand.h"
 #include "ltcencode/ltcencodecommand.h"
 #include "monitor/monitorcommand.h"
+#include "mtcbridge/mtcbridgecommand.h"
+#include "mtcencode/mtcencodecommand.h"
 #include "nodes/nodescommand.h"
 #include "send/sendcommand.h"
 #include "web/webcommand.h"
@@ -33,6 +35,8 @@ const Command kCommands[] = {
     {"nodes", "poll the local networks and list the Art-Net nodes that answer", runNodes},
     {"ltc-bridge", "decode LTC audio and send it as ArtTimeCode", runLtcBridge},
     {"ltc-encode", "write LTC audio to a WAV file or a pipe", runLtcEncode},
+    {"mtc-bridge", "read MIDI timecode and send it as ArtTimeCode", runMtcBridge},
+    {"mtc-encode", "write MIDI timecode to a MIDI port", runMtcEncode},
     {"web", "serve a clock page that every browser on the network keeps up to date", runWeb},
 };
 

@@ -6,7 +6,8 @@ fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils \
 dpkg-dev file desktop-file-utils appstream \
 clang libclang-rt-14-dev \
 libltc-dev libsndfile1-dev libpcap-dev pkg-config sox \
-qt6-httpserver-dev qt6-websockets-dev chromium python3-websocket"
+qt6-httpserver-dev qt6-websockets-dev chromium python3-websocket \
+librtmidi-dev jackd2"
 
 chronolume_install_packages() {
     missing=""

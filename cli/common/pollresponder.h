@@ -34,6 +34,7 @@ QByteArray reply(const InterfaceEntry& network, const QString& shortName, const 
 // each four of its ports, so the generators take theirs from the other end.
 inline constexpr quint8 kSendBindIndex = 200;
 inline constexpr quint8 kLtcBindIndex = 201;
+inline constexpr quint8 kMtcBindIndex = 202;
 
 } // namespace PollAnswer
 

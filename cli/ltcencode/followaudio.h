@@ -1,10 +1,12 @@
 // The threads of ltc-encode --follow. Datagrams are received on the node's thread, which only
-// hands each arrival over under a short lock; the LTC is worked out and encoded on an audio
-// thread of its own, woken by an arrival or by the sample clock; and the samples reach standard
-// output through a writer thread, the only one that waits for the reader (aplay, pw-play). A
-// reader that stops taking them costs dropped samples, counted, never a late datagram or frame.
+// hands each arrival over under a short lock; the LTC is worked out and encoded on the
+// follower's thread (the audio thread), woken by an arrival or by the sample clock; and the
+// samples reach standard output through a writer thread, the only one that waits for the reader
+// (aplay, pw-play). A reader that stops taking them costs dropped samples, counted, never a late
+// datagram or frame.
 #pragma once
 
+#include "ltcencode/follower.h"
 #include "ltcencode/followschedule.h"
 
 #include "writerqueue.h"
@@ -13,6 +15,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,23 +58,13 @@ private:
     WriterQueue<std::vector<qint16>> queue; // last: its thread ends before the sink is let go
 };
 
-struct Progress
-{
-    qint64 frames = 0;
-    qint64 freewheeled = 0;
-    TimecodeRecord last; // the time of the last frame written
-    bool locked = false;
-    bool lost = false;
-};
-
-// The scheduler run on the audio thread, its blocks encoded as LTC at levelDb dBFS.
+// The scheduler run on the follower's thread, its blocks encoded as LTC at levelDb dBFS.
 class FollowAudio
 {
 public:
     // Every Frame or Silence block with its samples.
     using Deliver = std::function<void(const Block&, std::vector<qint16>&&)>;
-    // A loss or a return, said from whichever thread found it.
-    using Tell = std::function<void(const Notice&)>;
+    using Tell = Follower::Tell;
 
     FollowAudio(const Settings& settings, double levelDb, Deliver deliver, Tell tell);
     ~FollowAudio();
@@ -79,31 +72,27 @@ public:
     FollowAudio& operator=(const FollowAudio&) = delete;
 
     // Starts the sample clock now and the thread.
-    void start();
+    void start() { follower.start(); }
     // Ends the thread after the block in hand.
-    void stop();
+    void stop() { follower.stop(); }
 
     // Any thread: a datagram from the sender followed.
-    void arrived(const TimecodeRecord& record, qint64 arrivalNs);
+    void arrived(const TimecodeRecord& record, qint64 arrivalNs)
+    {
+        follower.arrived(record, arrivalNs);
+    }
 
-    Progress progress();
+    Progress progress() { return follower.progress(); }
 
 private:
-    void run();
     std::vector<qint16> encode(const Block& block);
 
     const Settings settings;
     const double levelDb;
     Deliver deliver;
-    Tell tell;
-    std::mutex mutex;
-    std::condition_variable woken;
-    std::unique_ptr<Scheduler> scheduler;
-    bool stopping = false;
-    Progress done;
     std::unique_ptr<LtcEncoder> encoder; // the audio thread's own
     quint8 encoderType = 0;
-    std::thread thread;
+    Follower follower; // last: its thread uses the members above until it ends
 };
 
 } // namespace Follow

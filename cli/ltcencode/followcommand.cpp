@@ -5,6 +5,7 @@
 #include "common/optionvalues.h"
 #include "ltc/pcmoutput.h"
 #include "ltcencode/followaudio.h"
+#include "ltcencode/followobserver.h"
 #include "ltcencode/ltcencodeoptions.h"
 
 #include "artnet.h"
@@ -20,56 +21,6 @@
 namespace {
 
 constexpr int kTickMs = 100; // the status line's redraw, and how soon a stop is seen
-
-// A line said while a status line stands on the terminal takes its place; the status line is
-// drawn again below it at the next tick.
-QString overStatus(bool showStatus)
-{
-    return showStatus ? QStringLiteral("\r\x1b[K") : QString();
-}
-
-class FollowObserver : public ArtNetObserver
-{
-public:
-    FollowObserver(const Follow::Target& target, Follow::FollowAudio& audio,
-                   Console::OutputThread& report, bool showStatus)
-        : target(target), audio(audio), report(report), showStatus(showStatus)
-    {
-    }
-
-    void timecodeReceived(const SenderEntry& entry) override
-    {
-        const QHostAddress& sender = entry.address;
-        const quint8 stream = entry.stream;
-        if (!Follow::matches(target, sender, stream))
-            return;
-        if (!chosen) {
-            // One sender and one stream from here on: two interleaved would make LTC of
-            // neither.
-            target.sender = sender;
-            target.stream = stream;
-            chosen = true;
-            report.append(overStatus(showStatus) +
-                          CliText::tr("following the ArtTimeCode of %1, stream %2\n")
-                              .arg(sender.toString())
-                              .arg(stream));
-        }
-        audio.arrived(entry.timecode, entry.arrivalNs);
-    }
-
-    bool heard() const { return chosen; }
-    QString followed() const
-    {
-        return CliText::tr("%1 stream %2").arg(target.sender.toString()).arg(target.stream);
-    }
-
-private:
-    Follow::Target target;
-    Follow::FollowAudio& audio;
-    Console::OutputThread& report;
-    const bool showStatus;
-    bool chosen = false;
-};
 
 QString noticeText(const Follow::Notice& notice, int freewheelFrames)
 {
@@ -132,9 +83,14 @@ int runFollow(const LtcEncodeOptions& options)
                 writer.push(std::move(samples));
             },
             [&report, freewheelFrames, showStatus](const Follow::Notice& notice) {
-                report.append(overStatus(showStatus) + noticeText(notice, freewheelFrames));
+                report.append(Follow::overStatus(showStatus) + noticeText(notice, freewheelFrames));
             });
-        FollowObserver observer(options.followed, audio, report, showStatus);
+        Follow::Observer observer(
+            options.followed,
+            [&audio](const TimecodeRecord& record, qint64 arrivalNs) {
+                audio.arrived(record, arrivalNs);
+            },
+            report, showStatus);
         artnet node;
         if (!listenBesideOthers(node, &observer, QStringLiteral("ltc-encode")))
             return ExitStatus::kFailure;

@@ -1,14 +1,17 @@
-// LTC that follows a sender's ArtTimeCode: which time the next stretch of audio carries and where
-// it begins, worked out from the datagrams' arrivals and the present moment. Plain arithmetic on
-// nanoseconds of the steady clock (the clock the node stamps arrivals with); nothing here sleeps,
-// reads a socket or writes audio, so every rule is tested with times made up by the test.
+// Timecode that follows a sender's ArtTimeCode, for every output that follows one (LTC audio for
+// ltc-encode --follow, MIDI timecode for mtc-encode --follow): which time the next frame of the
+// output carries and where it begins, worked out from the datagrams' arrivals and the present
+// moment. Plain arithmetic on nanoseconds of the steady clock (the clock the node stamps arrivals
+// with); nothing here sleeps, reads a socket or writes, so every rule is tested with times made
+// up by the test.
 //
 // The sender's frames are counted as ticks of its own frame clock, tick k beginning at
 // phase + k × period (the Type's exact period). The phase is fitted to the arrivals with the
 // period held fixed, a running mean of the residuals that keeps averaging over the last
-// kPhaseAverage arrivals, so a sender's jitter moves the LTC by a small fraction of itself.
-// The audio is a sample clock started at a known moment; an LTC frame begins at the sample
-// nearest its tick's beginning (less the output's latency), and its length absorbs small
+// kPhaseAverage arrivals, so a sender's jitter moves the output by a small fraction of itself.
+// The output runs on a clock of whole units started at a known moment: audio samples for LTC,
+// nanoseconds for MTC (kNanosecondClock), which paces its own messages. A frame begins at the
+// unit nearest its tick's beginning (less the output's latency), and its length absorbs small
 // differences, so that frames stay back to back.
 #pragma once
 
@@ -17,6 +20,9 @@
 #include <QtGlobal>
 
 namespace Follow {
+
+// The output's clock for an output that keeps its own time, as MIDI does: one unit a nanosecond.
+inline constexpr int kNanosecondClock = 1'000'000'000;
 
 // Arrivals the phase is averaged over, once that many came.
 inline constexpr qint64 kPhaseAverage = 32;
@@ -31,18 +37,18 @@ inline constexpr int kOutliersToRelock = 5;
 
 struct Settings
 {
-    int sampleRate = 48000;
+    int sampleRate = 48000;   // units of the output's clock a second: audio samples, or one a ns
     qint64 advanceNs = 0;     // every frame begins this much earlier: the output's latency
     int freewheelFrames = 25; // frames written on after the sender falls silent
 };
 
-// What the audio holds next.
+// What the output holds next; its "samples" are units of the output's clock.
 struct Block
 {
     enum Kind {
         Wait,    // nothing yet: ask again at startNs, or when a datagram arrives
-        Frame,   // one LTC frame carrying `record`
-        Silence, // samples of silence
+        Frame,   // one frame carrying `record`
+        Silence, // nothing to send: samples of silence, no MIDI
     };
     Kind kind = Wait;
     qint64 startNs = 0; // when its first sample is due on the sample clock
