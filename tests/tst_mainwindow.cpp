@@ -10,6 +10,7 @@
 #include "fitreference.h"
 #include "probes.h"
 #include "sandbox.h"
+#include "senderlabel.h"
 #include "settingsstore.h"
 #include "steppedclock.h"
 #include "timecodetext.h"
@@ -211,8 +212,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(settings.isValid());
-        QVERIFY(QFontDatabase::addApplicationFont(QStringLiteral(CHRONOLUME_UNEQUAL_DIGITS_FONT)) >=
-                0);
+        for (const char* font : {CHRONOLUME_UNEQUAL_DIGITS_FONT, CHRONOLUME_GAPPED_DIGITS_FONT,
+                                 CHRONOLUME_OVERLAPPING_DIGITS_FONT})
+            QVERIFY(QFontDatabase::addApplicationFont(QString::fromUtf8(font)) >= 0);
         const QFontMetrics unequal(QFont(kUnequalDigits, 22, QFont::Bold));
         QVERIFY(unequal.horizontalAdvance('6') > unequal.horizontalAdvance('9'));
         QVERIFY(unequal.horizontalAdvance('9') > unequal.horizontalAdvance('0'));
@@ -558,6 +560,97 @@ private slots:
         QVERIFY2(found > 1 && found < 22, qPrintable(QString::number(found)));
         QVERIFY(fits(found, room));
         QVERIFY(!fits(found + 1, room));
+    }
+
+    void lineRows_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("extra"); // rows of the label beyond its text's
+        // DejaVu Sans's lines are a fraction of a pixel higher or lower than its whole-pixel
+        // metrics say, and have no leading; the test's digits come with a leading, positive or
+        // negative, which is a fraction of a pixel at most sizes.
+        const QString dejaVu = QStringLiteral("DejaVu Sans");
+        const QString gapped = QStringLiteral("Gapped Digits");
+        const QString overlapping = QStringLiteral("Overlapping Digits");
+        QTest::newRow("8 pt, 64 lines") << dejaVu << 8 << 64 << 0;
+        QTest::newRow("10 pt, 32 lines, an odd row more") << dejaVu << 10 << 32 << 1;
+        QTest::newRow("14 pt, 16 lines: where it broke") << dejaVu << 14 << 16 << 0;
+        QTest::newRow("15 pt, 16 lines") << dejaVu << 15 << 16 << 0;
+        QTest::newRow("17 pt, 15 lines") << dejaVu << 17 << 15 << 7;
+        QTest::newRow("22 pt, one line") << dejaVu << 22 << 1 << 0;
+        QTest::newRow("23 pt, two lines") << dejaVu << 23 << 2 << 0;
+        QTest::newRow("37 pt, 8 lines in twice their room") << dejaVu << 37 << 8 << 500;
+        QTest::newRow("64 pt, 4 lines") << dejaVu << 64 << 4 << 3;
+        QTest::newRow("100 pt, 6 lines") << dejaVu << 100 << 6 << 0;
+        QTest::newRow("200 pt, 3 lines") << dejaVu << 200 << 3 << 0;
+        QTest::newRow("positive leading, 8 pt, 64 lines") << gapped << 8 << 64 << 0;
+        QTest::newRow("positive leading, 11 pt, 24 lines") << gapped << 11 << 24 << 1;
+        QTest::newRow("positive leading, 100 pt, 3 lines") << gapped << 100 << 3 << 0;
+        QTest::newRow("negative leading, 8 pt, 40 lines") << overlapping << 8 << 40 << 5;
+        QTest::newRow("negative leading, 15 pt, 16 lines") << overlapping << 15 << 16 << 0;
+        QTest::newRow("negative leading, 200 pt, 2 lines") << overlapping << 200 << 2 << 1;
+    }
+
+    // Every line of a label, drawn by the label alone with the others left blank, lies within
+    // the rows the rule gives it: the rows follow where Qt draws each line, at every size and
+    // count, whatever the font's leading.
+    void lineRows()
+    {
+        QFETCH(QString, family);
+        QFETCH(int, size);
+        QFETCH(int, lines);
+        QFETCH(int, extra);
+        const QFont font(family, size, QFont::Bold);
+        QCOMPARE(QFontInfo(font).family(), family);
+        // The test's fonts have digits and colons only.
+        const bool letters = family == QLatin1String("DejaVu Sans");
+        QStringList texts;
+        for (int n = 0; n < lines; ++n) {
+            // Descenders too, and the separators of an address line.
+            texts << (letters && n % 2
+                          ? QStringLiteral("Gypsy desk \u00B7 10.0.0.%1").arg(n)
+                          : QStringLiteral("23:59:59:%1").arg(n, 2, 10, QLatin1Char('0')));
+        }
+        QLabel label;
+        label.setTextFormat(Qt::PlainText);
+        label.setAlignment(Qt::AlignCenter);
+        label.setFont(font);
+        label.resize(QFontMetrics(font).size(0, texts.join('\n')) + QSize(8, extra));
+        const QList<SenderLines::Rows> rows =
+            SenderLines::lineRows(font, texts.join('\n'), label.contentsRect(),
+                                  int(label.alignment()), 0, label.height());
+        QCOMPARE(rows.size(), lines);
+        QCOMPARE(rows.first().top, 0);
+        QCOMPARE(rows.last().bottom, label.height());
+        for (int n = 0; n < lines; ++n) {
+            QStringList alone(lines, QString());
+            for (int other = 0; other < lines; ++other)
+                alone[other] =
+                    other == n ? texts[n] : QString(texts[other].size(), QLatin1Char(' '));
+            label.setText(alone.join('\n'));
+            const QImage picture = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QRgb background = label.palette().color(QPalette::Window).rgb();
+            int first = -1, last = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+                if (std::any_of(row, row + picture.width(),
+                                [&](QRgb p) { return p != background; })) {
+                    first = first < 0 ? y : first;
+                    last = y;
+                }
+            }
+            // Rows of the picture are device pixels.
+            const qreal scale = picture.devicePixelRatio();
+            QVERIFY2(first >= rows[n].top * scale && last >= first && last < rows[n].bottom * scale,
+                     qPrintable(QStringLiteral("line %1 drawn in rows %2 to %3, given %4 to %5")
+                                    .arg(n)
+                                    .arg(first)
+                                    .arg(last)
+                                    .arg(rows[n].top)
+                                    .arg(rows[n].bottom - 1)));
+        }
     }
 
     // Readable against the background, 3 : 1 as large text needs, and told from the live text;
