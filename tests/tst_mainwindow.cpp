@@ -197,6 +197,96 @@ QSize stackedRoom(const QString& family, const QStringList& texts, const QFont& 
     return room;
 }
 
+// Live text red and the background white, so that every pixel of a line tells which colour drew
+// it: red blended with white keeps more red than green, the grey of a silent sender blended with
+// white stays grey.
+QPalette redOnWhite()
+{
+    QPalette colours;
+    colours.setColor(QPalette::Window, Qt::white);
+    colours.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    return colours;
+}
+
+enum class Drawn { Background, Live, Dimmed, Other };
+
+Drawn drawnAs(QRgb pixel)
+{
+    if (pixel == qRgb(255, 255, 255))
+        return Drawn::Background;
+    if (qRed(pixel) == 255 && qGreen(pixel) == qBlue(pixel))
+        return Drawn::Live;
+    if (qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel))
+        return Drawn::Dimmed;
+    return Drawn::Other;
+}
+
+// How a label on the window drew each of its lines: every pixel of a line's glyphs, found by
+// drawing that line alone with a label set up as this one, in the live red or the silent grey.
+// One entry per line: the number of pixels drawn live and dimmed; a pixel in neither colour makes
+// the line's entry {-1, -1}.
+QList<QPair<int, int>> linesDrawn(QLabel& label)
+{
+    const QImage shown = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QStringList lines = label.text().split(QLatin1Char('\n'));
+    QLabel alone;
+    alone.setTextFormat(Qt::PlainText);
+    alone.setAlignment(label.alignment());
+    alone.setFont(label.font());
+    alone.setPalette(redOnWhite());
+    alone.resize(label.size());
+    // Each pixel's line, -2 where two lines' glyphs meet.
+    QList<int> owner(qsizetype(shown.width()) * shown.height(), -1);
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        QStringList blanked;
+        for (qsizetype other = 0; other < lines.size(); ++other)
+            blanked << (other == n ? lines[n] : QString(lines[other].size(), QLatin1Char(' ')));
+        alone.setText(blanked.join(QLatin1Char('\n')));
+        const QImage picture = alone.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < picture.height() && y < shown.height(); ++y) {
+            for (int x = 0; x < picture.width() && x < shown.width(); ++x) {
+                if (picture.pixel(x, y) == qRgb(255, 255, 255))
+                    continue;
+                int& own = owner[qsizetype(y) * shown.width() + x];
+                own = own == -1 ? int(n) : -2;
+            }
+        }
+    }
+    QList<QPair<int, int>> drawn(lines.size(), {0, 0});
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const int n = owner[qsizetype(y) * shown.width() + x];
+            if (n < 0 || drawn[n].first < 0)
+                continue;
+            switch (drawnAs(shown.pixel(x, y))) {
+            case Drawn::Live:
+                ++drawn[n].first;
+                break;
+            case Drawn::Dimmed:
+                ++drawn[n].second;
+                break;
+            case Drawn::Other:
+                drawn[n] = {-1, -1};
+                break;
+            case Drawn::Background:
+                break;
+            }
+        }
+    }
+    return drawn;
+}
+
+// The line counts of linesDrawn that show these senders: each line all live or all dimmed.
+QList<QPair<int, int>> expectedDrawing(const QList<QPair<int, int>>& drawn,
+                                       const QList<bool>& silent)
+{
+    QList<QPair<int, int>> expected;
+    for (qsizetype n = 0; n < drawn.size(); ++n) {
+        const int pixels = std::max(drawn[n].first, drawn[n].second);
+        expected.append(silent.value(n) ? QPair<int, int>{0, pixels} : QPair<int, int>{pixels, 0});
+    }
+    return expected;
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Traffic)
@@ -776,6 +866,80 @@ private slots:
         QCOMPARE(shownDimmed(window), expect({true, true}));
         QVERIFY(after(0, {{kB, artTimeCode(0, 0, 1, 10, 0)}}));
         QCOMPARE(shownDimmed(window), expect({true, false}));
+    }
+
+    void linesTakeTheirSendersColours_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::addColumn<int>("senders");
+        QTest::newRow("text, 16 senders") << false << 16;
+        QTest::newRow("text, 32 senders") << false << 32;
+        QTest::newRow("text, 64 senders") << false << 64;
+        QTest::newRow("seven-segment, 64 senders") << true << 64;
+    }
+
+    // Many senders on a screen without room for their lines at the floor, every other one
+    // stopped (on the seven-segment display every other line of them): every line of every label
+    // is drawn wholly in its sender's colour, the live red or the silent grey, read from the
+    // pixels the window draws.
+    void linesTakeTheirSendersColours()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QFETCH(int, senders);
+        QVERIFY(settings.write(lcd ? QByteArray("[General]\nUseLcd=true\n") : QByteArray()));
+        MainWindow window;
+        window.setPalette(redOnWhite());
+        auto* clock = new SteppedClock;
+        MainWindowProbe::node(window)->setTimecodeClock(clock);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const Traffic all = fromControllers(senders);
+        QVERIFY(send(window, all));
+        clock->step(1001);
+        // Eight to a line of seven-segment numbers.
+        const auto stopped = [&](int n) { return lcd ? (n / 8) % 2 == 1 : n % 2 == 1; };
+        Traffic live;
+        QList<bool> silent;
+        for (int n = 0; n < senders; ++n) {
+            if (!stopped(n))
+                live.append(all[n]);
+            if (!lcd || n % 8 == 0)
+                silent.append(stopped(n));
+        }
+        QVERIFY(send(window, live));
+        QTRY_COMPARE(MainWindowProbe::sourceLabel(window)->dimmedLines(), silent);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+
+        QList<QLabel*> labels{MainWindowProbe::sourceLabel(window)};
+        if (!lcd) {
+            labels << MainWindowProbe::timecodeLabel(window) << MainWindowProbe::rateLabel(window);
+            // Otherwise this would not be where it broke.
+            QVERIFY(labels[1]->font().pointSize() < DisplayRules::kFloorPointSize);
+        }
+        for (QLabel* label : std::as_const(labels)) {
+            const QList<QPair<int, int>> drawn = linesDrawn(*label);
+            QCOMPARE(drawn.size(), silent.size());
+            QCOMPARE(drawn, expectedDrawing(drawn, silent));
+        }
+        for (const auto* numbers :
+             {&MainWindowProbe::timecodeLcds(window), &MainWindowProbe::rateLcds(window)}) {
+            for (qsizetype line = 0; line < numbers->size(); ++line) {
+                const QImage picture =
+                    (*numbers)[line]->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                QPair<int, int> drawn{0, 0};
+                for (int y = 0; y < picture.height(); ++y) {
+                    for (int x = 0; x < picture.width(); ++x) {
+                        const Drawn as = drawnAs(picture.pixel(x, y));
+                        drawn.first += as == Drawn::Live;
+                        drawn.second += as == Drawn::Dimmed;
+                        QVERIFY(as != Drawn::Other);
+                    }
+                }
+                QCOMPARE(drawn, expectedDrawing({drawn}, {silent[line]}).first());
+            }
+        }
     }
 
     // F11 and a double click switch full screen on and off, Escape leaves it and does nothing
