@@ -26,7 +26,8 @@ constexpr int kRefreshIntervalMs = 41;
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
+MainWindow::MainWindow(QWidget* parent, std::optional<WindowOptions::Layout> chosenLayout)
+    : QMainWindow(parent, Qt::WindowFlags())
 {
     updateLink = chronolume::updatePageLink();
     helpLink = chronolume::helpPageLink();
@@ -35,6 +36,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
     QSettings settings{QLatin1String(chronolume::kWebDomain),
                        QLatin1String(chronolume::kProductName)};
     useLcd = settings.value(QStringLiteral("UseLcd"), false).toBool();
+    // A value the window does not know reads as the default, as a missing one does.
+    displayLayout = chosenLayout.value_or(
+        WindowOptions::layoutNamed(settings.value(QStringLiteral("Layout")).toString())
+            .value_or(WindowOptions::Layout::Blocks));
 
     artnetNode = new artnet;
     if (artnetNode) {

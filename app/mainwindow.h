@@ -7,6 +7,7 @@
 #include "kerneldrops.h"
 #include "senderlabel.h"
 #include "timecodetext.h"
+#include "windowoptions.h"
 
 #include <QFont>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <initializer_list>
+#include <optional>
 
 class AboutInfo;
 class CheckSoftwareUpdate;
@@ -32,7 +34,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The layout as the command line names it; without one, as the setting Layout has it.
+    explicit MainWindow(QWidget* parent = nullptr,
+                        std::optional<WindowOptions::Layout> layout = std::nullopt);
     ~MainWindow() override;
 
 private slots:
@@ -88,6 +92,7 @@ private:
     QString updateLink;
     QString helpLink;
     bool useLcd = false;
+    WindowOptions::Layout displayLayout = WindowOptions::Layout::Blocks;
     QTimer* timecodeTimer = nullptr;
     SenderLabel* timecodeLabel = nullptr;
     QLCDNumber* timecodeLcd = nullptr;

@@ -92,8 +92,10 @@ private:
                 droppedSinceWrite = 0;
             writing = true;
             lock.unlock();
-            // A closed pipe, a full disk: nobody to tell.
-            ArtNetOutput::writeAll(descriptor, bytes);
+            // A closed pipe, a full disk: nobody to tell, and the line is as lost as one the
+            // queue had no room for.
+            if (!ArtNetOutput::writeAll(descriptor, bytes))
+                dropped.fetch_add(1, std::memory_order_relaxed);
             if (lost > 0) {
                 ArtNetOutput::writeAll(
                     STDOUT_FILENO,

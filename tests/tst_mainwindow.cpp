@@ -15,6 +15,7 @@
 #include "steppedclock.h"
 #include "timecodetext.h"
 #include "traffic.h"
+#include "windowoptions.h"
 #include "windowprobes.h"
 
 #include <QFontDatabase>
@@ -940,6 +941,76 @@ private slots:
                 QCOMPARE(drawn, expectedDrawing({drawn}, {silent[line]}).first());
             }
         }
+    }
+
+    void windowOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("layout"); // -1: none given
+        QTest::addColumn<QString>("error");
+        QTest::newRow("none") << QStringList() << -1 << "";
+        QTest::newRow("--layout rows") << QStringList{"--layout", "rows"} << 1 << "";
+        QTest::newRow("--layout=blocks") << QStringList{"--layout=blocks"} << 0 << "";
+        QTest::newRow("-layout rows, as Qt's options are written")
+            << QStringList{"-layout", "rows"} << 1 << "";
+        QTest::newRow("Qt's own arguments pass")
+            << QStringList{"-platform", "offscreen", "-reverse"} << -1 << "";
+        QTest::newRow("an unknown layout") << QStringList{"--layout", "columns"} << -1
+                                           << "--layout takes blocks or rows, not \"columns\"";
+        QTest::newRow("a layout in capitals") << QStringList{"--layout", "Rows"} << -1
+                                              << "--layout takes blocks or rows, not \"Rows\"";
+        QTest::newRow("--layout without a value")
+            << QStringList{"--full-screen", "--layout"} << -1 << "--layout needs a value";
+        QTest::newRow("--screen without a value")
+            << QStringList{"--screen"} << -1 << "--screen needs a value";
+    }
+
+    // The window's options, judged before any display is opened: a usage error is a line to
+    // write and status 2.
+    void windowOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, layout);
+        QFETCH(QString, error);
+        const WindowOptions::Options options =
+            WindowOptions::read(QStringList{"chronolume"} + arguments);
+        QCOMPARE(options.error, error);
+        QCOMPARE(options.layout ? int(*options.layout) : -1, layout);
+    }
+
+    void noDisplay_data()
+    {
+        QTest::addColumn<QString>("platform"); // the -platform argument; null: none
+        QTest::addColumn<QByteArray>("qpa");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("wayland");
+        QTest::addColumn<bool>("none");
+        QTest::newRow("nothing set")
+            << QString() << QByteArray() << QByteArray() << QByteArray() << true;
+        QTest::newRow("DISPLAY") << QString() << QByteArray() << QByteArray(":0") << QByteArray()
+                                 << false;
+        QTest::newRow("WAYLAND_DISPLAY: Qt may choose Wayland")
+            << QString() << QByteArray() << QByteArray() << QByteArray("wayland-0") << false;
+        QTest::newRow("xcb named, no DISPLAY")
+            << QString() << QByteArray("xcb") << QByteArray() << QByteArray("wayland-0") << true;
+        QTest::newRow("offscreen")
+            << QString() << QByteArray("offscreen") << QByteArray() << QByteArray() << false;
+        QTest::newRow("-platform offscreen over QT_QPA_PLATFORM")
+            << QStringLiteral("offscreen") << QByteArray("xcb") << QByteArray() << QByteArray()
+            << false;
+        QTest::newRow("-platform xcb over QT_QPA_PLATFORM")
+            << QStringLiteral("xcb") << QByteArray("offscreen") << QByteArray() << QByteArray()
+            << true;
+    }
+
+    void noDisplay()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QByteArray, qpa);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, wayland);
+        QFETCH(bool, none);
+        QCOMPARE(WindowOptions::noDisplay(platform, qpa, display, wayland), none);
     }
 
     // F11 and a double click switch full screen on and off, Escape leaves it and does nothing

@@ -167,6 +167,28 @@ private slots:
         QCOMPARE(polls(peer.receive(1)), QStringList{host.toString()});
     }
 
+    // Standard output into a pipe whose reader has gone: the write fails instead of ending the
+    // program (which ignores SIGPIPE from its start), and the line counts as dropped.
+    void closedOutputCountsItsLineAsDropped()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        QVERIFY(ArtNetOutput::flush());
+        std::fflush(stdout);
+        int ends[2];
+        QCOMPARE(pipe(ends), 0);
+        close(ends[0]);
+        const int savedStdout = dup(STDOUT_FILENO);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[1]);
+        const quint64 droppedBefore = ArtNetOutput::droppedLines();
+        ArtNetOutput::line(QStringLiteral("for nobody"));
+        const bool flushed = ArtNetOutput::flush();
+        dup2(savedStdout, STDOUT_FILENO);
+        close(savedStdout);
+        QVERIFY(flushed);
+        QCOMPARE(ArtNetOutput::droppedLines(), droppedBefore + 1);
+    }
+
     // Standard output into a pipe nobody reads: the ArtPollReply lines fill it, and the window
     // still draws the next timecode.
     void pipeNobodyReadsHoldsNothingUp()
