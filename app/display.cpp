@@ -43,12 +43,25 @@ void MainWindow::SendTimecodeTimeOut()
         return;
     // Cleared, they keep their capacity: no allocation per refresh.
     readSilent.clear();
+    readTwoSources.clear();
     bool same =
         senders.size() == shownTimecodes.size() && senders.nameChanges() == shownNameChanges;
+    toldTwoSources.resize(senders.size());
     for (int order = 0; order < senders.size(); ++order) {
         const SenderEntry& entry = senders.at(order);
         readSilent.append(entry.silentAt(now));
+        const bool twoSources = entry.twoSourcesAt(now);
+        readTwoSources.append(twoSources);
+        if (twoSources && !toldTwoSources[order]) {
+            toldTwoSources[order] = true;
+            ArtNetOutput::line(SenderNames::twoSourcesLine(entry.address, entry.stream));
+        }
         same = same && Timecode::sameRecord(entry.timecode, shownTimecodes[order]);
+    }
+    // Two sources found or gone change an address line.
+    if (readTwoSources != shownTwoSources) {
+        shownTwoSources.swap(readTwoSources);
+        same = false;
     }
     // Nothing new since the last refresh: the widgets show it already, so the texts are not
     // built again.
@@ -74,8 +87,9 @@ void MainWindow::showEntries()
 
     TimecodeText::Texts texts;
     const qsizetype linesBefore = lcdLineSenders.size();
-    const auto addressLine = [](const SenderEntry& shown) {
-        return SenderNames::addressLine(shown.name, shown.address, shown.stream);
+    const auto addressLine = [this](const SenderEntry& shown) {
+        return SenderNames::addressLine(shown.name, shown.address, shown.stream,
+                                        shownTwoSources.value(shown.order));
     };
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;

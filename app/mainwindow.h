@@ -116,6 +116,11 @@ private:
     // Which senders are silent, as shown and as read at this refresh, one flag per entry.
     QList<bool> shownSilent;
     QList<bool> readSilent;
+    // Which senders have two sources behind them, as shown and as read; and for which of them a
+    // line has said so.
+    QList<bool> shownTwoSources;
+    QList<bool> readTwoSources;
+    QList<bool> toldTwoSources;
     // The length of the timecode text the label's minimum size was measured for: another
     // length is another shape (a line more, a field of three digits).
     qsizetype floorTextLength = 0;

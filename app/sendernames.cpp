@@ -9,7 +9,8 @@ bool asksForName(Timecode::HeardKind heard)
     return heard == Timecode::HeardKind::First || heard == Timecode::HeardKind::Resumed;
 }
 
-QString addressLine(const QString& name, const QHostAddress& address, quint8 stream)
+QString addressLine(const QString& name, const QHostAddress& address, quint8 stream,
+                    bool twoSources)
 {
     static const QString separator = QStringLiteral(" \u00B7 ");
     QString line = address.toString();
@@ -17,7 +18,17 @@ QString addressLine(const QString& name, const QHostAddress& address, quint8 str
         line = name + separator + line;
     if (stream != 0)
         line += separator + QString::number(stream);
+    if (twoSources)
+        line += separator + QStringLiteral("two sources");
     return line;
+}
+
+QString twoSourcesLine(const QHostAddress& address, quint8 stream)
+{
+    const QString sender = stream == 0
+                               ? address.toString()
+                               : QStringLiteral("%1 stream %2").arg(address.toString()).arg(stream);
+    return sender + QStringLiteral(": two sources");
 }
 
 } // namespace SenderNames

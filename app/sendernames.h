@@ -15,9 +15,15 @@ namespace SenderNames {
 // the sender's first, or the first after a silence.
 bool asksForName(Timecode::HeardKind heard);
 
-// A sender's address line: "10.0.0.5", "10.0.0.5 · 2" for stream 2, and with a name in front,
-// "FOH desk · 10.0.0.5 · 2".
-QString addressLine(const QString& name, const QHostAddress& address, quint8 stream);
+// A sender's address line: "10.0.0.5", "10.0.0.5 · 2" for stream 2, with a name in front,
+// "FOH desk · 10.0.0.5 · 2", and while two programs send under it, "two sources" at the end:
+// "FOH desk · 10.0.0.5 · 2 · two sources".
+QString addressLine(const QString& name, const QHostAddress& address, quint8 stream,
+                    bool twoSources = false);
+
+// The line on standard output when the window first finds two sources behind a sender, named as
+// `monitor` names it: "10.0.0.5: two sources", "10.0.0.6 stream 2: two sources".
+QString twoSourcesLine(const QHostAddress& address, quint8 stream);
 
 } // namespace SenderNames
 

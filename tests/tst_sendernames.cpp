@@ -75,20 +75,37 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("stream");
+        QTest::addColumn<bool>("two");
         QTest::addColumn<QString>("line");
-        QTest::newRow("stream 0 reads as the address alone") << "" << 0 << "10.0.0.5";
-        QTest::newRow("stream 1") << "" << 1 << "10.0.0.5 · 1";
-        QTest::newRow("stream 255") << "" << 255 << "10.0.0.5 · 255";
-        QTest::newRow("a name in front") << "FOH desk" << 0 << "FOH desk · 10.0.0.5";
-        QTest::newRow("a name and a stream") << "FOH desk" << 2 << "FOH desk · 10.0.0.5 · 2";
+        QTest::addColumn<QString>("told"); // on standard output when two sources are found
+        QTest::newRow("stream 0 reads as the address alone") << "" << 0 << false << "10.0.0.5"
+                                                             << "10.0.0.5: two sources";
+        QTest::newRow("stream 1") << "" << 1 << false << "10.0.0.5 · 1"
+                                  << "10.0.0.5 stream 1: two sources";
+        QTest::newRow("stream 255") << "" << 255 << false << "10.0.0.5 · 255"
+                                    << "10.0.0.5 stream 255: two sources";
+        QTest::newRow("a name in front") << "FOH desk" << 0 << false << "FOH desk · 10.0.0.5"
+                                         << "10.0.0.5: two sources";
+        QTest::newRow("a name and a stream")
+            << "FOH desk" << 2 << false << "FOH desk · 10.0.0.5 · 2"
+            << "10.0.0.5 stream 2: two sources";
+        QTest::newRow("two sources after the address")
+            << "" << 0 << true << "10.0.0.5 · two sources"
+            << "10.0.0.5: two sources";
+        QTest::newRow("two sources after the name, the address and the stream")
+            << "FOH desk" << 2 << true << "FOH desk · 10.0.0.5 · 2 · two sources"
+            << "10.0.0.5 stream 2: two sources";
     }
 
     void addressLine()
     {
         QFETCH(QString, name);
         QFETCH(int, stream);
+        QFETCH(bool, two);
         QFETCH(QString, line);
-        QCOMPARE(SenderNames::addressLine(name, kSender, quint8(stream)), line);
+        QFETCH(QString, told);
+        QCOMPARE(SenderNames::addressLine(name, kSender, quint8(stream), two), line);
+        QCOMPARE(SenderNames::twoSourcesLine(kSender, quint8(stream)), told);
     }
 
     // The node list, the JSON lines and the window show a name the same way.
