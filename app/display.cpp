@@ -30,6 +30,8 @@ void MainWindow::SendTimecodeTimeOut()
     // as it frees up, and polls are answered from then on.
     artnetNode->setPollReplyEnabled(true);
     const qint64 now = artnetNode->timecodeClockNow();
+    if (senderNamer)
+        senderNamer->poll(now);
     const QString dropped = KernelDrops::lineFor(droppedReported, artnetNode->kernelDrops(), now);
     // Through the output thread, as every other line of the window: a paused terminal holds
     // up no refresh.
