@@ -13,6 +13,7 @@
 #include <QLCDNumber>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -229,7 +230,8 @@ QSize MainWindow::roomOnScreen(std::initializer_list<const QWidget*> lines) cons
             taken += widget->minimumHeight() > 0 ? widget->minimumHeight()
                                                  : widget->minimumSizeHint().height();
     }
-    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize frame = frameSize();
+    measuredFrame = frame;
     const QMargins margins = mainLayout->contentsMargins() + centralPanel->contentsMargins();
     const QSize available = shownOn->availableGeometry().size() - frame;
     return {available.width() - margins.left() - margins.right(),
@@ -259,21 +261,39 @@ void MainWindow::fitLcdLinesToScreen()
     }
 }
 
-void MainWindow::keepOnScreen()
+void MainWindow::keepOnScreen(bool shrinkToScreen)
 {
     const QScreen* shownOn = screen();
     if (!shownOn || !isVisible() || isFullScreen() || isMaximized())
         return;
-    // A window that grew by a line may reach past the screen's bottom or right edge; it moves
-    // back by what it reaches past, never further than the screen's top left corner.
+    // A window that grew by a line, or came back from full screen larger than it left, may reach
+    // past the screen's bottom or right edge.
     const QRect available = shownOn->availableGeometry();
+    // Larger than the screen once its room was measured anew (a size taken from full screen, with
+    // a frame around it now): as large as the screen has room for, where its minimum allows. A
+    // size the user or a program gave it is theirs.
+    const QSize room = (available.size() - frameSize()).expandedTo(minimumSize());
+    if (shrinkToScreen && (width() > room.width() || height() > room.height()))
+        resize(size().boundedTo(room));
     const QRect frame = frameGeometry();
-    const int x =
-        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1));
-    const int y =
-        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1));
-    if (x != frame.left() || y != frame.top())
-        move(x, y);
+    const QPoint placed = DisplayRules::placedOnScreen(frame, available);
+    if (placed != frame.topLeft())
+        move(placed);
+}
+
+QSize MainWindow::frameSize() const
+{
+    return frameGeometry().size() - geometry().size();
+}
+
+void MainWindow::roomMayHaveChanged()
+{
+    // The window manager tells the frame it draws around the window after the window is shown
+    // or comes back from full screen; the room was measured without it until then.
+    if (isVisible() && !isFullScreen() && frameSize() != measuredFrame) {
+        measuredFrame = frameSize(); // once is enough
+        QTimer::singleShot(0, this, &MainWindow::screenChanged);
+    }
 }
 
 void MainWindow::screenChanged()
@@ -283,6 +303,7 @@ void MainWindow::screenChanged()
     if (useLcd)
         fitLcdLinesToScreen();
     placeOnScreen();
+    keepOnScreen(/*shrinkToScreen=*/true);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -326,10 +347,22 @@ void MainWindow::showLiveness()
     }
 }
 
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    roomMayHaveChanged();
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
+    if (!event)
+        return;
+    // Whatever made the window larger (a line more, its minimum after full screen, the user),
+    // it stays on its screen.
+    roomMayHaveChanged();
+    keepOnScreen();
     // The seven-segment display scales its digits by itself.
-    if (!event || !timecodeLabel)
+    if (!timecodeLabel)
         return;
     // At the first show the panel is still hidden and its layout has not placed the label:
     // placed now, the label has the size it will be shown at.

@@ -78,6 +78,15 @@ int floorOnScreen(const QString& family, const QString& time, const QString& rat
     return size;
 }
 
+QPoint placedOnScreen(const QRect& frame, const QRect& available)
+{
+    const int x =
+        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1));
+    const int y =
+        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1));
+    return {x, y};
+}
+
 double contrastRatio(const QColor& a, const QColor& b)
 {
     const double x = luminance(a) + kFlare;

@@ -5,6 +5,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -36,6 +38,11 @@ LinesExtent linesExtent(const QString& family, const QString& time, const QStrin
 // room's height and the widest of them into its width; 1 when not even that size fits.
 int floorOnScreen(const QString& family, const QString& time, const QString& rate,
                   const QString& sources, const QFont& sourcesFont, QSize room);
+
+// Where a window's frame goes to stand on its screen's available area: moved back by what it
+// reaches past the bottom or the right edge, and never past the top or the left edge, where a
+// frame larger than the area keeps its top left corner.
+QPoint placedOnScreen(const QRect& frame, const QRect& available);
 
 // The contrast ratio of two colours as accessibility guidelines define it, from 1 (alike) to 21
 // (black and white).

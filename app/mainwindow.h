@@ -50,6 +50,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -69,12 +70,16 @@ private:
     // The room the window's screen leaves these widgets, stacked, after the rest of the window.
     QSize roomOnScreen(std::initializer_list<const QWidget*> lines) const;
     void fitLcdLinesToScreen();
-    void keepOnScreen();
+    void keepOnScreen(bool shrinkToScreen = false);
     // The layouts take the widgets' new minimums, the font is fitted to the room it got, and the
     // window stays on its screen.
     void activateLayouts();
     void placeOnScreen();
     void screenChanged();
+    // The frame the window manager draws around the window, as far as it is known.
+    QSize frameSize() const;
+    // Measures the room on the screen anew once the frame is another than it was measured with.
+    void roomMayHaveChanged();
     void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
@@ -130,6 +135,7 @@ private:
     int floorPointSize = DisplayRules::kFloorPointSize;
     QFont sourcesFont;
     bool screenWatched = false;
+    mutable QSize measuredFrame; // the frame the room on the screen was last measured with
     QShortcut* fullScreenShortcut = nullptr;
     QShortcut* leaveFullScreenShortcut = nullptr;
     // How many refreshes have built the texts: the only trace of a refresh that found nothing

@@ -744,6 +744,38 @@ private slots:
         }
     }
 
+    void placedOnScreen_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QPoint>("placed");
+        // A 1920 x 1080 screen with a panel of 30 pixels at its top.
+        QTest::newRow("inside: stays") << QRect(100, 100, 400, 300) << QPoint(100, 100);
+        QTest::newRow("its bottom on the last row: stays")
+            << QRect(100, 780, 400, 300) << QPoint(100, 780);
+        QTest::newRow("a row past the bottom: up by one")
+            << QRect(100, 781, 400, 300) << QPoint(100, 780);
+        QTest::newRow("back from full screen grown by senders: up by what it reaches past")
+            << QRect(0, 471, 215, 644) << QPoint(0, 436);
+        QTest::newRow("its right edge on the last column: stays")
+            << QRect(1520, 100, 400, 300) << QPoint(1520, 100);
+        QTest::newRow("a column past the right edge: left by one")
+            << QRect(1521, 100, 400, 300) << QPoint(1520, 100);
+        QTest::newRow("under the panel: down to the area")
+            << QRect(100, 29, 400, 300) << QPoint(100, 30);
+        QTest::newRow("left of the screen: onto it") << QRect(-5, 100, 400, 300) << QPoint(0, 100);
+        QTest::newRow("taller than the area: its top on the area's")
+            << QRect(100, 500, 400, 1100) << QPoint(100, 30);
+    }
+
+    // Where the window goes when it would reach past its screen: after full screen, and at every
+    // size change.
+    void placedOnScreen()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QPoint, placed);
+        QCOMPARE(DisplayRules::placedOnScreen(frame, QRect(0, 30, 1920, 1050)), placed);
+    }
+
     // Readable against the background, 3 : 1 as large text needs, and told from the live text;
     // where halfway between them would be less readable, closer to the text.
     void dimmedColour()
