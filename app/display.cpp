@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "displayrules.h"
 #include "sendernames.h"
+#include "senderrows.h"
 #include "timecode.h"
 #include "timecodetext.h"
 
@@ -88,6 +89,17 @@ void MainWindow::showEntries()
     const qsizetype n = shownTimecodes.size();
     ++textBuilds;
 
+    if (senderRows) {
+        showRows();
+        if (n == before)
+            return;
+        // A block more: the blocks share the screen's room, and the window stays on it.
+        senderRows->setRoom(roomOnScreen({senderRows}));
+        activateLayouts();
+        keepOnScreen();
+        return;
+    }
+
     TimecodeText::Texts texts;
     const qsizetype linesBefore = lcdLineSenders.size();
     const auto addressLine = [this](const SenderEntry& shown) {
@@ -136,6 +148,20 @@ void MainWindow::showEntries()
     if (size() == sizeBefore)
         fitTimecodeFont();
     keepOnScreen();
+}
+
+void MainWindow::showRows()
+{
+    static const QString separator = QStringLiteral(" \u00B7 ");
+    QList<SenderRows::Entry> entries;
+    for (const SenderEntry& shown : artnetNode->senders().all()) {
+        const QString rate = TimecodeText::frameRateName(shown.timecode.type);
+        const QString address = SenderNames::addressLine(shown.name, shown.address, shown.stream,
+                                                         shownTwoSources.value(shown.order));
+        entries.append({TimecodeText::formatTime(shown.timecode),
+                        rate.isEmpty() ? address : rate + separator + address});
+    }
+    senderRows->setEntries(entries);
 }
 
 void MainWindow::activateLayouts()
@@ -300,7 +326,9 @@ void MainWindow::screenChanged()
 {
     // Another screen may have room for more, or less, of the floor or the numbers.
     setTimecodeFloor();
-    if (useLcd)
+    if (senderRows)
+        senderRows->setRoom(roomOnScreen({senderRows}));
+    else if (useLcd)
         fitLcdLinesToScreen();
     placeOnScreen();
     keepOnScreen(/*shrinkToScreen=*/true);
@@ -317,6 +345,10 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::showLiveness()
 {
+    if (senderRows) {
+        senderRows->setSilent(shownSilent);
+        return;
+    }
     if (useLcd) {
         // One pair of numbers for a line of senders: dimmed once none of them sends.
         const QColor dimmed = DisplayRules::dimmedColour(palette().color(QPalette::WindowText),

@@ -27,6 +27,7 @@ class QMenu;
 class QTimer;
 class QVBoxLayout;
 class SenderNamer;
+class SenderRows;
 class artnet;
 
 class MainWindow : public QMainWindow
@@ -63,6 +64,7 @@ private:
     void createFullScreenKeys();
     void fitTimecodeFont();
     void showEntries();
+    void showRows();
     QLCDNumber* addLcd(QWidget* column, int digits, const QString& text);
     void showLcdLines(const QList<TimecodeText::LcdLine>& lines);
     void showLiveness();
@@ -104,6 +106,8 @@ private:
     SenderLabel* rateLabel = nullptr;
     QLCDNumber* rateLcd = nullptr;
     SenderLabel* sourceLabel = nullptr;
+    // The rows layout's blocks, instead of the three stacked displays above.
+    SenderRows* senderRows = nullptr;
     // The seven-segment variant shows one line of senders per pair of numbers, stacked in two
     // columns: the first pair is timecodeLcd and rateLcd, and how many senders each line holds.
     QWidget* timecodeColumn = nullptr;

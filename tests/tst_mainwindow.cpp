@@ -744,6 +744,40 @@ private slots:
         }
     }
 
+    void columnsFor_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QSize>("room");
+        QTest::addColumn<int>("columns");
+        // Digits in a cell as large as its height, or a tenth of its width, whichever is less;
+        // none in a cell narrower than 50 pixels.
+        QTest::newRow("one: one column") << 1 << QSize(1000, 10) << 1;
+        QTest::newRow("two, 200 x 19: a column more gives 10 over 9") << 2 << QSize(200, 19) << 2;
+        QTest::newRow("two, 200 x 20: the same either way, the fewer columns")
+            << 2 << QSize(200, 20) << 1;
+        QTest::newRow("two, 200 x 22: one column gives 11 over 10") << 2 << QSize(200, 22) << 1;
+        QTest::newRow("three, 300 x 30: two columns of two rows") << 3 << QSize(300, 30) << 2;
+        QTest::newRow("two, 100 x 6: a column more gives 5 over 3") << 2 << QSize(100, 6) << 2;
+        QTest::newRow("two, 99 x 6: a column more would, but no block fits its cells")
+            << 2 << QSize(99, 6) << 1;
+        QTest::newRow("sixteen, 1920 x 1040: two columns; three narrow the digits")
+            << 16 << QSize(1920, 1040) << 2;
+        QTest::newRow("sixteen, 1920 x 200: four of four, the cells most alike their digits")
+            << 16 << QSize(1920, 200) << 4;
+    }
+
+    // The rows layout's columns: the most that give the digits the largest size.
+    void columnsFor()
+    {
+        QFETCH(int, count);
+        QFETCH(QSize, room);
+        QFETCH(int, columns);
+        const auto digits = [](QSize cell) {
+            return cell.width() < 50 ? 0 : std::min(cell.width() / 10, cell.height());
+        };
+        QCOMPARE(DisplayRules::columnsFor(count, room, digits), columns);
+    }
+
     void placedOnScreen_data()
     {
         QTest::addColumn<QRect>("frame");
@@ -1043,6 +1077,76 @@ private slots:
         QFETCH(QByteArray, wayland);
         QFETCH(bool, none);
         QCOMPARE(WindowOptions::noDisplay(platform, qpa, display, wayland), none);
+    }
+
+    void rowsLayout_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::newRow("text") << QByteArray("[General]\nLayout=rows\n");
+        QTest::newRow("seven-segment") << QByteArray("[General]\nLayout=rows\nUseLcd=true\n");
+    }
+
+    // Sixteen senders in full screen on a 1920 x 1080 screen, in the rows layout: each sender's
+    // rate and address right under its time, in first-heard order down the columns, which the
+    // rows flow into, every block within the window, and the digits at least 40 pixels high.
+    void rowsLayout()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        if (QGuiApplication::primaryScreen()->size() != QSize(1920, 1080))
+            QSKIP("needs the 1920 x 1080 screen of tst_mainwindow_full_hd");
+        QFETCH(QByteArray, settings);
+        QVERIFY(this->settings.write(settings));
+        MainWindow window;
+        window.showFullScreen();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.geometry(), QRect(0, 0, 1920, 1080));
+        QVERIFY(send(window, fromControllers(16)));
+        SenderRows* rows = MainWindowProbe::senderRows(window);
+        QVERIFY(rows);
+        QTRY_COMPARE(rows->blockCount(), 16);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+
+        QVERIFY2(rows->columns() > 1, qPrintable(QString::number(rows->columns())));
+        const auto placed = [&](const QWidget* widget) {
+            return QRect(widget->mapTo(&window, QPoint()), widget->size());
+        };
+        const QColor black = window.palette().color(QPalette::Window);
+        for (int n = 0; n < 16; ++n) {
+            QWidget* time = rows->timeWidget(n);
+            const QLabel* info = rows->infoLabel(n);
+            QCOMPARE(info->text(), QStringLiteral("25 FPS · 127.0.0.%1").arg(n + 2));
+            if (const auto* label = qobject_cast<QLabel*>(time))
+                QCOMPARE(label->text(),
+                         QStringLiteral("23:59:59:%1").arg(n, 2, 10, QLatin1Char('0')));
+            const QRect timeAt = placed(time);
+            const QRect infoAt = placed(info);
+            QVERIFY(window.rect().contains(timeAt) && window.rect().contains(infoAt));
+            QCOMPARE(infoAt.top(), timeAt.bottom() + 1);
+            QCOMPARE(infoAt.center().x(), timeAt.center().x());
+            if (n > 0) {
+                // Below the one before, or at the top of the next column.
+                const QRect before = placed(rows->timeWidget(n - 1));
+                QVERIFY((timeAt.left() == before.left() && timeAt.top() > before.bottom()) ||
+                        (timeAt.left() > before.right() && timeAt.top() < before.top()));
+            }
+            // The digits as drawn: the rows of the time's picture with anything but the black.
+            const QImage picture = time->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            int first = -1, last = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x) {
+                    if (picture.pixelColor(x, y) != black) {
+                        first = first < 0 ? y : first;
+                        last = y;
+                        break;
+                    }
+                }
+            }
+            QVERIFY2(first >= 0 && last - first + 1 >= 40,
+                     qPrintable(QStringLiteral("sender %1: digits %2 pixels high")
+                                    .arg(n)
+                                    .arg(last - first + 1)));
+        }
     }
 
     // F11 and a double click switch full screen on and off, Escape leaves it and does nothing
