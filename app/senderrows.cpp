@@ -38,9 +38,14 @@ QWidget* SenderRows::timeWidget(qsizetype block) const
 void SenderRows::setEntries(const QList<Entry>& entries)
 {
     const qsizetype before = blocks.size();
-    const QString longestBefore = widestTime();
-    const QString widestInfoBefore = widestInfo();
+    // Another block, a longer time or another line under one is another shape: the floor and the
+    // minimum follow, and the blocks are placed anew. Only the times change at every frame.
+    bool reshaped = entries.size() != shown.size();
+    for (qsizetype i = 0; !reshaped && i < entries.size(); ++i)
+        reshaped = entries[i].info != shown[i].info;
+    const qsizetype longestBefore = widestTime().size();
     shown = entries;
+    reshaped = reshaped || widestTime().size() != longestBefore;
     // Every digit on a number: the count is set before a text is shown, which it would cut.
     lcdDigits = std::max(11, int(widestTime().size()));
     while (blocks.size() < entries.size()) {
@@ -75,10 +80,7 @@ void SenderRows::setEntries(const QList<Entry>& entries)
             block.timeLabel->setText(entries[i].time);
         block.info->setText(entries[i].info);
     }
-    // Another block, a longer time or a wider line is another shape: the floor and the minimum
-    // follow, and the blocks are placed anew.
-    if (blocks.size() != before || widestTime().size() != longestBefore.size() ||
-        widestInfo() != widestInfoBefore) {
+    if (blocks.size() != before || reshaped) {
         measure();
         place();
         colour();
