@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "displayrules.h"
 #include "sendernames.h"
+#include "senderrows.h"
 #include "timecode.h"
 #include "timecodetext.h"
 
@@ -13,6 +14,7 @@
 #include <QLCDNumber>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -30,6 +32,8 @@ void MainWindow::SendTimecodeTimeOut()
     // as it frees up, and polls are answered from then on.
     artnetNode->setPollReplyEnabled(true);
     const qint64 now = artnetNode->timecodeClockNow();
+    if (senderNamer)
+        senderNamer->poll(now);
     const QString dropped = KernelDrops::lineFor(droppedReported, artnetNode->kernelDrops(), now);
     // Through the output thread, as every other line of the window: a paused terminal holds
     // up no refresh.
@@ -43,12 +47,25 @@ void MainWindow::SendTimecodeTimeOut()
         return;
     // Cleared, they keep their capacity: no allocation per refresh.
     readSilent.clear();
+    readTwoSources.clear();
     bool same =
         senders.size() == shownTimecodes.size() && senders.nameChanges() == shownNameChanges;
+    toldTwoSources.resize(senders.size());
     for (int order = 0; order < senders.size(); ++order) {
         const SenderEntry& entry = senders.at(order);
         readSilent.append(entry.silentAt(now));
+        const bool twoSources = entry.twoSourcesAt(now);
+        readTwoSources.append(twoSources);
+        if (twoSources && !toldTwoSources[order]) {
+            toldTwoSources[order] = true;
+            ArtNetOutput::line(SenderNames::twoSourcesLine(entry.address, entry.stream));
+        }
         same = same && Timecode::sameRecord(entry.timecode, shownTimecodes[order]);
+    }
+    // Two sources found or gone change an address line.
+    if (readTwoSources != shownTwoSources) {
+        shownTwoSources.swap(readTwoSources);
+        same = false;
     }
     // Nothing new since the last refresh: the widgets show it already, so the texts are not
     // built again.
@@ -72,10 +89,22 @@ void MainWindow::showEntries()
     const qsizetype n = shownTimecodes.size();
     ++textBuilds;
 
+    if (senderRows) {
+        showRows();
+        if (n == before)
+            return;
+        // A block more: the blocks share the screen's room, and the window stays on it.
+        senderRows->setRoom(roomOnScreen({senderRows}));
+        activateLayouts();
+        keepOnScreen();
+        return;
+    }
+
     TimecodeText::Texts texts;
     const qsizetype linesBefore = lcdLineSenders.size();
-    const auto addressLine = [](const SenderEntry& shown) {
-        return SenderNames::addressLine(shown.name, shown.address, shown.stream);
+    const auto addressLine = [this](const SenderEntry& shown) {
+        return SenderNames::addressLine(shown.name, shown.address, shown.stream,
+                                        shownTwoSources.value(shown.order));
     };
     if (useLcd) {
         QList<TimecodeText::LcdLine> lines;
@@ -119,6 +148,20 @@ void MainWindow::showEntries()
     if (size() == sizeBefore)
         fitTimecodeFont();
     keepOnScreen();
+}
+
+void MainWindow::showRows()
+{
+    static const QString separator = QStringLiteral(" \u00B7 ");
+    QList<SenderRows::Entry> entries;
+    for (const SenderEntry& shown : artnetNode->senders().all()) {
+        const QString rate = TimecodeText::frameRateName(shown.timecode.type);
+        const QString address = SenderNames::addressLine(shown.name, shown.address, shown.stream,
+                                                         shownTwoSources.value(shown.order));
+        entries.append({TimecodeText::formatTime(shown.timecode),
+                        rate.isEmpty() ? address : rate + separator + address});
+    }
+    senderRows->setEntries(entries);
 }
 
 void MainWindow::activateLayouts()
@@ -213,7 +256,8 @@ QSize MainWindow::roomOnScreen(std::initializer_list<const QWidget*> lines) cons
             taken += widget->minimumHeight() > 0 ? widget->minimumHeight()
                                                  : widget->minimumSizeHint().height();
     }
-    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize frame = frameSize();
+    measuredFrame = frame;
     const QMargins margins = mainLayout->contentsMargins() + centralPanel->contentsMargins();
     const QSize available = shownOn->availableGeometry().size() - frame;
     return {available.width() - margins.left() - margins.right(),
@@ -243,30 +287,51 @@ void MainWindow::fitLcdLinesToScreen()
     }
 }
 
-void MainWindow::keepOnScreen()
+void MainWindow::keepOnScreen(bool shrinkToScreen)
 {
     const QScreen* shownOn = screen();
     if (!shownOn || !isVisible() || isFullScreen() || isMaximized())
         return;
-    // A window that grew by a line may reach past the screen's bottom or right edge; it moves
-    // back by what it reaches past, never further than the screen's top left corner.
+    // A window that grew by a line, or came back from full screen larger than it left, may reach
+    // past the screen's bottom or right edge.
     const QRect available = shownOn->availableGeometry();
+    // Larger than the screen once its room was measured anew (a size taken from full screen, with
+    // a frame around it now): as large as the screen has room for, where its minimum allows. A
+    // size the user or a program gave it is theirs.
+    const QSize room = (available.size() - frameSize()).expandedTo(minimumSize());
+    if (shrinkToScreen && (width() > room.width() || height() > room.height()))
+        resize(size().boundedTo(room));
     const QRect frame = frameGeometry();
-    const int x =
-        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1));
-    const int y =
-        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1));
-    if (x != frame.left() || y != frame.top())
-        move(x, y);
+    const QPoint placed = DisplayRules::placedOnScreen(frame, available);
+    if (placed != frame.topLeft())
+        move(placed);
+}
+
+QSize MainWindow::frameSize() const
+{
+    return frameGeometry().size() - geometry().size();
+}
+
+void MainWindow::roomMayHaveChanged()
+{
+    // The window manager tells the frame it draws around the window after the window is shown
+    // or comes back from full screen; the room was measured without it until then.
+    if (isVisible() && !isFullScreen() && frameSize() != measuredFrame) {
+        measuredFrame = frameSize(); // once is enough
+        QTimer::singleShot(0, this, &MainWindow::screenChanged);
+    }
 }
 
 void MainWindow::screenChanged()
 {
     // Another screen may have room for more, or less, of the floor or the numbers.
     setTimecodeFloor();
-    if (useLcd)
+    if (senderRows)
+        senderRows->setRoom(roomOnScreen({senderRows}));
+    else if (useLcd)
         fitLcdLinesToScreen();
     placeOnScreen();
+    keepOnScreen(/*shrinkToScreen=*/true);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -280,6 +345,10 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::showLiveness()
 {
+    if (senderRows) {
+        senderRows->setSilent(shownSilent);
+        return;
+    }
     if (useLcd) {
         // One pair of numbers for a line of senders: dimmed once none of them sends.
         const QColor dimmed = DisplayRules::dimmedColour(palette().color(QPalette::WindowText),
@@ -310,10 +379,22 @@ void MainWindow::showLiveness()
     }
 }
 
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    roomMayHaveChanged();
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
+    if (!event)
+        return;
+    // Whatever made the window larger (a line more, its minimum after full screen, the user),
+    // it stays on its screen.
+    roomMayHaveChanged();
+    keepOnScreen();
     // The seven-segment display scales its digits by itself.
-    if (!event || !timecodeLabel)
+    if (!timecodeLabel)
         return;
     // At the first show the panel is still hidden and its layout has not placed the label:
     // placed now, the label has the size it will be shown at.

@@ -78,6 +78,36 @@ int floorOnScreen(const QString& family, const QString& time, const QString& rat
     return size;
 }
 
+int columnsFor(int count, QSize room, const std::function<int(QSize cell)>& digits)
+{
+    if (count <= 1)
+        return 1;
+    int best = 1;
+    int bestDigits = -1;
+    int lastRows = 0;
+    for (int columns = 1; columns <= count; ++columns) {
+        const int rows = (count + columns - 1) / columns;
+        if (rows == lastRows)
+            continue;
+        lastRows = rows;
+        const int size = digits(QSize(room.width() / columns, room.height() / rows));
+        if (size > bestDigits) {
+            best = columns;
+            bestDigits = size;
+        }
+    }
+    return best;
+}
+
+QPoint placedOnScreen(const QRect& frame, const QRect& available)
+{
+    const int x =
+        std::max(available.left(), std::min(frame.left(), available.right() - frame.width() + 1));
+    const int y =
+        std::max(available.top(), std::min(frame.top(), available.bottom() - frame.height() + 1));
+    return {x, y};
+}
+
 double contrastRatio(const QColor& a, const QColor& b)
 {
     const double x = luminance(a) + kFlare;

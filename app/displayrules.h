@@ -5,8 +5,12 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
+
+#include <functional>
 
 namespace DisplayRules {
 
@@ -36,6 +40,19 @@ LinesExtent linesExtent(const QString& family, const QString& time, const QStrin
 // room's height and the widest of them into its width; 1 when not even that size fits.
 int floorOnScreen(const QString& family, const QString& time, const QString& rate,
                   const QString& sources, const QFont& sourcesFont, QSize room);
+
+// The rows layout's columns: how many columns count blocks of senders stand in within room, so
+// that their digits are the largest. The blocks go down the columns, rows = count / columns
+// rounded up; a block's cell is room's width / columns by room's height / rows, in whole pixels.
+// digits says how large the digits are in a cell (0 where a block does not fit in it). The
+// largest digits win; of column counts that give the same, the fewest. Of the counts that make
+// the same number of rows only the fewest is tried: more would only narrow the cells.
+int columnsFor(int count, QSize room, const std::function<int(QSize cell)>& digits);
+
+// Where a window's frame goes to stand on its screen's available area: moved back by what it
+// reaches past the bottom or the right edge, and never past the top or the left edge, where a
+// frame larger than the area keeps its top left corner.
+QPoint placedOnScreen(const QRect& frame, const QRect& available);
 
 // The contrast ratio of two colours as accessibility guidelines define it, from 1 (alike) to 21
 // (black and white).

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QShortcut>
+#include <QTimer>
 
 namespace {
 
@@ -80,4 +81,8 @@ void MainWindow::changeEvent(QEvent* event)
     // The seven-segment numbers carry their grey themselves; the labels take theirs as they draw.
     if (useLcd)
         showLiveness();
+    // Back from full screen with the senders that joined meanwhile, and a frame around it again:
+    // the room on the screen is measured anew once the window manager has put the window back.
+    if (!fullScreen)
+        QTimer::singleShot(0, this, &MainWindow::screenChanged);
 }

@@ -2,6 +2,7 @@
 #include "chronolume_config.h"
 #include "diagnostics.h"
 #include "mainwindow.h"
+#include "windowoptions.h"
 #include "windowoutput.h"
 
 #include <QApplication>
@@ -11,50 +12,22 @@
 #include <QScreen>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-// The window's own options, in --help and read once the application object exists.
-struct WindowOptions
-{
-    QCommandLineOption fullScreen{
-        QStringLiteral("full-screen"),
-        QCoreApplication::translate("main", "Start in the dark full screen.")};
-    QCommandLineOption screen{
-        QStringLiteral("screen"),
-        QCoreApplication::translate("main", "Open the window on the screen of this name (see "
-                                            "--list-screens)."),
-        QStringLiteral("NAME")};
-    QCommandLineOption listScreens{
-        QStringLiteral("list-screens"),
-        QCoreApplication::translate("main",
-                                    "Print the names of the screens, one a line, and end.")};
-};
-
-void addWindowOptions(QCommandLineParser& parser, const WindowOptions& options)
-{
-    // Qt's own single-dash options (-reverse, -style) must not read as bundled short ones.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({options.fullScreen, options.screen, options.listScreens});
-}
-
 // --help and --version print and end the program before any window or display is needed; any
 // other argument stays Qt's (-platform, -style, ...) or is ignored, as it always was.
-void answerHelpOrVersion(int argc, char* argv[])
+void answerHelpOrVersion(int argc, char* argv[], const QStringList& arguments)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QCoreApplication::translate(
         "main", "Shows the Art-Net timecode (ArtTimeCode) of every controller on the network in "
                 "large digits.\nF11 or a double click switches full screen on and off; Escape "
                 "leaves it. A right click opens the menu."));
-    const WindowOptions windowOptions;
-    addWindowOptions(parser, windowOptions);
+    WindowOptions::addTo(parser);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.parse(arguments); // errors are other arguments, left as they were
@@ -86,35 +59,30 @@ struct Placement
     int exitStatus = -1;       // 0 or more: the program ends at once with it
 };
 
-// Reads the window's options once the screens are known. --list-screens prints their names, and
-// a screen that does not exist is complained of; either ends the program.
-Placement readPlacement()
+// Places the window as the options say once the screens are known. --list-screens prints their
+// names, and a screen that does not exist is complained of; either ends the program.
+Placement readPlacement(const WindowOptions::Options& options)
 {
-    QCommandLineParser parser;
-    const WindowOptions options;
-    addWindowOptions(parser, options);
-    parser.parse(QCoreApplication::arguments()); // errors are other arguments, as above
     const QList<QScreen*> screens = QGuiApplication::screens();
     Placement placement;
-    placement.fullScreen = parser.isSet(options.fullScreen);
-    if (parser.isSet(options.listScreens)) {
+    placement.fullScreen = options.fullScreen;
+    if (options.listScreens) {
         for (const QScreen* screen : screens)
             std::printf("%s\n", qPrintable(screen->name()));
         placement.exitStatus = 0;
         return placement;
     }
-    if (!parser.isSet(options.screen))
+    if (options.screen.isEmpty())
         return placement;
-    const QString name = parser.value(options.screen);
     QStringList names;
     for (QScreen* screen : screens) {
         names << screen->name();
-        if (screen->name() == name)
+        if (screen->name() == options.screen)
             placement.screen = screen;
     }
     if (!placement.screen) {
         std::fprintf(stderr, "chronolume: no screen is named \"%s\"; the screens are: %s\n",
-                     qPrintable(name), qPrintable(names.join(QStringLiteral(", "))));
+                     qPrintable(options.screen), qPrintable(names.join(QStringLiteral(", "))));
         placement.exitStatus = 2;
     }
     return placement;
@@ -140,12 +108,34 @@ void showWindow(MainWindow& window, const Placement& placement)
 
 int main(int argc, char* argv[])
 {
-    answerHelpOrVersion(argc, argv);
-    // From here on nothing the window writes waits for a terminal or a pipe.
+    // A closed standard output or error is a reader who has gone: the writes fail, and the lines
+    // are dropped and counted like those the output does not take, instead of ending the window.
+    std::signal(SIGPIPE, SIG_IGN);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    answerHelpOrVersion(argc, argv, arguments);
+    const WindowOptions::Options options = WindowOptions::read(arguments);
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "chronolume: %s\n", qPrintable(options.error));
+        return 2;
+    }
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    if (WindowOptions::noDisplay(WindowOptions::platformArgument(arguments),
+                                 qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
+                                 qgetenv("WAYLAND_DISPLAY"))) {
+        std::fprintf(stderr, "%s\n", WindowOutput::kNoDisplay);
+        return 1;
+    }
+#endif
+    // From here on nothing the window writes waits for a terminal or a pipe. A display that is
+    // named but cannot be opened ends the program with the same line, not with Qt's abort.
     WindowOutput::routeMessages();
+    WindowOutput::setOpeningDisplay(true);
     QApplication application(argc, argv);
+    WindowOutput::setOpeningDisplay(false);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(chronolume::kAppId));
-    const Placement placement = readPlacement();
+    const Placement placement = readPlacement(options);
     if (placement.exitStatus >= 0)
         return placement.exitStatus;
     // Asked before the window's node binds the port, which would count itself. A diagnostic
@@ -158,7 +148,7 @@ int main(int argc, char* argv[])
     int result;
     {
         // The window, and with it the node and its socket, goes before the application object.
-        MainWindow window;
+        MainWindow window(nullptr, options.layout);
         showWindow(window, placement);
         result = application.exec();
     }

@@ -7,6 +7,7 @@
 #include "chronolume_config.h"
 #include "displayrules.h"
 #include "sendernames.h"
+#include "senderrows.h"
 #include "weblinks.h"
 
 #include <QCloseEvent>
@@ -26,7 +27,8 @@ constexpr int kRefreshIntervalMs = 41;
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
+MainWindow::MainWindow(QWidget* parent, std::optional<WindowOptions::Layout> chosenLayout)
+    : QMainWindow(parent, Qt::WindowFlags())
 {
     updateLink = chronolume::updatePageLink();
     helpLink = chronolume::helpPageLink();
@@ -35,6 +37,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
     QSettings settings{QLatin1String(chronolume::kWebDomain),
                        QLatin1String(chronolume::kProductName)};
     useLcd = settings.value(QStringLiteral("UseLcd"), false).toBool();
+    // A value the window does not know reads as the default, as a missing one does.
+    displayLayout = chosenLayout.value_or(
+        WindowOptions::layoutNamed(settings.value(QStringLiteral("Layout")).toString())
+            .value_or(WindowOptions::Layout::Blocks));
 
     artnetNode = new artnet;
     if (artnetNode) {
@@ -70,7 +76,11 @@ void MainWindow::buildCentralWidget()
     centralPanel = new QWidget(nullptr, Qt::WindowFlags());
     mainLayout = new QVBoxLayout;
 
-    if (useLcd) {
+    if (displayLayout == WindowOptions::Layout::Rows) {
+        senderRows = new SenderRows(useLcd, this);
+        senderRows->setEntries(
+            {{tr("--:--:--:--"), tr("-- fps") + QStringLiteral(" \u00B7 ") + tr("0.0.0.0")}});
+    } else if (useLcd) {
         timecodeColumn = new QWidget(this);
         rateColumn = new QWidget(this);
         for (QWidget* column : {timecodeColumn, rateColumn}) {
@@ -88,10 +98,12 @@ void MainWindow::buildCentralWidget()
         rateLabel->setAlignment(Qt::AlignCenter);
         rateLabel->setText(tr("-- fps"));
     }
-    sourceLabel = new SenderLabel(this);
-    sourceLabel->setAlignment(Qt::AlignCenter);
-    sourceLabel->setText(tr("0.0.0.0"));
-    sourcesFont = sourceLabel->font();
+    if (!senderRows) {
+        sourceLabel = new SenderLabel(this);
+        sourceLabel->setAlignment(Qt::AlignCenter);
+        sourceLabel->setText(tr("0.0.0.0"));
+        sourcesFont = sourceLabel->font();
+    }
 
     if (timecodeLabel && rateLabel) {
         const QFont font(timecodeLabel->font().family(), DisplayRules::kFloorPointSize, QFont::Bold,
@@ -111,14 +123,18 @@ void MainWindow::buildCentralWidget()
     linkLabel->setOpenExternalLinks(true);
     linkLabel->setToolTip(tr("Visit homepage for download updates and help."));
 
-    QWidget* timecodeWidget = timecodeColumn ? timecodeColumn : timecodeLabel;
-    QWidget* rateWidget = rateColumn ? rateColumn : rateLabel;
-    mainLayout->addWidget(timecodeWidget, 0);
-    mainLayout->addWidget(rateWidget, 0);
-    mainLayout->addWidget(sourceLabel, 0);
+    if (senderRows) {
+        mainLayout->addWidget(senderRows, 1);
+    } else {
+        QWidget* timecodeWidget = timecodeColumn ? timecodeColumn : timecodeLabel;
+        QWidget* rateWidget = rateColumn ? rateColumn : rateLabel;
+        mainLayout->addWidget(timecodeWidget, 0);
+        mainLayout->addWidget(rateWidget, 0);
+        mainLayout->addWidget(sourceLabel, 0);
+        mainLayout->setStretchFactor(timecodeWidget, 2);
+    }
     mainLayout->addWidget(titleLabel, 0);
     mainLayout->addWidget(linkLabel, 0);
-    mainLayout->setStretchFactor(timecodeWidget, 2);
 
     centralPanel->setLayout(mainLayout);
     setCentralWidget(centralPanel);
@@ -126,6 +142,8 @@ void MainWindow::buildCentralWidget()
     // fitted font would raise the window's minimum, the layout would grow the window and the
     // next fit the font.
     setTimecodeFloor();
+    if (senderRows)
+        senderRows->setRoom(roomOnScreen({senderRows}));
 }
 
 MainWindow::~MainWindow()
@@ -166,6 +184,8 @@ MainWindow::~MainWindow()
     rateColumn = nullptr;
     delete sourceLabel;
     sourceLabel = nullptr;
+    delete senderRows;
+    senderRows = nullptr;
     delete titleLabel;
     titleLabel = nullptr;
     delete linkLabel;

@@ -7,6 +7,7 @@
 #include "kerneldrops.h"
 #include "senderlabel.h"
 #include "timecodetext.h"
+#include "windowoptions.h"
 
 #include <QFont>
 #include <QList>
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <initializer_list>
+#include <optional>
 
 class AboutInfo;
 class CheckSoftwareUpdate;
@@ -25,6 +27,7 @@ class QMenu;
 class QTimer;
 class QVBoxLayout;
 class SenderNamer;
+class SenderRows;
 class artnet;
 
 class MainWindow : public QMainWindow
@@ -32,7 +35,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The layout as the command line names it; without one, as the setting Layout has it.
+    explicit MainWindow(QWidget* parent = nullptr,
+                        std::optional<WindowOptions::Layout> layout = std::nullopt);
     ~MainWindow() override;
 
 private slots:
@@ -46,6 +51,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -58,6 +64,7 @@ private:
     void createFullScreenKeys();
     void fitTimecodeFont();
     void showEntries();
+    void showRows();
     QLCDNumber* addLcd(QWidget* column, int digits, const QString& text);
     void showLcdLines(const QList<TimecodeText::LcdLine>& lines);
     void showLiveness();
@@ -65,12 +72,16 @@ private:
     // The room the window's screen leaves these widgets, stacked, after the rest of the window.
     QSize roomOnScreen(std::initializer_list<const QWidget*> lines) const;
     void fitLcdLinesToScreen();
-    void keepOnScreen();
+    void keepOnScreen(bool shrinkToScreen = false);
     // The layouts take the widgets' new minimums, the font is fitted to the room it got, and the
     // window stays on its screen.
     void activateLayouts();
     void placeOnScreen();
     void screenChanged();
+    // The frame the window manager draws around the window, as far as it is known.
+    QSize frameSize() const;
+    // Measures the room on the screen anew once the frame is another than it was measured with.
+    void roomMayHaveChanged();
     void toggleFullScreen();
 
     artnet* artnetNode = nullptr;
@@ -88,12 +99,15 @@ private:
     QString updateLink;
     QString helpLink;
     bool useLcd = false;
+    WindowOptions::Layout displayLayout = WindowOptions::Layout::Blocks;
     QTimer* timecodeTimer = nullptr;
     SenderLabel* timecodeLabel = nullptr;
     QLCDNumber* timecodeLcd = nullptr;
     SenderLabel* rateLabel = nullptr;
     QLCDNumber* rateLcd = nullptr;
     SenderLabel* sourceLabel = nullptr;
+    // The rows layout's blocks, instead of the three stacked displays above.
+    SenderRows* senderRows = nullptr;
     // The seven-segment variant shows one line of senders per pair of numbers, stacked in two
     // columns: the first pair is timecodeLcd and rateLcd, and how many senders each line holds.
     QWidget* timecodeColumn = nullptr;
@@ -111,6 +125,11 @@ private:
     // Which senders are silent, as shown and as read at this refresh, one flag per entry.
     QList<bool> shownSilent;
     QList<bool> readSilent;
+    // Which senders have two sources behind them, as shown and as read; and for which of them a
+    // line has said so.
+    QList<bool> shownTwoSources;
+    QList<bool> readTwoSources;
+    QList<bool> toldTwoSources;
     // The length of the timecode text the label's minimum size was measured for: another
     // length is another shape (a line more, a field of three digits).
     qsizetype floorTextLength = 0;
@@ -120,6 +139,7 @@ private:
     int floorPointSize = DisplayRules::kFloorPointSize;
     QFont sourcesFont;
     bool screenWatched = false;
+    mutable QSize measuredFrame; // the frame the room on the screen was last measured with
     QShortcut* fullScreenShortcut = nullptr;
     QShortcut* leaveFullScreenShortcut = nullptr;
     // How many refreshes have built the texts: the only trace of a refresh that found nothing

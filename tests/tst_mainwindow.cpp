@@ -10,10 +10,12 @@
 #include "fitreference.h"
 #include "probes.h"
 #include "sandbox.h"
+#include "senderlabel.h"
 #include "settingsstore.h"
 #include "steppedclock.h"
 #include "timecodetext.h"
 #include "traffic.h"
+#include "windowoptions.h"
 #include "windowprobes.h"
 
 #include <QFontDatabase>
@@ -196,6 +198,52 @@ QSize stackedRoom(const QString& family, const QStringList& texts, const QFont& 
     return room;
 }
 
+// Live text red and the background white, so that every pixel of a line tells which colour drew
+// it: red blended with white keeps more red than green, the grey of a silent sender blended with
+// white stays grey.
+QPalette redOnWhite()
+{
+    QPalette colours;
+    colours.setColor(QPalette::Window, Qt::white);
+    colours.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    return colours;
+}
+
+// Which colour drew each line of a label on the window: 0 the live red for every pixel of its
+// glyphs, 1 the silent grey for every one, -1 both or another. A line's glyphs are where a label
+// set up as this one draws them when it shows that line alone.
+QList<int> linesDrawn(QLabel& label)
+{
+    const QImage shown = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QStringList lines = label.text().split(QLatin1Char('\n'));
+    QLabel alone;
+    alone.setTextFormat(Qt::PlainText);
+    alone.setAlignment(label.alignment());
+    alone.setFont(label.font());
+    alone.resize(label.size());
+    const QRgb white = qRgb(255, 255, 255);
+    QList<int> drawn;
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        QStringList blanked;
+        for (qsizetype other = 0; other < lines.size(); ++other)
+            blanked << (other == n ? lines[n] : QString(lines[other].size(), QLatin1Char(' ')));
+        alone.setText(blanked.join(QLatin1Char('\n')));
+        const QImage glyphs = alone.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QSet<int> colours;
+        for (int y = 0; y < glyphs.height(); ++y) {
+            for (int x = 0; x < glyphs.width(); ++x) {
+                const QRgb pixel = shown.pixel(x, y);
+                if (glyphs.pixel(x, y) == glyphs.pixel(0, 0) || pixel == white)
+                    continue;
+                const bool grey = qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+                const bool red = qRed(pixel) == 255 && qGreen(pixel) == qBlue(pixel);
+                colours.insert(grey ? 1 : red ? 0 : -1);
+            }
+        }
+        drawn.append(colours.size() == 1 ? *colours.begin() : -1);
+    }
+    return drawn;
+}
 } // namespace
 
 Q_DECLARE_METATYPE(Traffic)
@@ -211,8 +259,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(settings.isValid());
-        QVERIFY(QFontDatabase::addApplicationFont(QStringLiteral(CHRONOLUME_UNEQUAL_DIGITS_FONT)) >=
-                0);
+        for (const char* font : {CHRONOLUME_UNEQUAL_DIGITS_FONT, CHRONOLUME_GAPPED_DIGITS_FONT,
+                                 CHRONOLUME_OVERLAPPING_DIGITS_FONT})
+            QVERIFY(QFontDatabase::addApplicationFont(QString::fromUtf8(font)) >= 0);
         const QFontMetrics unequal(QFont(kUnequalDigits, 22, QFont::Bold));
         QVERIFY(unequal.horizontalAdvance('6') > unequal.horizontalAdvance('9'));
         QVERIFY(unequal.horizontalAdvance('9') > unequal.horizontalAdvance('0'));
@@ -560,6 +609,157 @@ private slots:
         QVERIFY(!fits(found + 1, room));
     }
 
+    void lineRows_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("extra"); // rows of the label beyond its text's
+        // DejaVu Sans's lines are a fraction of a pixel higher or lower than its whole-pixel
+        // metrics say, and have no leading; the test's digits come with a leading, positive or
+        // negative, which is a fraction of a pixel at most sizes.
+        const QString dejaVu = QStringLiteral("DejaVu Sans");
+        const QString gapped = QStringLiteral("Gapped Digits");
+        const QString overlapping = QStringLiteral("Overlapping Digits");
+        QTest::newRow("8 pt, 64 lines") << dejaVu << 8 << 64 << 0;
+        QTest::newRow("10 pt, 32 lines, an odd row more") << dejaVu << 10 << 32 << 1;
+        QTest::newRow("14 pt, 16 lines: where it broke") << dejaVu << 14 << 16 << 0;
+        QTest::newRow("15 pt, 16 lines") << dejaVu << 15 << 16 << 0;
+        QTest::newRow("17 pt, 15 lines") << dejaVu << 17 << 15 << 7;
+        QTest::newRow("23 pt, two lines") << dejaVu << 23 << 2 << 0;
+        QTest::newRow("37 pt, 8 lines in twice their room") << dejaVu << 37 << 8 << 500;
+        QTest::newRow("100 pt, 6 lines") << dejaVu << 100 << 6 << 0;
+        QTest::newRow("200 pt, 3 lines") << dejaVu << 200 << 3 << 0;
+        QTest::newRow("positive leading, 8 pt, 64 lines") << gapped << 8 << 64 << 0;
+        QTest::newRow("positive leading, 11 pt, 24 lines") << gapped << 11 << 24 << 1;
+        QTest::newRow("positive leading, 100 pt, 3 lines") << gapped << 100 << 3 << 0;
+        QTest::newRow("negative leading, 8 pt, 40 lines") << overlapping << 8 << 40 << 5;
+        QTest::newRow("negative leading, 15 pt, 16 lines") << overlapping << 15 << 16 << 0;
+        QTest::newRow("negative leading, 200 pt, 2 lines") << overlapping << 200 << 2 << 1;
+    }
+
+    // Every line of a label, drawn by the label alone with the others left blank, lies within
+    // the rows the rule gives it: the rows follow where Qt draws each line, at every size and
+    // count, whatever the font's leading.
+    void lineRows()
+    {
+        QFETCH(QString, family);
+        QFETCH(int, size);
+        QFETCH(int, lines);
+        QFETCH(int, extra);
+        const QFont font(family, size, QFont::Bold);
+        QCOMPARE(QFontInfo(font).family(), family);
+        // The test's fonts have digits and colons only.
+        const bool letters = family == QLatin1String("DejaVu Sans");
+        QStringList texts;
+        for (int n = 0; n < lines; ++n) {
+            // Descenders too, and the separators of an address line.
+            texts << (letters && n % 2
+                          ? QStringLiteral("Gypsy desk \u00B7 10.0.0.%1").arg(n)
+                          : QStringLiteral("23:59:59:%1").arg(n, 2, 10, QLatin1Char('0')));
+        }
+        QLabel label;
+        label.setTextFormat(Qt::PlainText);
+        label.setAlignment(Qt::AlignCenter);
+        label.setFont(font);
+        label.resize(QFontMetrics(font).size(0, texts.join('\n')) + QSize(8, extra));
+        const QList<SenderLines::Rows> rows =
+            SenderLines::lineRows(font, texts.join('\n'), label.contentsRect(),
+                                  int(label.alignment()), 0, label.height());
+        QCOMPARE(rows.size(), lines);
+        QCOMPARE(rows.first().top, 0);
+        QCOMPARE(rows.last().bottom, label.height());
+        for (int n = 0; n < lines; ++n) {
+            QStringList alone(lines, QString());
+            for (int other = 0; other < lines; ++other)
+                alone[other] =
+                    other == n ? texts[n] : QString(texts[other].size(), QLatin1Char(' '));
+            label.setText(alone.join('\n'));
+            const QImage picture = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QRgb background = label.palette().color(QPalette::Window).rgb();
+            int first = -1, last = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+                if (std::any_of(row, row + picture.width(),
+                                [&](QRgb p) { return p != background; })) {
+                    first = first < 0 ? y : first;
+                    last = y;
+                }
+            }
+            // Rows of the picture are device pixels.
+            const qreal scale = picture.devicePixelRatio();
+            QVERIFY2(first >= rows[n].top * scale && last >= first && last < rows[n].bottom * scale,
+                     qPrintable(QStringLiteral("line %1 drawn in rows %2 to %3, given %4 to %5")
+                                    .arg(n)
+                                    .arg(first)
+                                    .arg(last)
+                                    .arg(rows[n].top)
+                                    .arg(rows[n].bottom - 1)));
+        }
+    }
+
+    void columnsFor_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QSize>("room");
+        QTest::addColumn<int>("columns");
+        // Digits in a cell as large as its height, or a tenth of its width, whichever is less;
+        // none in a cell narrower than 50 pixels.
+        QTest::newRow("two, 200 x 19: a column more gives 10 over 9") << 2 << QSize(200, 19) << 2;
+        QTest::newRow("two, 200 x 20: the same either way, the fewer columns")
+            << 2 << QSize(200, 20) << 1;
+        QTest::newRow("two, 200 x 22: one column gives 11 over 10") << 2 << QSize(200, 22) << 1;
+        QTest::newRow("three, 300 x 30: two columns of two rows") << 3 << QSize(300, 30) << 2;
+        QTest::newRow("two, 100 x 6: a column more gives 5 over 3") << 2 << QSize(100, 6) << 2;
+        QTest::newRow("two, 99 x 6: a column more would, but no block fits its cells")
+            << 2 << QSize(99, 6) << 1;
+        QTest::newRow("sixteen, 1920 x 1040: two columns; three narrow the digits")
+            << 16 << QSize(1920, 1040) << 2;
+        QTest::newRow("sixteen, 1920 x 200: four of four, the cells most alike their digits")
+            << 16 << QSize(1920, 200) << 4;
+    }
+
+    // The rows layout's columns: the most that give the digits the largest size.
+    void columnsFor()
+    {
+        QFETCH(int, count);
+        QFETCH(QSize, room);
+        QFETCH(int, columns);
+        const auto digits = [](QSize cell) {
+            return cell.width() < 50 ? 0 : std::min(cell.width() / 10, cell.height());
+        };
+        QCOMPARE(DisplayRules::columnsFor(count, room, digits), columns);
+    }
+
+    void placedOnScreen_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QPoint>("placed");
+        // A 1920 x 1080 screen with a panel of 30 pixels at its top.
+        QTest::newRow("inside: stays") << QRect(100, 100, 400, 300) << QPoint(100, 100);
+        QTest::newRow("its bottom on the last row: stays")
+            << QRect(100, 780, 400, 300) << QPoint(100, 780);
+        QTest::newRow("a row past the bottom: up by one")
+            << QRect(100, 781, 400, 300) << QPoint(100, 780);
+        QTest::newRow("back from full screen grown by senders: up by what it reaches past")
+            << QRect(0, 471, 215, 644) << QPoint(0, 436);
+        QTest::newRow("a column past the right edge: left by one")
+            << QRect(1521, 100, 400, 300) << QPoint(1520, 100);
+        QTest::newRow("under the panel: down to the area")
+            << QRect(100, 29, 400, 300) << QPoint(100, 30);
+        QTest::newRow("taller than the area: its top on the area's")
+            << QRect(100, 500, 400, 1100) << QPoint(100, 30);
+    }
+
+    // Where the window goes when it would reach past its screen: after full screen, and at every
+    // size change.
+    void placedOnScreen()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QPoint, placed);
+        QCOMPARE(DisplayRules::placedOnScreen(frame, QRect(0, 30, 1920, 1050)), placed);
+    }
+
     // Readable against the background, 3 : 1 as large text needs, and told from the live text;
     // where halfway between them would be less readable, closer to the text.
     void dimmedColour()
@@ -683,6 +883,202 @@ private slots:
         QCOMPARE(shownDimmed(window), expect({true, true}));
         QVERIFY(after(0, {{kB, artTimeCode(0, 0, 1, 10, 0)}}));
         QCOMPARE(shownDimmed(window), expect({true, false}));
+    }
+
+    void linesTakeTheirSendersColours_data()
+    {
+        QTest::addColumn<bool>("lcd");
+        QTest::addColumn<int>("senders");
+        QTest::newRow("text, 16 senders") << false << 16;
+        QTest::newRow("text, 32 senders") << false << 32;
+        QTest::newRow("text, 64 senders") << false << 64;
+        QTest::newRow("seven-segment, 64 senders") << true << 64;
+    }
+
+    // Many senders on a screen without room for their lines at the floor, every other one
+    // stopped (on the seven-segment display every other line of them): every line of every label
+    // is drawn wholly in its sender's colour, the live red or the silent grey, read from the
+    // pixels the window draws.
+    void linesTakeTheirSendersColours()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        QFETCH(bool, lcd);
+        QFETCH(int, senders);
+        QVERIFY(settings.write(lcd ? QByteArray("[General]\nUseLcd=true\n") : QByteArray()));
+        MainWindow window;
+        window.setPalette(redOnWhite());
+        auto* clock = new SteppedClock;
+        MainWindowProbe::node(window)->setTimecodeClock(clock);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const Traffic all = fromControllers(senders);
+        QVERIFY(send(window, all));
+        clock->step(1001);
+        // Eight to a line of seven-segment numbers.
+        const auto stopped = [&](int n) { return lcd ? (n / 8) % 2 == 1 : n % 2 == 1; };
+        Traffic live;
+        QList<bool> silent;
+        for (int n = 0; n < senders; ++n) {
+            if (!stopped(n))
+                live.append(all[n]);
+            if (!lcd || n % 8 == 0)
+                silent.append(stopped(n));
+        }
+        QVERIFY(send(window, live));
+        QTRY_COMPARE(MainWindowProbe::sourceLabel(window)->dimmedLines(), silent);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+
+        QList<QLabel*> labels{MainWindowProbe::sourceLabel(window)};
+        if (!lcd) {
+            labels << MainWindowProbe::timecodeLabel(window) << MainWindowProbe::rateLabel(window);
+            // Otherwise this would not be where it broke.
+            QVERIFY(labels[1]->font().pointSize() < DisplayRules::kFloorPointSize);
+        }
+        QList<int> expected;
+        for (const bool stoppedLine : std::as_const(silent))
+            expected.append(stoppedLine ? 1 : 0);
+        for (QLabel* label : std::as_const(labels))
+            QCOMPARE(linesDrawn(*label), expected);
+    }
+
+    void windowOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("layout"); // -1: none given
+        QTest::addColumn<QString>("error");
+        QTest::newRow("none") << QStringList() << -1 << "";
+        QTest::newRow("--layout rows") << QStringList{"--layout", "rows"} << 1 << "";
+        QTest::newRow("--layout=blocks") << QStringList{"--layout=blocks"} << 0 << "";
+        QTest::newRow("-layout rows, as Qt's options are written")
+            << QStringList{"-layout", "rows"} << 1 << "";
+        QTest::newRow("Qt's own arguments pass")
+            << QStringList{"-platform", "offscreen", "-reverse"} << -1 << "";
+        QTest::newRow("an unknown layout") << QStringList{"--layout", "columns"} << -1
+                                           << "--layout takes blocks or rows, not \"columns\"";
+        QTest::newRow("--layout without a value")
+            << QStringList{"--full-screen", "--layout"} << -1 << "--layout needs a value";
+        QTest::newRow("--screen without a value")
+            << QStringList{"--screen"} << -1 << "--screen needs a value";
+    }
+
+    // The window's options, judged before any display is opened: a usage error is a line to
+    // write and status 2.
+    void windowOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, layout);
+        QFETCH(QString, error);
+        const WindowOptions::Options options =
+            WindowOptions::read(QStringList{"chronolume"} + arguments);
+        QCOMPARE(options.error, error);
+        QCOMPARE(options.layout ? int(*options.layout) : -1, layout);
+    }
+
+    void noDisplay_data()
+    {
+        QTest::addColumn<QString>("platform"); // the -platform argument; null: none
+        QTest::addColumn<QByteArray>("qpa");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("wayland");
+        QTest::addColumn<bool>("none");
+        QTest::newRow("nothing set")
+            << QString() << QByteArray() << QByteArray() << QByteArray() << true;
+        QTest::newRow("DISPLAY") << QString() << QByteArray() << QByteArray(":0") << QByteArray()
+                                 << false;
+        QTest::newRow("WAYLAND_DISPLAY: Qt may choose Wayland")
+            << QString() << QByteArray() << QByteArray() << QByteArray("wayland-0") << false;
+        QTest::newRow("xcb named, no DISPLAY")
+            << QString() << QByteArray("xcb") << QByteArray() << QByteArray("wayland-0") << true;
+        QTest::newRow("offscreen")
+            << QString() << QByteArray("offscreen") << QByteArray() << QByteArray() << false;
+        QTest::newRow("-platform offscreen over QT_QPA_PLATFORM")
+            << QStringLiteral("offscreen") << QByteArray("xcb") << QByteArray() << QByteArray()
+            << false;
+    }
+
+    void noDisplay()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QByteArray, qpa);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, wayland);
+        QFETCH(bool, none);
+        QCOMPARE(WindowOptions::noDisplay(platform, qpa, display, wayland), none);
+    }
+
+    void rowsLayout_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::newRow("text") << QByteArray("[General]\nLayout=rows\n");
+        QTest::newRow("seven-segment") << QByteArray("[General]\nLayout=rows\nUseLcd=true\n");
+    }
+
+    // Sixteen senders in full screen on a 1920 x 1080 screen, in the rows layout: each sender's
+    // rate and address right under its time, in first-heard order down the columns, which the
+    // rows flow into, every block within the window, and the digits at least 40 pixels high.
+    void rowsLayout()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        // QSKIP's expansion written out: clang's pedantic warnings reject its empty variadic part.
+        if (QGuiApplication::primaryScreen()->size() != QSize(1920, 1080)) {
+            QTest::qSkip("needs the 1920 x 1080 screen of tst_mainwindow_full_hd", __FILE__,
+                         __LINE__);
+            return;
+        }
+        QFETCH(QByteArray, settings);
+        QVERIFY(this->settings.write(settings));
+        MainWindow window;
+        window.showFullScreen();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.geometry(), QRect(0, 0, 1920, 1080));
+        QVERIFY(send(window, fromControllers(16)));
+        SenderRows* rows = MainWindowProbe::senderRows(window);
+        QVERIFY(rows);
+        QTRY_COMPARE(rows->blockCount(), 16);
+        QVERIFY(waitForRefreshes(window, 3));
+        QCoreApplication::processEvents();
+
+        QVERIFY2(rows->columns() > 1, qPrintable(QString::number(rows->columns())));
+        const auto placed = [&](const QWidget* widget) {
+            return QRect(widget->mapTo(&window, QPoint()), widget->size());
+        };
+        const QColor black = window.palette().color(QPalette::Window);
+        for (int n = 0; n < 16; ++n) {
+            QWidget* time = rows->timeWidget(n);
+            const QLabel* info = rows->infoLabel(n);
+            QCOMPARE(info->text(), QStringLiteral("25 FPS · 127.0.0.%1").arg(n + 2));
+            if (const auto* label = qobject_cast<QLabel*>(time))
+                QCOMPARE(label->text(),
+                         QStringLiteral("23:59:59:%1").arg(n, 2, 10, QLatin1Char('0')));
+            const QRect timeAt = placed(time);
+            const QRect infoAt = placed(info);
+            QVERIFY(window.rect().contains(timeAt) && window.rect().contains(infoAt));
+            QCOMPARE(infoAt.top(), timeAt.bottom() + 1);
+            QCOMPARE(infoAt.center().x(), timeAt.center().x());
+            if (n > 0) {
+                // Below the one before, or at the top of the next column.
+                const QRect before = placed(rows->timeWidget(n - 1));
+                QVERIFY((timeAt.left() == before.left() && timeAt.top() > before.bottom()) ||
+                        (timeAt.left() > before.right() && timeAt.top() < before.top()));
+            }
+            // The digits as drawn: the rows of the time's picture with anything but the black.
+            const QImage picture = time->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            int first = -1, last = -1;
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x) {
+                    if (picture.pixelColor(x, y) != black) {
+                        first = first < 0 ? y : first;
+                        last = y;
+                        break;
+                    }
+                }
+            }
+            QVERIFY2(first >= 0 && last - first + 1 >= 40,
+                     qPrintable(QStringLiteral("sender %1: digits %2 pixels high")
+                                    .arg(n)
+                                    .arg(last - first + 1)));
+        }
     }
 
     // F11 and a double click switch full screen on and off, Escape leaves it and does nothing

@@ -15,6 +15,7 @@
 #include "windowprobes.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -42,6 +43,8 @@ QByteArray reply(const QString& shortName, quint32 ip, const QString& longName =
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(QList<SenderNames::Wanting>)
 
 class SenderNamesTest : public QObject
 {
@@ -75,20 +78,107 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("stream");
+        QTest::addColumn<bool>("two");
         QTest::addColumn<QString>("line");
-        QTest::newRow("stream 0 reads as the address alone") << "" << 0 << "10.0.0.5";
-        QTest::newRow("stream 1") << "" << 1 << "10.0.0.5 · 1";
-        QTest::newRow("stream 255") << "" << 255 << "10.0.0.5 · 255";
-        QTest::newRow("a name in front") << "FOH desk" << 0 << "FOH desk · 10.0.0.5";
-        QTest::newRow("a name and a stream") << "FOH desk" << 2 << "FOH desk · 10.0.0.5 · 2";
+        QTest::addColumn<QString>("told"); // on standard output when two sources are found
+        QTest::newRow("stream 0 reads as the address alone") << "" << 0 << false << "10.0.0.5"
+                                                             << "10.0.0.5: two sources";
+        QTest::newRow("stream 1") << "" << 1 << false << "10.0.0.5 · 1"
+                                  << "10.0.0.5 stream 1: two sources";
+        QTest::newRow("stream 255") << "" << 255 << false << "10.0.0.5 · 255"
+                                    << "10.0.0.5 stream 255: two sources";
+        QTest::newRow("a name in front") << "FOH desk" << 0 << false << "FOH desk · 10.0.0.5"
+                                         << "10.0.0.5: two sources";
+        QTest::newRow("a name and a stream")
+            << "FOH desk" << 2 << false << "FOH desk · 10.0.0.5 · 2"
+            << "10.0.0.5 stream 2: two sources";
+        QTest::newRow("two sources after the address")
+            << "" << 0 << true << "10.0.0.5 · two sources"
+            << "10.0.0.5: two sources";
+        QTest::newRow("two sources after the name, the address and the stream")
+            << "FOH desk" << 2 << true << "FOH desk · 10.0.0.5 · 2 · two sources"
+            << "10.0.0.5 stream 2: two sources";
     }
 
     void addressLine()
     {
         QFETCH(QString, name);
         QFETCH(int, stream);
+        QFETCH(bool, two);
         QFETCH(QString, line);
-        QCOMPARE(SenderNames::addressLine(name, kSender, quint8(stream)), line);
+        QFETCH(QString, told);
+        QCOMPARE(SenderNames::addressLine(name, kSender, quint8(stream), two), line);
+        QCOMPARE(SenderNames::twoSourcesLine(kSender, quint8(stream)), told);
+    }
+
+    void nextPoll_data()
+    {
+        QTest::addColumn<QList<SenderNames::Wanting>>("wanting");
+        QTest::addColumn<qint64>("lastPoll"); // ms, -1: none yet
+        QTest::addColumn<qint64>("now");      // ms
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QStringList>("done");
+        using Kind = SenderNames::Poll::Kind;
+        const auto at = [](const char* address, qint64 polledMs = -1) {
+            return SenderNames::Wanting{QHostAddress(QLatin1String(address)).toIPv4Address(), 0,
+                                        polledMs < 0 ? -1 : polledMs * 1'000'000};
+        };
+        const int none = int(Kind::None);
+        const int unicast = int(Kind::Unicast);
+        const int broadcast = int(Kind::Broadcast);
+        QTest::newRow("the first: polled alone at once")
+            << QList{at("10.0.0.5")} << qint64(-1) << qint64(0) << unicast << "10.0.0.5"
+            << QStringList();
+        QTest::newRow("a poll 999 ms ago: not yet")
+            << QList{at("10.0.0.5")} << qint64(1) << qint64(1000) << none << "0.0.0.0"
+            << QStringList();
+        QTest::newRow("a poll exactly a second ago: now")
+            << QList{at("10.0.0.5")} << qint64(0) << qint64(1000) << unicast << "10.0.0.5"
+            << QStringList();
+        QTest::newRow("polled alone 499 ms ago: its answer is waited for")
+            << QList{at("10.0.0.5", 1501)} << qint64(-1) << qint64(2000) << none << "0.0.0.0"
+            << QStringList();
+        QTest::newRow("no answer in 500 ms: its network is asked, once")
+            << QList{at("10.0.0.5", 1500)} << qint64(1500) << qint64(2500) << broadcast
+            << "10.0.0.255" << QStringList{"10.0.0.5"};
+        QTest::newRow("two new on one network: one broadcast for both")
+            << QList{at("10.0.0.5"), at("10.0.0.6")} << qint64(-1) << qint64(0) << broadcast
+            << "10.0.0.255" << QStringList{"10.0.0.5", "10.0.0.6"};
+        QTest::newRow("the broadcast ends the ask of one still waited for too")
+            << QList{at("10.0.0.5", 0), at("10.0.0.6", 900)} << qint64(900) << qint64(1900)
+            << broadcast << "10.0.0.255" << QStringList{"10.0.0.5", "10.0.0.6"};
+        QTest::newRow("two new on two networks: the first asked is polled alone")
+            << QList{at("10.60.0.1"), at("10.0.0.5")} << qint64(-1) << qint64(0) << unicast
+            << "10.60.0.1" << QStringList();
+        QTest::newRow("on no local network, no answer: given up, nothing sent")
+            << QList{at("172.16.0.9", 0)} << qint64(0) << qint64(500) << none << "0.0.0.0"
+            << QStringList{"172.16.0.9"};
+        QTest::newRow("given up, and the next one polled")
+            << QList{at("172.16.0.9", 0), at("10.0.0.5")} << qint64(0) << qint64(1000) << unicast
+            << "10.0.0.5" << QStringList{"172.16.0.9"};
+    }
+
+    // Whom the window asks for names, and when: never more than one ArtPoll a second.
+    void nextPoll()
+    {
+        QFETCH(QList<SenderNames::Wanting>, wanting);
+        QFETCH(qint64, lastPoll);
+        QFETCH(qint64, now);
+        QFETCH(int, kind);
+        QFETCH(QString, to);
+        QFETCH(QStringList, done);
+        // 10.0.0.0/24 and 10.60.0.0/16, as two adapters give them.
+        const QList<SenderNames::Network> networks{{0x0A000002, 0xFFFFFF00, 0x0A0000FF},
+                                                   {0x0A3C0002, 0xFFFF0000, 0x0A3CFFFF}};
+        const SenderNames::Poll poll = SenderNames::nextPoll(
+            wanting, networks, lastPoll < 0 ? -1 : lastPoll * 1'000'000, now * 1'000'000);
+        QStringList finished;
+        for (const quint32 address : poll.done)
+            finished << QHostAddress(address).toString();
+        QCOMPARE(int(poll.kind), kind);
+        QCOMPARE(QHostAddress(poll.to).toString(), to);
+        QCOMPARE(finished, done);
     }
 
     // The node list, the JSON lines and the window show a name the same way.
@@ -116,8 +206,11 @@ private slots:
         QCOMPARE(ArtNetPoll::printableName(text), shown);
     }
 
-    // A sender on another host: one unicast ArtPoll when it is first heard, none while it goes
-    // on sending, one when it returns from silence; its answer names it in its address line.
+    // A sender on another host that, like Chronolume's generators, answers no poll sent to it
+    // alone: one unicast ArtPoll when it is first heard and none while it goes on sending; no
+    // answer, so its network is asked once, by a directed broadcast a second after the first
+    // poll; its answer, which says its stream, names it on screen within 3 s of its first frame,
+    // and ends the asking. Back from silence, it is asked alone again.
     void windowAsksOnceAndShowsTheName()
     {
         REQUIRE_PRIVATE_NETWORK();
@@ -144,18 +237,31 @@ private slots:
             return seen;
         };
 
+        QElapsedTimer sinceFirstFrame;
+        sinceFirstFrame.start();
         QVERIFY(sendTimecode(0));
         QCOMPARE(polls(peer.receive(1)), QStringList{host.toString()});
+        const qint64 firstPollMs = sinceFirstFrame.elapsed();
         for (quint8 frame = 1; frame < 10; ++frame) {
             QVERIFY(sendTimecode(frame));
             QTest::qWait(20);
         }
         QCOMPARE(polls(peer.receive(0, 100)), QStringList());
 
-        const QByteArray answer = reply(QStringLiteral("FOH TC"), host.toIPv4Address());
+        QCOMPARE(polls(peer.receive(1, 0)), QStringList{kVeth0.broadcast.toString()});
+        const qint64 broadcastMs = sinceFirstFrame.elapsed();
+        const QByteArray answer = reply(QStringLiteral("FOH TC"), host.toIPv4Address(),
+                                        QStringLiteral("ArtTimeCode stream 0 at 25 fps"));
         QCOMPARE(peer.socket.writeDatagram(answer, node, 6454), qint64(answer.size()));
         QTRY_COMPARE_WITH_TIMEOUT(MainWindowProbe::sourceLabel(window)->text(),
                                   QStringLiteral("FOH TC · 192.168.50.1"), 5000);
+        const qint64 namedMs = sinceFirstFrame.elapsed();
+        // Named: nobody is asked any more, though the sender goes on.
+        for (quint8 frame = 10; frame < 20; ++frame) {
+            QVERIFY(sendTimecode(frame));
+            QTest::qWait(100);
+        }
+        QCOMPARE(polls(peer.receive(0, 200)), QStringList());
 
         // Back after a silence: a datagram read elsewhere, with its arrival past the limit.
         QByteArray late(ArtNetPacket::kTimeCodeSize, '\0');
@@ -165,6 +271,35 @@ private slots:
                                                     artNetNowNs() + Timecode::kSilentAfterNs +
                                                         1'000'000);
         QCOMPARE(polls(peer.receive(1)), QStringList{host.toString()});
+
+        // The broadcast a second after the first poll, as the pace allows, and not before.
+        QVERIFY2(broadcastMs - firstPollMs >= 900 && namedMs <= 3000,
+                 qPrintable(QStringLiteral("first poll at %1 ms, broadcast at %2, named at %3")
+                                .arg(firstPollMs)
+                                .arg(broadcastMs)
+                                .arg(namedMs)));
+    }
+
+    // Standard output into a pipe whose reader has gone: the write fails instead of ending the
+    // program (which ignores SIGPIPE from its start), and the line counts as dropped.
+    void closedOutputCountsItsLineAsDropped()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        QVERIFY(ArtNetOutput::flush());
+        std::fflush(stdout);
+        int ends[2];
+        QCOMPARE(pipe(ends), 0);
+        close(ends[0]);
+        const int savedStdout = dup(STDOUT_FILENO);
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[1]);
+        const quint64 droppedBefore = ArtNetOutput::droppedLines();
+        ArtNetOutput::line(QStringLiteral("for nobody"));
+        const bool flushed = ArtNetOutput::flush();
+        dup2(savedStdout, STDOUT_FILENO);
+        close(savedStdout);
+        QVERIFY(flushed);
+        QCOMPARE(ArtNetOutput::droppedLines(), droppedBefore + 1);
     }
 
     // Standard output into a pipe nobody reads: the ArtPollReply lines fill it, and the window

@@ -309,11 +309,15 @@ private slots:
                 return line.startsWith(QLatin1String(prefix));
             }));
         };
-        // The window asks each valid sender for its name once, at its first timecode; on
-        // loopback its own socket receives that ArtPoll and answers it like the others.
-        QCOMPARE(count("PollReply to "), stream.polls + kValidSenders);
+        // The window asks the valid senders for their names, no more than one ArtPoll a second
+        // (loopback has no broadcast address to ask them all at once); on loopback its own
+        // socket receives each and answers it like the others.
+        const int namePolls = count("PollReply to ") - stream.polls;
+        QVERIFY2(namePolls >= 1 &&
+                     namePolls <= std::min<qint64>(kValidSenders, 1 + clock.elapsed() / 1000),
+                 qPrintable(QString::number(namePolls)));
         // The node's answers to the polls come back to its own socket.
-        QCOMPARE(count("Art-Net PollReply"), stream.pollReplies + stream.polls + kValidSenders);
+        QCOMPARE(count("Art-Net PollReply"), stream.pollReplies + stream.polls + namePolls);
         QCOMPARE(count("receive not implemented OpCode at time 0x6000"), stream.unknownOpCodes);
         QCOMPARE(syncLines.load(), stream.syncs);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mainwindow.h"
+#include "senderrows.h"
 
 #include <QLCDNumber>
 #include <QLabel>
@@ -15,6 +16,7 @@ public:
     static SenderLabel* timecodeLabel(const MainWindow& window) { return window.timecodeLabel; }
     static SenderLabel* rateLabel(const MainWindow& window) { return window.rateLabel; }
     static SenderLabel* sourceLabel(const MainWindow& window) { return window.sourceLabel; }
+    static SenderRows* senderRows(const MainWindow& window) { return window.senderRows; }
     static QLabel* titleLabel(const MainWindow& window) { return window.titleLabel; }
     static QLabel* linkLabel(const MainWindow& window) { return window.linkLabel; }
     static QMenu* contextMenu(const MainWindow& window) { return window.contextMenu; }

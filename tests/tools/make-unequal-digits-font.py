@@ -2,9 +2,14 @@
 # Writes tests/support/unequal-digits.ttf: a tiny font whose digits differ in width (six the
 # widest, one the narrowest), for the tests of rules that must find the widest digit; every
 # installed font the tests can rely on has digits of one width. Needs python3-fonttools; the
-# font is kept in the repository, so only changing it needs the script.
+# font is kept in the repository, so only changing it needs the script. The same digits under
+# another family name with a line gap (the font's leading), positive or negative, are the fonts
+# for the rule that finds where each line of a label is drawn:
 #
 #   tests/tools/make-unequal-digits-font.py tests/support/unequal-digits.ttf
+#   tests/tools/make-unequal-digits-font.py tests/support/gapped-digits.ttf "Gapped Digits" 150
+#   tests/tools/make-unequal-digits-font.py tests/support/overlapping-digits.ttf \
+#       "Overlapping Digits" -150
 import sys
 
 from fontTools.fontBuilder import FontBuilder
@@ -38,8 +43,11 @@ builder.setupGlyphOrder(order)
 builder.setupCharacterMap(CODES)
 builder.setupGlyf({name: (box(ADVANCES[name]) if name != "space" else box(0)) for name in order})
 builder.setupHorizontalMetrics({name: (ADVANCES[name], 40) for name in order})
-builder.setupHorizontalHeader(ascent=800, descent=-200)
-builder.setupNameTable({"familyName": "Unequal Digits", "styleName": "Regular"})
-builder.setupOS2(sTypoAscender=800, sTypoDescender=-200, usWinAscent=800, usWinDescent=200)
+family = sys.argv[2] if len(sys.argv) > 2 else "Unequal Digits"
+line_gap = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+builder.setupHorizontalHeader(ascent=800, descent=-200, lineGap=line_gap)
+builder.setupNameTable({"familyName": family, "styleName": "Regular"})
+builder.setupOS2(sTypoAscender=800, sTypoDescender=-200, sTypoLineGap=line_gap, usWinAscent=800,
+                 usWinDescent=200)
 builder.setupPost()
 builder.save(sys.argv[1])
