@@ -47,8 +47,8 @@ MainWindow::MainWindow(QWidget* parent, std::optional<WindowOptions::Layout> cho
         artnetNode->shareBind = true;
         artnetNode->versionHi = 1;
         artnetNode->versionLo = 0;
-        artnetNode->oemHi = 0x0C;
-        artnetNode->oemLo = 0x12;
+        artnetNode->oemHi = SenderNaming::kWindowOemHi;
+        artnetNode->oemLo = SenderNaming::kWindowOemLo;
         // The node knows its own replies by these when they come back: they name no sender.
         artnetNode->setNames(QStringLiteral("Tempolis"),
                              QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +

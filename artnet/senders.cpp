@@ -20,6 +20,9 @@ std::optional<Replier> replier(const QByteArray& datagram, const QHostAddress& s
     const QString ownLongName = own.longName.left(ArtNetPacket::kPollReplyLongNameSize - 1);
     if (reply->longName == ownLongName && reply->oemHi == own.oemHi && reply->oemLo == own.oemLo)
         return std::nullopt;
+    if (reply->oemHi == kWindowOemHi && reply->oemLo == kWindowOemLo &&
+        reply->longName.startsWith(QLatin1String("Chronolume ")))
+        return std::nullopt;
     Replier found;
     found.shortName = reply->shortName;
     found.longName = reply->longName;
@@ -40,22 +43,31 @@ int streamInLongName(const QString& longName)
     return stream <= 255 ? stream : -1;
 }
 
-QString nameFor(const QList<Replier>& repliers, quint8 stream)
+QString nameFor(const QList<Replier>& repliers, quint8 stream, const QList<quint8>& streams)
 {
     QString unsaid;
     int unsaidCount = 0;
     QString said;
+    QList<quint8> named;
     for (const Replier& r : repliers) {
-        if (r.stream == int(stream)) {
-            said = r.name; // the newest of its kind
-        } else if (r.stream < 0) {
+        if (r.stream < 0) {
             unsaid = r.name;
             ++unsaidCount;
+            continue;
         }
+        if (r.stream == int(stream))
+            said = r.name; // the newest of its kind
+        if (!named.contains(quint8(r.stream)))
+            named.append(quint8(r.stream));
     }
     if (!said.isNull())
         return said;
-    return unsaidCount == 1 ? unsaid : QString();
+    if (unsaidCount != 1)
+        return QString();
+    int left = 0;
+    for (const quint8 s : streams)
+        left += named.contains(s) ? 0 : 1;
+    return left == 1 && streams.contains(stream) ? unsaid : QString();
 }
 
 } // namespace SenderNaming
@@ -83,7 +95,6 @@ SenderTable::Taken SenderTable::take(const TimecodeRecord& record, const QHostAd
         added.address = QHostAddress(ip);
         added.ip = ip;
         added.stream = stream;
-        added.name = SenderNaming::nameFor(repliers.value(ip), stream);
         entries.append(added);
         index.insert(key(ip, stream), at);
         QList<int>& streams = byAddress[ip];
@@ -92,6 +103,8 @@ SenderTable::Taken SenderTable::take(const TimecodeRecord& record, const QHostAd
             --otherNamed;
         streams.append(at);
         taken = Taken::Added;
+        // Another stream at the address may leave a reply that says none nothing to tell.
+        rename(ip);
     }
     SenderEntry& entry = entries[at];
     entry.timecode = record;
@@ -137,9 +150,13 @@ QList<int> SenderTable::rename(quint32 ip)
 {
     QList<int> changed;
     const QList<SenderNaming::Replier> known = repliers.value(ip);
-    for (const int at : byAddress.value(ip)) {
+    const QList<int> orders = byAddress.value(ip);
+    QList<quint8> streams;
+    for (const int at : orders)
+        streams.append(entries.at(at).stream);
+    for (const int at : orders) {
         SenderEntry& entry = entries[at];
-        const QString name = SenderNaming::nameFor(known, entry.stream);
+        const QString name = SenderNaming::nameFor(known, entry.stream, streams);
         if (name == entry.name)
             continue;
         entry.name = name;

@@ -279,38 +279,67 @@ private slots:
     // replies tell whose stream it is.
     void severalRepliesPerAddress_data()
     {
+        QTest::addColumn<QList<int>>("streams");
         QTest::addColumn<QByteArrayList>("replies"); // short name '|' long name
-        QTest::addColumn<QStringList>("names");      // streams 0, 6 and 9
-        QTest::newRow("one program, no stream said: names every stream")
-            << QByteArrayList{"Desk|desk"} << QStringList{"Desk", "Desk", "Desk"};
+        QTest::addColumn<QStringList>("names");      // one per stream
+        const QByteArray send = "Chronolume send|ArtTimeCode stream 0 at 25 fps";
+        const QByteArray ltc = "Chronolume LTC|ArtTimeCode stream 6 from LTC";
+        QTest::newRow("one program, one stream: named")
+            << QList<int>{0} << QByteArrayList{"Desk|desk"} << QStringList{"Desk"};
         QTest::newRow("one program answering twice: still one")
-            << QByteArrayList{"Desk|desk", "Desk|desk"} << QStringList{"Desk", "Desk", "Desk"};
-        QTest::newRow("two programs, no stream said: nobody is named")
-            << QByteArrayList{"Desk|desk", "Server|media"} << QStringList{"", "", ""};
-        QTest::newRow("each says its stream: each names its own")
-            << QByteArrayList{"Chronolume send|ArtTimeCode stream 0 at 25 fps",
-                              "Chronolume LTC|ArtTimeCode stream 6 from LTC"}
+            << QList<int>{0} << QByteArrayList{"Desk|desk", "Desk|desk"} << QStringList{"Desk"};
+        QTest::newRow("one program saying no stream, two streams: neither named")
+            << QList<int>{0, 1} << QByteArrayList{"Desk|desk"} << QStringList{"", ""};
+        QTest::newRow("two programs saying no stream: nobody named")
+            << QList<int>{0} << QByteArrayList{"Desk|desk", "Server|media"} << QStringList{""};
+        QTest::newRow("each says its stream: each names its own, the third none")
+            << QList<int>{0, 6, 9} << QByteArrayList{send, ltc}
             << QStringList{"Chronolume send", "Chronolume LTC", ""};
-        QTest::newRow("one says stream 6, one says none: the other streams are the other's")
-            << QByteArrayList{"Desk|desk", "Chronolume LTC|ArtTimeCode stream 6 from LTC"}
-            << QStringList{"Desk", "Chronolume LTC", "Desk"};
+        QTest::newRow("one says stream 6, the other none: the one stream left is the other's")
+            << QList<int>{0, 6} << QByteArrayList{"Desk|desk", ltc}
+            << QStringList{"Desk", "Chronolume LTC"};
+        QTest::newRow("... and with two streams left, neither is")
+            << QList<int>{0, 6, 9} << QByteArrayList{"Desk|desk", ltc}
+            << QStringList{"", "Chronolume LTC", ""};
+        QTest::newRow("before the generator answers, the desk names neither")
+            << QList<int>{0, 6} << QByteArrayList{"Desk|desk"} << QStringList{"", ""};
+        QTest::newRow("a Chronolume window on the generator's machine names nothing")
+            << QList<int>{0} << QByteArrayList{"Tempolis|Chronolume 1.0.2 by example|window"}
+            << QStringList{""};
     }
     void severalRepliesPerAddress()
     {
+        QFETCH(QList<int>, streams);
         QFETCH(QByteArrayList, replies);
         QFETCH(QStringList, names);
         SenderTable table;
-        const quint8 streams[] = {0, 6, 9};
-        for (const quint8 stream : streams)
-            table.take(frame(0), kSender, stream, 0);
+        for (const int stream : streams)
+            table.take(frame(0), kSender, quint8(stream), 0);
         for (const QByteArray& text : replies) {
             const QByteArrayList parts = text.split('|');
-            table.takeReply(reply(kSender.toIPv4Address(), parts[0], parts[1]), kSender, own());
+            const quint8 oemLo = parts.size() > 2 ? 0x12 : 0xFF;
+            QByteArray datagram = reply(kSender.toIPv4Address(), parts[0], parts[1], oemLo);
+            if (parts.size() > 2)
+                datagram[20] = char(SenderNaming::kWindowOemHi);
+            table.takeReply(datagram, kSender, own());
         }
         QStringList shown;
         for (const SenderEntry& entry : table.all())
             shown << entry.name;
         QCOMPARE(shown, names);
+    }
+
+    // A stream that joins an address can take the name a reply that says no stream gave another.
+    void aStreamJoining()
+    {
+        SenderTable table;
+        table.take(frame(0), kSender, 0, 0);
+        table.takeReply(reply(kSender.toIPv4Address(), "Desk"), kSender, own());
+        QCOMPARE(table.at(0).name, QStringLiteral("Desk"));
+        const quint64 before = table.nameChanges();
+        table.take(frame(0), kSender, 6, 0);
+        QCOMPARE(table.at(0).name, QString());
+        QCOMPARE(table.nameChanges(), before + 1);
     }
 
     // A name that comes before the sender's first timecode waits for it; a change is counted

@@ -39,15 +39,22 @@ struct SenderEntry
 
 // Which sender an ArtPollReply names. A reply names only the address it came from (its IP
 // Address field is its source: a reply relayed or forged for another address names nobody), never
-// the node's own, and shows its short name escaped and cut as a line on screen allows. Several
-// programs may answer from one address (a desk and an LTC bridge on one laptop): a reply that
-// says which stream it sends ("stream N" in its long name, as our generators write it) names that
-// stream alone; a reply that says none names the streams no reply names, but only while it is the
-// only such reply from its address, since nothing tells which of two such programs sends what.
+// the node's own nor another Chronolume window's (a viewer sends no timecode), and shows its
+// short name escaped and cut as a line on screen allows. Several programs may answer from one
+// address (a desk and an LTC bridge on one laptop), and a wrong name is worse than none: a reply
+// that says which stream it sends ("stream N" in its long name, as our generators write it) names
+// that stream alone; a reply that says none names a stream only when nothing else is left to
+// tell: it is the only such reply from its address, and of the address's streams exactly one is
+// named by no reply that says its stream.
 namespace SenderNaming {
 
 // The longest short name shown: the field's 18 bytes less the NUL that ends it.
 inline constexpr int kShortNameLength = 17;
+
+// The OEM code a Chronolume window answers with; with a long name that begins "Chronolume ", a
+// reply is a window's, which names no sender.
+inline constexpr quint8 kWindowOemHi = 0x0C;
+inline constexpr quint8 kWindowOemLo = 0x12;
 
 // What identifies the node's own ArtPollReply, which names no sender.
 struct OwnReply
@@ -67,15 +74,16 @@ struct Replier
 };
 
 // The replier an ArtPollReply from source makes; nothing when the datagram is no reply, names
-// another address, or is the node's own.
+// another address, or is the node's own or a Chronolume window's.
 std::optional<Replier> replier(const QByteArray& datagram, const QHostAddress& source,
                                const OwnReply& own);
 
 // The stream a long name says it sends: "stream N", N from 0 to 255, as a word of its own.
 int streamInLongName(const QString& longName);
 
-// The name the repliers of one address give one of its streams; empty for none.
-QString nameFor(const QList<Replier>& repliers, quint8 stream);
+// The name the repliers of one address give one of its streams, the address sending `streams`;
+// empty for none.
+QString nameFor(const QList<Replier>& repliers, quint8 stream, const QList<quint8>& streams);
 
 } // namespace SenderNaming
 
