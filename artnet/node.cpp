@@ -3,6 +3,7 @@
 #include "drain.h"
 #include "nodesocket.h"
 #include "packets.h"
+#include "portholders.h"
 
 #include "chronolume_config.h"
 
@@ -95,9 +96,7 @@ artnet::~artnet()
 
 bool artNetPortHeldElsewhere()
 {
-    QUdpSocket probe;
-    return !probe.bind(QHostAddress::AnyIPv4, ArtNetPacket::kPort,
-                       QAbstractSocket::DontShareAddress);
+    return ArtNetPort::heldNow(ArtNetPort::localBroadcastAddresses()) == ArtNetPort::Held::Taken;
 }
 
 bool artnet::openSocket()

@@ -398,8 +398,7 @@ private slots:
         QFETCH(int, port);
         const QList<QHostAddress> broadcasts = {QHostAddress(QStringLiteral("192.168.50.255")),
                                                 QHostAddress(QStringLiteral("10.60.255.255"))};
-        QCOMPARE(int(ListenChoice::portHolders(udpTable(udp), udpTable(udp6), 6454, broadcasts)),
-                 port);
+        QCOMPARE(int(ArtNetPort::holders(udpTable(udp), udpTable(udp6), 6454, broadcasts)), port);
     }
 
     // The generator listens on its destinations' networks' broadcast addresses only.

@@ -130,10 +130,12 @@ public:
 std::unique_ptr<ArtNetTransport> makeArtNetSocket(const QHostAddress& address,
                                                   quint16 port = ArtNetPacket::kPort);
 
-// Whether another socket already holds UDP port 6454 on this machine, shared or not: a bind
-// that shares with nobody fails. Of the programs sharing the port, only the one that bound it
-// last receives unicast. Call it before this process opens a node's socket, which would
-// count as well.
+// Whether another program holds UDP port 6454 on this machine where it receives unicast (every
+// address, or one of this machine's own): of the programs sharing the port, only the one that
+// bound it last receives unicast. Sockets bound to broadcast addresses alone, such as the
+// generators' answers to ArtPoll, take nothing from anyone and do not count
+// (ArtNetPort::heldNow). Call it before this process opens a node's socket, which would count
+// as well.
 bool artNetPortHeldElsewhere();
 
 #ifdef Q_OS_UNIX

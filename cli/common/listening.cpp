@@ -7,8 +7,6 @@
 #include "packets.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QtEndian>
 
 #include <memory>
 
@@ -63,59 +61,9 @@ Choice choose(const Situation& s)
     return choice;
 }
 
-Port portHolders(const QByteArray& udp, const QByteArray& udp6, quint16 port,
-                 const QList<QHostAddress>& broadcastAddresses)
-{
-    Port held = Port::Free;
-    const auto scan = [&](const QByteArray& table, bool ipv6) {
-        const QList<QByteArray> lines = table.split('\n');
-        // The first line names the columns.
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            // "sl local_address rem_address st ...", the local address as ADDRESS:PORT.
-            const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
-            if (fields.size() < 2)
-                continue;
-            const QByteArray& local = fields.at(1);
-            const qsizetype colon = local.lastIndexOf(':');
-            bool ok = false;
-            if (colon < 0 || local.mid(colon + 1).toUInt(&ok, 16) != port || !ok)
-                continue;
-            if (ipv6) {
-                held = Port::Taken;
-                continue;
-            }
-            // The address as the kernel keeps it, in network order, written as a number of
-            // this machine's.
-            const quint32 address = qFromBigEndian(local.left(colon).toUInt(&ok, 16));
-            const QHostAddress bound(address);
-            if (ok && (broadcastAddresses.contains(bound) || bound == QHostAddress::Broadcast)) {
-                if (held == Port::Free)
-                    held = Port::BroadcastOnly;
-            } else {
-                held = Port::Taken;
-            }
-        }
-    };
-    scan(udp, false);
-    scan(udp6, true);
-    return held;
-}
-
 } // namespace ListenChoice
 
 namespace {
-
-// Who holds the port now, as the kernel lists its sockets; where it does not, a probe that
-// cannot tell a broadcast address from another.
-ListenChoice::Port portHeldNow(const QList<QHostAddress>& broadcastAddresses)
-{
-    QFile udp(QStringLiteral("/proc/net/udp"));
-    if (!udp.open(QIODevice::ReadOnly))
-        return artNetPortHeldElsewhere() ? ListenChoice::Port::Taken : ListenChoice::Port::Free;
-    QFile udp6(QStringLiteral("/proc/net/udp6"));
-    const QByteArray ipv6 = udp6.open(QIODevice::ReadOnly) ? udp6.readAll() : QByteArray();
-    return ListenChoice::portHolders(udp.readAll(), ipv6, ArtNetPacket::kPort, broadcastAddresses);
-}
 
 } // namespace
 
@@ -146,8 +94,8 @@ bool listenBesideOthers(artnet& node, ArtNetObserver* observer, const QString& c
     QList<QHostAddress> broadcastAddresses;
     if (situation.capture != ListenChoice::Capture::Opened) {
         // Asked before the node binds, which would count itself.
-        broadcastAddresses = localBroadcastAddresses();
-        situation.port = portHeldNow(broadcastAddresses);
+        broadcastAddresses = ArtNetPort::localBroadcastAddresses();
+        situation.port = ArtNetPort::heldNow(broadcastAddresses);
     }
     const ListenChoice::Choice choice = ListenChoice::choose(situation);
     if (!choice.message.isEmpty())

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "artnet.h"
+#include "portholders.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,14 +28,7 @@ namespace ListenChoice {
 enum class Capture { Opened, NoPermission, Failed };
 
 // What holds UDP port 6454 on this machine before the command binds it.
-enum class Port {
-    Free,
-    // Only sockets bound to broadcast addresses (a generator's answers to ArtPoll, another
-    // command beside a window): none of them receives the unicast sent to this machine.
-    BroadcastOnly,
-    // A socket that receives unicast: bound to every address, or to one of this machine's own.
-    Taken,
-};
+using Port = ArtNetPort::Held;
 
 struct Situation
 {
@@ -59,12 +53,6 @@ struct Choice
 // port 6454 on every address while nobody takes unicast there, on the broadcast addresses only
 // while somebody does.
 Choice choose(const Situation& situation);
-
-// What holds the port, from /proc/net/udp and /proc/net/udp6 as the kernel writes them (a header
-// line, then one socket per line with its local address and port in hexadecimal). Any IPv6
-// socket on the port counts as taking unicast: a dual-stack one takes IPv4's too.
-Port portHolders(const QByteArray& udp, const QByteArray& udp6, quint16 port,
-                 const QList<QHostAddress>& broadcastAddresses);
 
 } // namespace ListenChoice
 

@@ -3,28 +3,12 @@
 #include "common/exitstatus.h"
 
 #include "interfaces.h"
-
-QList<QHostAddress> localBroadcastAddresses()
-{
-    const InterfaceDiscovery::Result found =
-        InterfaceDiscovery::discover(InterfaceDiscovery::systemAdapters());
-    QList<QHostAddress> addresses;
-    for (const InterfaceEntry& entry : found.entries) {
-        // Discovery never lists a loopback address as a network of its own; one in the list is
-        // the stand-in for "no network at all".
-        if (entry.address.ip().isLoopback())
-            continue;
-        const QHostAddress broadcast = entry.address.broadcast();
-        if (!addresses.contains(broadcast))
-            addresses.append(broadcast);
-    }
-    return addresses;
-}
+#include "portholders.h"
 
 QList<QHostAddress> sendingDestinations(const QString& command, const QList<QHostAddress>& given,
                                         int* status)
 {
-    const QList<QHostAddress> broadcast = localBroadcastAddresses();
+    const QList<QHostAddress> broadcast = ArtNetPort::localBroadcastAddresses();
     if (given.isEmpty()) {
         QStringList listed;
         for (const QHostAddress& address : broadcast)

@@ -6,10 +6,6 @@
 #include <QList>
 #include <QString>
 
-// The broadcast addresses of the local IPv4 networks the node would send to, without the
-// loopback network it falls back on when there is no other.
-QList<QHostAddress> localBroadcastAddresses();
-
 // Where a sending command sends: the addresses it was given, a null one (--to broadcast) standing
 // for every local network's broadcast address. Empty, after one line on stderr under the
 // command's name, with the exit status in *status: kUsage when it was given none (timecode
