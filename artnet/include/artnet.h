@@ -127,6 +127,10 @@ public:
     virtual qint64 send(const char* data, int size, const QHostAddress& to, quint16 port) = 0;
     // Datagrams the system dropped for want of room before they were read, since the first open.
     virtual quint64 kernelDrops() const;
+    // Keeps the calls of ready at least this many milliseconds apart while datagrams keep
+    // coming (artnet::setReadInterval); 0 calls it at every wakeup. A transport that cannot
+    // wait ignores it.
+    virtual void setReadInterval(int milliseconds);
 };
 
 // Whether another socket already holds UDP port 6454 on this machine, shared or not: a bind
@@ -193,6 +197,13 @@ public:
     // Datagrams the system dropped for want of room before the node read them, since the node's
     // socket was first opened.
     quint64 kernelDrops() const;
+    // Reads the socket at most once every `milliseconds` while datagrams keep coming: a datagram
+    // that arrives sooner after the last read waits for the rest of the interval and is read
+    // together with what else came meanwhile; the first after a quiet interval is read at once.
+    // 0, the default, reads at every wakeup. For a program that looks at the store only every
+    // few tens of milliseconds: under a flood it wakes once per interval instead of once per
+    // few datagrams. Arrivals stay the kernel's stamps, so the wait moves none.
+    void setReadInterval(int milliseconds);
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -303,6 +314,7 @@ public:
 
 private:
     ArtNetTransport* transport = nullptr;
+    int readIntervalMs = 0; // handed to every transport the node uses
     // Counts the opens and closes of the socket: a read sees whether its socket is still the one.
     quint64 socketGeneration = 0;
     quint8* dmxTemplate = nullptr;
