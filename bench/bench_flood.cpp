@@ -254,8 +254,9 @@ std::vector<char> artTimeCode(int frame)
 }
 
 // Sends at rate a second, paced in steps of 1 ms, until stop.
-void paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& stop,
-           const std::function<std::vector<char>(long long)>& packet)
+// Returns how many it sent.
+long long paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& stop,
+                const std::function<std::vector<char>(long long)>& packet)
 {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const double start = wall();
@@ -269,22 +270,29 @@ void paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& sto
         const timespec pause{0, 1'000'000};
         nanosleep(&pause, nullptr);
     }
+    return sent;
 }
 
-// The flood, from a thread of its own, to port by unicast or broadcast.
+// The flood, from a thread of its own, to port by unicast or broadcast. Once it has ended,
+// *sendUs holds the sending thread's CPU per datagram in microseconds, where one is given: the
+// longer a send takes, the longer each millisecond's burst lasts.
 class Flood
 {
 public:
-    Flood(quint16 port, bool broadcast)
+    Flood(quint16 port, bool broadcast, double* sendUs = nullptr)
     {
         const sockaddr_in to = ipv4(broadcast ? kBroadcast : 0x7F000001, port);
-        thread = std::thread([this, to, broadcast] {
+        thread = std::thread([this, to, broadcast, sendUs] {
             const int fd = boundSender(broadcast ? kBroadcaster : kController);
             std::vector<std::vector<char>> frames;
             for (int u = 0; u < kUniverses; ++u)
                 frames.push_back(artDmx(u, 1));
-            paced(fd, to, kRate, stop,
-                  [&frames](long long i) { return frames[size_t(i % kUniverses)]; });
+            const double start = threadCpu();
+            const long long sent = paced(fd, to, kRate, stop, [&frames](long long i) {
+                return frames[size_t(i % kUniverses)];
+            });
+            if (sendUs && sent > 0)
+                *sendUs = (threadCpu() - start) / double(sent) * 1e6;
             close(fd);
         });
     }
@@ -591,7 +599,8 @@ int main(int argc, char* argv[])
                  kUniverses, kPerUniverse, kRate, rounds, seconds);
     for (const bool broadcast : {false, true}) {
         const char* how = broadcast ? "broadcast" : "unicast";
-        std::vector<double> ratios, windowShares, bareShares, repaints, windowWakeups, bareWakeups;
+        std::vector<double> ratios, windowShares, bareShares, repaints, windowWakeups, bareWakeups,
+            sends;
         long long drops = 0;
         long long bareDrops = 0;
         bool running = true;
@@ -601,8 +610,9 @@ int main(int argc, char* argv[])
             QString before, after;
             double repaint;
             double windowRate = 0;
+            double sendUs = 0;
             {
-                Flood flood(kWindowPort, broadcast);
+                Flood flood(kWindowPort, broadcast, &sendUs);
                 windowFor(0.5);
                 before = shownTimecode(window);
                 const long long inBefore = udpInDatagrams();
@@ -638,12 +648,14 @@ int main(int argc, char* argv[])
             repaints.push_back(repaint);
             windowWakeups.push_back(wakeups);
             bareWakeups.push_back(bareWakeupRate);
+            sends.push_back(sendUs);
             std::fprintf(out,
                          "  %s round %d: window extra %.1f %% of a core (%.0f datagrams/s, %.0f "
                          "wakeups/s), bare reader %.1f %% (%.0f/s, %.0f wakeups/s), window / bare "
-                         "%.2f; drops %lld; timecode %s -> %s; repainted %.1f ms after a resize\n",
+                         "%.2f; sender %.1f us a datagram; drops %lld; timecode %s -> %s; "
+                         "repainted %.1f ms after a resize\n",
                          how, round + 1, extra * 100, windowRate, wakeups, bareCpu / seconds * 100,
-                         bareRate, bareWakeupRate, extra / (bareCpu / seconds),
+                         bareRate, bareWakeupRate, extra / (bareCpu / seconds), sendUs,
                          socketDrops(kWindowPort) - dropsBefore, qPrintable(before),
                          qPrintable(after), repaint);
         }
@@ -655,9 +667,10 @@ int main(int argc, char* argv[])
                      *std::max_element(repaints.begin(), repaints.end()));
         std::fprintf(out,
                      "%s: window extra CPU %.1f %% (%.0f wakeups/s), bare reader %.1f %% of a "
-                     "core (%.0f wakeups/s); window / bare reader: %.2f (%.2f to %.2f)\n",
+                     "core (%.0f wakeups/s), sender %.1f us a datagram; window / bare reader: "
+                     "%.2f (%.2f to %.2f)\n",
                      how, median(windowShares), median(windowWakeups), median(bareShares),
-                     median(bareWakeups), median(ratios),
+                     median(bareWakeups), median(sends), median(ratios),
                      *std::min_element(ratios.begin(), ratios.end()),
                      *std::max_element(ratios.begin(), ratios.end()));
     }
