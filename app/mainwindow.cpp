@@ -26,7 +26,7 @@ constexpr int kRefreshIntervalMs = 41;
 // While datagrams keep coming, the node reads them at most this often. Each wakeup of the event
 // loop costs far more than a datagram read with it, and a flood of ArtDmx that arrives spread
 // out (as a broadcast does when its sender is busier per datagram) woke the window every few
-// datagrams: tens of thousands of times a second. A millisecond is nothing against the 41 ms
+// datagrams, some ten thousand times a second. A millisecond is nothing against the 41 ms
 // refresh, the arrivals stay the kernel's stamps, and the receive buffer holds far more.
 constexpr int kReadIntervalMs = 1;
 

@@ -83,10 +83,12 @@ bool DescriptorSocket::open(bool share, std::function<void()> readyCall)
 void DescriptorSocket::setReadInterval(int milliseconds)
 {
     readIntervalNs = qint64(qMax(0, milliseconds)) * 1'000'000;
-    // Without an interval nothing may wait for the timer.
+    // Without an interval nothing may wait for the timer: the notifier wakes the node at once
+    // for whatever waits.
     if (readIntervalNs == 0 && pace.isActive()) {
         pace.stop();
-        paced();
+        if (notifier)
+            notifier->setEnabled(true);
     }
 }
 
