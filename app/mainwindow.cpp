@@ -24,6 +24,12 @@ namespace {
 
 // Just under 25 refreshes a second: every frame of a 24 or 25 fps show gets drawn.
 constexpr int kRefreshIntervalMs = 41;
+// While datagrams keep coming, the node reads them at most this often. Each wakeup of the event
+// loop costs far more than a datagram read with it, and a flood of ArtDmx that arrives spread
+// out (as a broadcast does when its sender is busier per datagram) woke the window every few
+// datagrams, some ten thousand times a second. A millisecond is nothing against the 41 ms
+// refresh, the arrivals stay the kernel's stamps, and the receive buffer holds far more.
+constexpr int kReadIntervalMs = 1;
 
 } // namespace
 
@@ -54,6 +60,7 @@ MainWindow::MainWindow(QWidget* parent, std::optional<WindowOptions::Layout> cho
                              QLatin1String(chronolume::kProductName) + QLatin1Char(' ') +
                                  chronolume::versionText() + QStringLiteral(" by ") +
                                  QLatin1String(chronolume::kWebHost));
+        artnetNode->setReadInterval(kReadIntervalMs);
         artnetNode->setPollReplyEnabled(true);
         senderNamer = new SenderNamer(artnetNode);
         artnetNode->setObserver(senderNamer);

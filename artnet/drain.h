@@ -31,6 +31,20 @@ inline qint64 steadyNowNs()
         .count();
 }
 
+// How many milliseconds a wakeup at nowNs waits before it reads, for a reader that keeps its
+// reads intervalNs apart and last read at lastReadNs (negative: not yet): none once the
+// interval has passed, else the rest of it rounded up, since the event loop's timers count
+// whole milliseconds. None for an interval of 0, and none for a last read that lies ahead.
+inline int readDelayMs(qint64 lastReadNs, qint64 nowNs, qint64 intervalNs)
+{
+    if (intervalNs <= 0 || lastReadNs < 0 || nowNs < lastReadNs)
+        return 0;
+    const qint64 since = nowNs - lastReadNs;
+    if (since >= intervalNs)
+        return 0;
+    return int((intervalNs - since + 999'999) / 1'000'000);
+}
+
 // A handler is called as handle(QByteArray& datagram, const QHostAddress& sender, qint64
 // arrivalNs) and returns whether the drain may go on: false once the socket it reads is no
 // longer the one to read (its owner closed it from inside the call).

@@ -43,6 +43,8 @@ quint64 ArtNetTransport::kernelDrops() const
     return 0;
 }
 
+void ArtNetTransport::setReadInterval(int) {}
+
 artnet::artnet()
     : QObject(nullptr), shortName(QStringLiteral("ArtNet by Orin")),
       longName(QStringLiteral("ArtNet by ") + QLatin1String(chronolume::kWebHost))
@@ -103,8 +105,10 @@ bool artnet::openSocket()
 {
     if (socketReady)
         return true;
-    if (!transport)
+    if (!transport) {
         transport = ArtNetReceive::makeNodeSocket().release();
+        transport->setReadInterval(readIntervalMs);
+    }
     if (!transport->open(shareBind, [this] { readPackage(); }))
         return false;
     ++socketGeneration;
@@ -127,6 +131,15 @@ void artnet::setTransport(ArtNetTransport* newTransport)
     closeSocket();
     delete transport;
     transport = newTransport;
+    if (transport)
+        transport->setReadInterval(readIntervalMs);
+}
+
+void artnet::setReadInterval(int milliseconds)
+{
+    readIntervalMs = qMax(0, milliseconds);
+    if (transport)
+        transport->setReadInterval(readIntervalMs);
 }
 
 quint64 artnet::kernelDrops() const

@@ -30,6 +30,9 @@ constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 DescriptorSocket::DescriptorSocket(quint16 port, bool stamps, quint32 address)
     : port(port), wantStamps(stamps), address(address)
 {
+    pace.setSingleShot(true);
+    pace.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pace, &QTimer::timeout, &notifiers, [this] { paced(); });
 }
 
 DescriptorSocket::~DescriptorSocket()
@@ -77,20 +80,74 @@ bool DescriptorSocket::open(bool share, std::function<void()> readyCall)
     enableDropCount(fd);
     batch.forgetDrops();
     ready = std::move(readyCall);
+    lastReadNs = -1;
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &notifiers);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] {
-        // A copy: the call may close and reopen this socket, which replaces ready.
-        const std::function<void()> call = ready;
-        if (call)
-            call();
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { woken(); });
     return true;
+}
+
+void DescriptorSocket::setReadInterval(int milliseconds)
+{
+    readIntervalNs = qint64(qMax(0, milliseconds)) * 1'000'000;
+    // Without an interval nothing may wait for the timer: the notifier wakes the node at once
+    // for whatever waits.
+    if (readIntervalNs == 0 && pace.isActive()) {
+        pace.stop();
+        if (notifier)
+            notifier->setEnabled(true);
+    }
+}
+
+void DescriptorSocket::callReady()
+{
+    // A copy: the call may close and reopen this socket, which replaces ready.
+    const std::function<void()> call = ready;
+    if (call)
+        call();
+}
+
+void DescriptorSocket::woken()
+{
+    if (fd < 0 || !notifier)
+        return;
+    if (readIntervalNs > 0) {
+        const qint64 now = steadyNowNs();
+        const int delayMs = readDelayMs(lastReadNs, now, readIntervalNs);
+        if (delayMs > 0) {
+            // Level-triggered, the notifier would wake the loop again at once.
+            notifier->setEnabled(false);
+            pace.start(delayMs);
+            return;
+        }
+        lastReadNs = now;
+    }
+    callReady();
+}
+
+void DescriptorSocket::paced()
+{
+    if (fd < 0)
+        return;
+    const quint64 generation = opens;
+    const quint64 before = handedOn;
+    lastReadNs = steadyNowNs();
+    callReady();
+    // Closed, or closed and opened again, from inside the call: the new socket starts afresh.
+    if (fd < 0 || generation != opens)
+        return;
+    // Datagrams still coming: the next read after another interval. A read that found none
+    // hands the socket back to the notifier, which wakes at the next datagram.
+    if (handedOn != before && readIntervalNs > 0)
+        pace.start(int(readIntervalNs / 1'000'000));
+    else
+        notifier->setEnabled(true);
 }
 
 void DescriptorSocket::close()
 {
     if (fd < 0)
         return;
+    pace.stop();
     // Nothing may watch a descriptor that is closed: its number comes back with the next socket.
     notifier->setEnabled(false);
     // Closed from inside its own wakeup, the notifier goes once that has returned.
@@ -109,6 +166,7 @@ void DescriptorSocket::drain(const Receive& receive)
     const quint64 generation = opens;
     const StampConverter stamps;
     const auto handle = [&](QByteArray& datagram, const QHostAddress& sender, qint64 arrivalNs) {
+        ++handedOn;
         return receive(datagram.constData(), int(datagram.size()), sender, arrivalNs) &&
                generation == opens && fd >= 0;
     };

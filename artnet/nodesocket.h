@@ -7,6 +7,7 @@
 #include "drain.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -35,6 +36,9 @@ public:
     void drain(const Receive& receive) override;
     qint64 send(const char* data, int size, const QHostAddress& to, quint16 port) override;
     quint64 kernelDrops() const override;
+    // While datagrams keep coming, the notifier rests and a timer calls ready once per interval;
+    // a read that finds nothing hands the socket back to the notifier.
+    void setReadInterval(int milliseconds) override;
 
     int descriptor() const { return fd; }
     // Whether the kernel stamps this socket's datagrams.
@@ -42,6 +46,11 @@ public:
 
 private:
     int bound(bool share);
+    // The notifier's wakeup: ready now, or after the rest of the read interval.
+    void woken();
+    // The paced read, once the interval has passed.
+    void paced();
+    void callReady();
 
     const quint16 port;
     const bool wantStamps;
@@ -57,6 +66,10 @@ private:
     QSocketNotifier* notifier = nullptr;
     std::function<void()> ready;
     BatchReader batch;
+    qint64 readIntervalNs = 0;
+    qint64 lastReadNs = -1;
+    quint64 handedOn = 0; // datagrams drained since the socket was made, to tell an empty read
+    QTimer pace;
 };
 #endif
 

@@ -7,8 +7,10 @@
 // node on the main thread as in the program. Rounds alternate three phases of SECONDS each, with
 // the desk sending throughout: the window with the flood, the window without it, and a bare
 // reader (poll() and recvmmsg on a thread of its own, port 6455) with the same flood. The
-// window's extra CPU for the flood is its main thread's CPU with the flood less without it;
-// the bare reader's is its thread's. Every round floods once by unicast to 127.0.0.1 and once
+// window's extra CPU for the flood is its main thread's share of a core with the flood less
+// without it, each over the time the phase really took; the bare reader's is its thread's. With
+// each goes how often the thread was woken (its voluntary context switches), which is what the
+// readers' CPU follows most. Every round floods once by unicast to 127.0.0.1 and once
 // by broadcast to 10.77.0.255, and reports for each: the kernel's drops at the window's socket
 // (the namespace's "drops" column of /proc/net/udp), whether the timecode on show kept running,
 // the time from a resize to the timecode's repaint, and window / bare reader. The summary lines
@@ -18,6 +20,19 @@
 // the flood, with it by unicast and with it by broadcast, ROUNDS times: its final figures for
 // the desk (missing frames, p99 jitter, the capture's kernel drops) in each, and their medians,
 // which the flood should leave as they are without it.
+//
+//   bench_flood replay unicast|broadcast [DATAGRAMS [PER_READ]]      (9,000 and 4 by default)
+//
+// replays the flood's ArtDmx to the window from the main thread, PER_READ at a time, each group
+// a millisecond after the last read (the window's read interval) and read by the window's node
+// in one pass of the event loop, and reports the main thread's CPU inside those passes per read
+// and per datagram: the window's own cost of a datagram, with the arrivals' timing taken out.
+// Under callgrind only the passes are counted (`--collect-atstart=no
+// --toggle-collect='*replayPass*'`); BENCH_FLOOD_UNDER names the command to run under inside
+// the namespace:
+//
+//   BENCH_FLOOD_UNDER="valgrind --tool=callgrind --collect-atstart=no
+//   --toggle-collect=*replayPass*" bench_flood replay broadcast     (as one line)
 //
 // It runs itself again in a network namespace of its own (unshare -n, as root), with loopback
 // and a veth pair 10.77.0.1/24 - 10.77.0.2/24 as its only networks, and refuses to run anywhere
@@ -86,7 +101,8 @@ void reexecIsolated(int argc, char* argv[])
     args.push_back(const_cast<char*>(
         "ip link set lo up && ip link add flood0 type veth peer name flood1 && "
         "ip addr add 10.77.0.1/24 brd + dev flood0 && ip addr add 10.77.0.2/24 brd + dev flood1 "
-        "&& ip link set flood0 up && ip link set flood1 up && exec \"$0\" \"$@\""));
+        "&& ip link set flood0 up && ip link set flood1 up && set -f && "
+        "exec ${BENCH_FLOOD_UNDER} \"$0\" \"$@\""));
     for (int i = 0; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);
@@ -106,6 +122,20 @@ double wall()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// How often the calling thread has gone to sleep and been woken since it started: its
+// voluntary context switches.
+long long threadWakeups()
+{
+    std::ifstream status("/proc/thread-self/status");
+    std::string line;
+    const std::string key = "voluntary_ctxt_switches:";
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::stoll(line.substr(key.size()));
+    }
+    return 0;
 }
 
 sockaddr_in ipv4(quint32 address, quint16 port)
@@ -148,6 +178,26 @@ long long socketDrops(quint16 port)
             drops += std::stoll(f.back());
     }
     return drops;
+}
+
+// The bytes waiting unread at the sockets bound to port, from /proc/net/udp's rx_queue.
+long long queuedBytes(quint16 port)
+{
+    std::ifstream udp("/proc/net/udp");
+    std::string line;
+    char local[8];
+    std::snprintf(local, sizeof local, ":%04X", unsigned(port));
+    long long queued = 0;
+    while (std::getline(udp, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        std::string field;
+        while (fields >> field)
+            f.push_back(field);
+        if (f.size() >= 5 && f[1].size() > 5 && f[1].compare(f[1].size() - 5, 5, local) == 0)
+            queued += std::stoll(f[4].substr(f[4].find(':') + 1), nullptr, 16);
+    }
+    return queued;
 }
 
 // UDP datagrams the namespace delivered to a socket, from /proc/net/snmp.
@@ -204,8 +254,9 @@ std::vector<char> artTimeCode(int frame)
 }
 
 // Sends at rate a second, paced in steps of 1 ms, until stop.
-void paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& stop,
-           const std::function<std::vector<char>(long long)>& packet)
+// Returns how many it sent.
+long long paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& stop,
+                const std::function<std::vector<char>(long long)>& packet)
 {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const double start = wall();
@@ -219,22 +270,29 @@ void paced(int fd, const sockaddr_in& to, int rate, const std::atomic<bool>& sto
         const timespec pause{0, 1'000'000};
         nanosleep(&pause, nullptr);
     }
+    return sent;
 }
 
-// The flood, from a thread of its own, to port by unicast or broadcast.
+// The flood, from a thread of its own, to port by unicast or broadcast. Once it has ended,
+// *sendUs holds the sending thread's CPU per datagram in microseconds, where one is given: the
+// longer a send takes, the longer each millisecond's burst lasts.
 class Flood
 {
 public:
-    Flood(quint16 port, bool broadcast)
+    Flood(quint16 port, bool broadcast, double* sendUs = nullptr)
     {
         const sockaddr_in to = ipv4(broadcast ? kBroadcast : 0x7F000001, port);
-        thread = std::thread([this, to, broadcast] {
+        thread = std::thread([this, to, broadcast, sendUs] {
             const int fd = boundSender(broadcast ? kBroadcaster : kController);
             std::vector<std::vector<char>> frames;
             for (int u = 0; u < kUniverses; ++u)
                 frames.push_back(artDmx(u, 1));
-            paced(fd, to, kRate, stop,
-                  [&frames](long long i) { return frames[size_t(i % kUniverses)]; });
+            const double start = threadCpu();
+            const long long sent = paced(fd, to, kRate, stop, [&frames](long long i) {
+                return frames[size_t(i % kUniverses)];
+            });
+            if (sendUs && sent > 0)
+                *sendUs = (threadCpu() - start) / double(sent) * 1e6;
             close(fd);
         });
     }
@@ -266,11 +324,12 @@ public:
     }
     ~BareReader() { close(fd); }
 
-    // Reads for seconds; returns its thread's CPU seconds.
+    // Reads for seconds; returns its thread's CPU seconds and counts its wakeups.
     double run(double seconds)
     {
         double cpu = 0;
         std::thread t([&] {
+            const long long wakeupsBefore = threadWakeups();
             static char buffers[64][2048];
             mmsghdr messages[64]{};
             iovec vectors[64]{};
@@ -299,25 +358,42 @@ public:
                 }
             }
             cpu = threadCpu() - start;
+            wakeups += threadWakeups() - wakeupsBefore;
         });
         t.join();
         return cpu;
     }
     long long received = 0;
+    long long wakeups = 0;
 
 private:
     int fd = -1;
 };
 
-// Runs the event loop for seconds, as the program's own does; returns the main thread's CPU
-// seconds.
-double windowFor(double seconds)
+// What the main thread spent while the event loop ran, as the program's own does.
+struct WindowPhase
 {
+    double seconds = 0; // as long as it really ran
+    double cpu = 0;     // the main thread's CPU seconds
+    long long wakeups = 0;
+};
+
+// Runs the event loop for seconds. A precise timer: a coarse one (Qt's choice for 2 s and more)
+// may end the phase 5 % late, which a share taken over the seconds asked for would count as
+// the window's.
+WindowPhase windowFor(double seconds)
+{
+    WindowPhase phase;
     const double start = threadCpu();
+    const double began = wall();
+    const long long wakeups = threadWakeups();
     QEventLoop loop;
-    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
-    return threadCpu() - start;
+    phase.cpu = threadCpu() - start;
+    phase.seconds = wall() - began;
+    phase.wakeups = threadWakeups() - wakeups;
+    return phase;
 }
 
 // The label that shows the timecode: the one whose text reads HH:MM:SS:FF.
@@ -416,6 +492,54 @@ MonitorFigures monitorFor(double seconds)
     return figures;
 }
 
+// One pass of the event loop, in which the window's node reads what was sent: a function of its
+// own, so that callgrind can count it alone.
+Q_NEVER_INLINE void replayPass()
+{
+    QCoreApplication::processEvents();
+}
+
+int replay(bool broadcast, int datagrams, int perRead, FILE* out)
+{
+    MainWindow window;
+    window.resize(800, 400);
+    window.show();
+    windowFor(1.0);
+    const int fd = boundSender(broadcast ? kBroadcaster : kController);
+    const sockaddr_in to = ipv4(broadcast ? kBroadcast : 0x7F000001, kWindowPort);
+    std::vector<std::vector<char>> frames;
+    for (int u = 0; u < kUniverses; ++u)
+        frames.push_back(artDmx(u, 1));
+    const long long dropsBefore = socketDrops(kWindowPort);
+    double inside = 0;
+    int reads = 0;
+    double lastPass = wall();
+    for (int sent = 0; sent < datagrams; sent += perRead, ++reads) {
+        // Past the window's read interval since its last read, which the last pass made: this
+        // group is read at once.
+        while (wall() < lastPass + 0.0011) {
+            const timespec pause{0, 100'000};
+            nanosleep(&pause, nullptr);
+        }
+        for (int i = 0; i < perRead && sent + i < datagrams; ++i) {
+            const std::vector<char>& p = frames[size_t((sent + i) % kUniverses)];
+            sendto(fd, p.data(), p.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+        const double start = threadCpu();
+        replayPass();
+        inside += threadCpu() - start;
+        lastPass = wall();
+    }
+    close(fd);
+    std::fprintf(out,
+                 "replay, %s: %d ArtDmx, %d per read: %.2f us of the main thread per read, %.3f "
+                 "us per datagram; left unread %lld bytes, dropped %lld\n",
+                 broadcast ? "broadcast" : "unicast", datagrams, perRead, inside / reads * 1e6,
+                 inside / datagrams * 1e6, queuedBytes(kWindowPort),
+                 socketDrops(kWindowPort) - dropsBefore);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -427,8 +551,13 @@ int main(int argc, char* argv[])
                              "root)\n");
         return 1;
     }
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const bool replaying = argc > 2 && std::strcmp(argv[1], "replay") == 0;
+    const double seconds = argc > 1 && !replaying ? std::atof(argv[1]) : 5;
+    const int rounds = argc > 2 && !replaying ? std::atoi(argv[2]) : 5;
+    if (seconds <= 0 || rounds < 1) {
+        std::fprintf(stderr, "bench_flood [SECONDS [ROUNDS]]: both above 0\n");
+        return 2;
+    }
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The window's settings stay in a directory of this run's own.
@@ -440,6 +569,15 @@ int main(int argc, char* argv[])
     setvbuf(out, nullptr, _IOLBF, 0);
 
     QApplication application(argc, argv);
+    if (replaying) {
+        const int datagrams = argc > 3 ? std::atoi(argv[3]) : 9000;
+        const int perRead = argc > 4 ? std::atoi(argv[4]) : 4;
+        if (datagrams < 1 || perRead < 1 || perRead > 64) {
+            std::fprintf(stderr, "replay: DATAGRAMS at least 1, PER_READ 1 to 64\n");
+            return 2;
+        }
+        return replay(std::strcmp(argv[2], "broadcast") == 0, datagrams, perRead, out);
+    }
     MainWindow window;
     window.resize(800, 400);
     window.show();
@@ -461,23 +599,25 @@ int main(int argc, char* argv[])
                  kUniverses, kPerUniverse, kRate, rounds, seconds);
     for (const bool broadcast : {false, true}) {
         const char* how = broadcast ? "broadcast" : "unicast";
-        std::vector<double> ratios, windowShares, bareShares, repaints;
+        std::vector<double> ratios, windowShares, bareShares, repaints, windowWakeups, bareWakeups,
+            sends;
         long long drops = 0;
         long long bareDrops = 0;
         bool running = true;
         for (int round = 0; round < rounds; ++round) {
             const long long dropsBefore = socketDrops(kWindowPort);
-            double flooded;
+            WindowPhase flooded;
             QString before, after;
             double repaint;
             double windowRate = 0;
+            double sendUs = 0;
             {
-                Flood flood(kWindowPort, broadcast);
+                Flood flood(kWindowPort, broadcast, &sendUs);
                 windowFor(0.5);
                 before = shownTimecode(window);
                 const long long inBefore = udpInDatagrams();
                 flooded = windowFor(seconds);
-                windowRate = double(udpInDatagrams() - inBefore) / seconds;
+                windowRate = double(udpInDatagrams() - inBefore) / flooded.seconds;
                 after = shownTimecode(window);
                 const QSize size = window.size();
                 repaint = watch.resizeAndWait(window, round % 2 ? QSize(800, 400)
@@ -488,9 +628,10 @@ int main(int argc, char* argv[])
             // At 30 fps the timecode moves on by about 30 frames a second: a stall shows.
             running = running && !before.isEmpty() && before != after;
             windowFor(0.5);
-            const double quiet = windowFor(seconds);
+            const WindowPhase quiet = windowFor(seconds);
             double bareCpu;
             const long long bareBefore = bare.received;
+            const long long bareWakeupsBefore = bare.wakeups;
             const long long bareDropsBefore = socketDrops(kBarePort);
             {
                 Flood flood(kBarePort, broadcast);
@@ -498,18 +639,25 @@ int main(int argc, char* argv[])
             }
             const double bareRate = double(bare.received - bareBefore) / seconds;
             bareDrops += socketDrops(kBarePort) - bareDropsBefore;
-            const double extra = (flooded - quiet) / seconds;
+            const double extra = flooded.cpu / flooded.seconds - quiet.cpu / quiet.seconds;
+            const double wakeups = double(flooded.wakeups) / flooded.seconds;
+            const double bareWakeupRate = double(bare.wakeups - bareWakeupsBefore) / seconds;
             windowShares.push_back(extra * 100);
             bareShares.push_back(bareCpu / seconds * 100);
             ratios.push_back(extra / (bareCpu / seconds));
             repaints.push_back(repaint);
+            windowWakeups.push_back(wakeups);
+            bareWakeups.push_back(bareWakeupRate);
+            sends.push_back(sendUs);
             std::fprintf(out,
-                         "  %s round %d: window extra %.1f %% of a core (%.0f datagrams/s), bare "
-                         "reader %.1f %% (%.0f/s), window / bare %.2f; drops %lld; timecode %s -> "
-                         "%s; repainted %.1f ms after a resize\n",
-                         how, round + 1, extra * 100, windowRate, bareCpu / seconds * 100, bareRate,
-                         extra / (bareCpu / seconds), socketDrops(kWindowPort) - dropsBefore,
-                         qPrintable(before), qPrintable(after), repaint);
+                         "  %s round %d: window extra %.1f %% of a core (%.0f datagrams/s, %.0f "
+                         "wakeups/s), bare reader %.1f %% (%.0f/s, %.0f wakeups/s), window / bare "
+                         "%.2f; sender %.1f us a datagram; drops %lld; timecode %s -> %s; "
+                         "repainted %.1f ms after a resize\n",
+                         how, round + 1, extra * 100, windowRate, wakeups, bareCpu / seconds * 100,
+                         bareRate, bareWakeupRate, extra / (bareCpu / seconds), sendUs,
+                         socketDrops(kWindowPort) - dropsBefore, qPrintable(before),
+                         qPrintable(after), repaint);
         }
         std::fprintf(out,
                      "%s: kernel drops %lld (bare reader %lld), timecode %s, resize repainted "
@@ -518,9 +666,13 @@ int main(int argc, char* argv[])
                      how, drops, bareDrops, running ? "running" : "STALLED", median(repaints),
                      *std::max_element(repaints.begin(), repaints.end()));
         std::fprintf(out,
-                     "%s: window extra CPU %.1f %%, bare reader %.1f %% of a core; window / "
-                     "bare reader: %.2f\n",
-                     how, median(windowShares), median(bareShares), median(ratios));
+                     "%s: window extra CPU %.1f %% (%.0f wakeups/s), bare reader %.1f %% of a "
+                     "core (%.0f wakeups/s), sender %.1f us a datagram; window / bare reader: "
+                     "%.2f (%.2f to %.2f)\n",
+                     how, median(windowShares), median(windowWakeups), median(bareShares),
+                     median(bareWakeups), median(sends), median(ratios),
+                     *std::min_element(ratios.begin(), ratios.end()),
+                     *std::max_element(ratios.begin(), ratios.end()));
     }
 
     // monitor beside the window: the same desk, the flood in turn absent, unicast and broadcast.

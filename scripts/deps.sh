@@ -1,17 +1,27 @@
-# Installs the Debian packages the build and the tests need, if any is missing.
-# Sourced by scripts/run and scripts/test.
+# shellcheck shell=sh disable=SC2034
+# Installs the Debian packages that are missing, of the lists below. Sourced by scripts/run, which
+# installs what building and running need, and by scripts/test, which adds what the tests need.
 
-CHRONOLUME_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev \
-fonts-dejavu-core iproute2 util-linux xvfb xauth x11-utils \
-dpkg-dev file desktop-file-utils appstream \
+# Building and running: the compiler and CMake, Qt 6 with its HTTP server and WebSockets, the
+# libraries of LTC, sound files, packet capture and MIDI, and a font for the window's digits.
+CHRONOLUME_RUN_PACKAGES="cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+qt6-httpserver-dev qt6-websockets-dev \
+libltc-dev libsndfile1-dev libpcap-dev librtmidi-dev \
+fonts-dejavu-core"
+
+# The tests only: private networks (ip, unshare), a virtual display and its tools (Xvfb,
+# xwininfo), the package checks (dpkg-shlibdeps, file, desktop-file-validate, appstreamcli,
+# groff for the manual page), clang and its sanitizer and fuzzer runtimes, sox for the LTC
+# audio files, chromium and python3-websocket for the web page, and a JACK server for MIDI.
+CHRONOLUME_TEST_PACKAGES="iproute2 util-linux xvfb xauth x11-utils \
+dpkg-dev file desktop-file-utils appstream groff-base \
 clang libclang-rt-14-dev \
-libltc-dev libsndfile1-dev libpcap-dev pkg-config sox \
-qt6-httpserver-dev qt6-websockets-dev chromium python3-websocket \
-librtmidi-dev jackd2"
+sox chromium python3-websocket jackd2"
 
+# chronolume_install_packages PACKAGE...: installs those of the packages that are missing.
 chronolume_install_packages() {
     missing=""
-    for package in $CHRONOLUME_PACKAGES; do
+    for package in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
             missing="$missing $package"
         fi

@@ -142,6 +142,34 @@ private:
     qint64* const latestArrival;
 };
 
+// Notes when each timecode was handed on and, at the last of a burst of `burst`, sends the next
+// burst from inside the node's read, so that it arrives while the read is still going on.
+class BurstObserver : public ArtNetObserver
+{
+public:
+    BurstObserver(TestSupport::Controller& controller, int burst, int bursts)
+        : controller(controller), burst(burst), bursts(bursts)
+    {
+    }
+    void timecodeReceived(const SenderEntry&) override
+    {
+        handledNs.append(ArtNetReceive::steadyNowNs());
+        if (handledNs.size() % burst == 0 && handledNs.size() < burst * bursts)
+            sendBurst();
+    }
+    void sendBurst()
+    {
+        for (int n = 0; n < burst; ++n)
+            controller.send(TestSupport::artTimeCode(quint8(n), 0, 0, 0, 1));
+    }
+    QList<qint64> handledNs;
+
+private:
+    TestSupport::Controller& controller;
+    const int burst;
+    const int bursts;
+};
+
 } // namespace
 
 using namespace TestSupport;
@@ -178,6 +206,37 @@ private slots:
         ArtNetReceive::drainDatagrams(socket, buffer, keepInto(handled));
         QCOMPARE(handled, before);
         QCOMPARE(socket.reads.size(), 1); // not read past the failure
+    }
+
+    void readDelay_data()
+    {
+        QTest::addColumn<qint64>("lastReadNs");
+        QTest::addColumn<qint64>("nowNs");
+        QTest::addColumn<qint64>("intervalNs");
+        QTest::addColumn<int>("delayMs");
+        constexpr qint64 ms = 1'000'000;
+        constexpr qint64 t = 5'000 * ms;
+        QTest::newRow("no interval: at once") << t << t << qint64(0) << 0;
+        QTest::newRow("no read yet: at once") << qint64(-1) << t << ms << 0;
+        QTest::newRow("just read: the whole interval") << t << t << ms << 1;
+        QTest::newRow("1 ns short of the interval: 1 ms") << t << t + ms - 1 << ms << 1;
+        QTest::newRow("exactly the interval since: at once") << t << t + ms << ms << 0;
+        QTest::newRow("long since: at once") << t << t + 60'000 * ms << ms << 0;
+        QTest::newRow("rest of 1.5 ms rounds up to 2") << t << t + ms / 2 << 2 * ms << 2;
+        QTest::newRow("rest of exactly 1 ms stays 1") << t << t + ms << 2 * ms << 1;
+        QTest::newRow("rest of 1 ms and 1 ns rounds up to 2") << t << t + ms - 1 << 2 * ms << 2;
+        QTest::newRow("a last read ahead of now: at once") << t + 1 << t << ms << 0;
+    }
+
+    // The wait before a read, for a reader that keeps its reads an interval apart: the rest of
+    // the interval, in whole milliseconds rounded up, as the event loop's timers count.
+    void readDelay()
+    {
+        QFETCH(qint64, lastReadNs);
+        QFETCH(qint64, nowNs);
+        QFETCH(qint64, intervalNs);
+        QFETCH(int, delayMs);
+        QCOMPARE(ArtNetReceive::readDelayMs(lastReadNs, nowNs, intervalNs), delayMs);
     }
 
 #ifdef Q_OS_LINUX
@@ -281,6 +340,46 @@ private slots:
         QVERIFY(node.getTimecode(&r, nullptr, 0));
         QCOMPARE((QList<int>{r.hours, r.frames}), (QList<int>{23, 9}));
     }
+
+#ifdef CHRONOLUME_OWN_DESCRIPTOR
+    // With a read interval, datagrams that arrive during a read are read one interval after it,
+    // all together, burst after burst; once a read finds nothing, an empty queue wakes nobody
+    // and the next datagram is read as it comes.
+    void readIntervalGathersWhatArrivesMeanwhile()
+    {
+        REQUIRE_PRIVATE_NETWORK();
+        constexpr int kIntervalMs = 50;
+        constexpr int kBurst = 10;
+        constexpr int kBursts = 4;
+        artnet node;
+        node.setReadInterval(kIntervalMs);
+        QVERIFY(node.openSocket());
+        Controller controller(senderAddress(0));
+        QVERIFY(controller.isBound());
+        BurstObserver observer(controller, kBurst, kBursts);
+        node.setObserver(&observer);
+        observer.sendBurst();
+        QTRY_COMPARE_WITH_TIMEOUT(observer.handledNs.size(), kBurst * kBursts, 5000);
+        for (int b = 1; b < kBursts; ++b) {
+            const qint64 apart = observer.handledNs[b * kBurst] - observer.handledNs[0];
+            QVERIFY2(apart >= qint64(b) * kIntervalMs * 1'000'000,
+                     qPrintable(QStringLiteral("burst %1 read %2 ms after the first")
+                                    .arg(b)
+                                    .arg(double(apart) / 1e6)));
+            // One read for the whole burst: its datagrams were all there.
+            const qint64 within =
+                observer.handledNs[(b + 1) * kBurst - 1] - observer.handledNs[b * kBurst];
+            QVERIFY(within < kIntervalMs * 1'000'000);
+        }
+        // The paced reads end with one that finds nothing; the socket's notifier takes over and
+        // reads the next datagram.
+        QTest::qWait(3 * kIntervalMs);
+        QVERIFY2(wakeupsWithin(200) < 20, "the event loop spins on an empty queue");
+        controller.send(artTimeCode(1, 2, 3, 4, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(observer.handledNs.size(), kBurst * kBursts + 1, 5000);
+        node.setObserver(nullptr);
+    }
+#endif
 
     // The node's own socket and event loop: the last ArtTimeCode of every sender, sent in
     // bursts that span several batches, is the one it keeps; an empty queue does not wake it;

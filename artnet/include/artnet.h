@@ -120,6 +120,10 @@ public:
     virtual qint64 send(const char* data, int size, const QHostAddress& to, quint16 port) = 0;
     // Datagrams the system dropped for want of room before they were read, since the first open.
     virtual quint64 kernelDrops() const;
+    // Keeps the calls of ready at least this many milliseconds apart while datagrams keep
+    // coming (artnet::setReadInterval); 0 calls it at every wakeup. A transport that cannot
+    // wait ignores it.
+    virtual void setReadInterval(int milliseconds);
 };
 
 // The node's own kind of socket, bound to port of one IPv4 address only (0.0.0.0: every one),
@@ -204,6 +208,13 @@ public:
     // Hands on every datagram the transport holds now, without waiting for the event loop: a
     // run that ends counts everything that came before its end.
     void readPending();
+    // Reads the socket at most once every `milliseconds` while datagrams keep coming: a datagram
+    // that arrives sooner after the last read waits for the rest of the interval and is read
+    // together with what else came meanwhile; the first after a quiet interval is read at once.
+    // 0, the default, reads at every wakeup. For a program that looks at the store only every
+    // few tens of milliseconds: under a flood it wakes once per interval instead of once per
+    // few datagrams. Arrivals stay the kernel's stamps, so the wait moves none.
+    void setReadInterval(int milliseconds);
 
     // Observation. The observer stays the caller's; null ends the observation.
     void setObserver(ArtNetObserver* observer);
@@ -327,6 +338,7 @@ public:
 
 private:
     ArtNetTransport* transport = nullptr;
+    int readIntervalMs = 0; // handed to every transport the node uses
     // Counts the opens and closes of the socket: a read sees whether its socket is still the one.
     quint64 socketGeneration = 0;
     quint8* dmxTemplate = nullptr;
